@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QVariantList>
+
+// What the connection table needs of a working virtual port. The real service makes these
+// (a pty bridged to TCP); the plain in-memory table has none.
+class ConnectionPort
+{
+public:
+    virtual ~ConnectionPort() = default;
+    // 0 error, 1 no program has the port open, 2 a program has it open.
+    virtual int state() const = 0;
+    // One entry [host, port, "1" or "0"] per remote host.
+    virtual QVariantList remoteHosts() const = 0;
+    // Moves the port to another COM name; false (and the old name kept) on failure.
+    virtual bool rename(const QString &comName) = 0;
+};

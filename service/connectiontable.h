@@ -1,0 +1,86 @@
+#pragma once
+
+#include "secapi.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QVariantMap>
+
+#include <map>
+#include <memory>
+
+class ConnectionPort;
+class PortFactory;
+
+// The connections of the service: their parameters, whether they are started, and the working
+// port of each started one. Handles grow monotonically, so listing order is creation order.
+// All members may be called from any thread.
+class ConnectionTable : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Call {
+        ConnectService,
+        DisconnectService,
+        GetConnectionsList,
+        CreateConnection,
+        SetParam,
+        GetParam,
+        AddConnectionService,
+        DeleteConnection,
+        ApplyConnection,
+    };
+    Q_ENUM(Call)
+
+    explicit ConnectionTable(QObject *parent = nullptr);
+    ~ConnectionTable() override;
+
+    // Without a factory a started connection is only marked started (state 1).
+    void setPortFactory(PortFactory *factory);
+
+    bool connectService(const QVariant &machine);
+    void disconnectService();
+    bool connections(QVariantList *handles);
+    bool createConnection(int kind, ConnectionHandle *handle);
+    bool setParam(ConnectionHandle handle, const QVariant &key, const QVariant &value);
+    bool param(ConnectionHandle handle, const QVariant &key, QVariant *value);
+    bool startConnection(ConnectionHandle handle);
+    bool deleteConnection(ConnectionHandle handle);
+    bool applyConnection(ConnectionHandle handle);
+
+    // Test hook: the (skip + 1)-th next call of that kind fails, `times` times in a row
+    // (times < 0: for ever).
+    void failCall(Call call, int skip = 0, int times = 1);
+    void clearFaults();
+
+signals:
+    // The stored parameters or the set of connections changed.
+    void changed();
+
+private:
+    struct Connection
+    {
+        QVariantMap params;
+        bool started = false;
+        bool failed = false;
+        std::unique_ptr<ConnectionPort> port;
+    };
+    struct Fault
+    {
+        Call call;
+        int skip;
+        int times;
+    };
+
+    bool injectedFailure(Call call);
+    bool comNameTaken(const QString &comName, ConnectionHandle except) const;
+    bool startLocked(ConnectionHandle handle, Connection &connection);
+    QVariant statusLocked(const Connection &connection, const QString &key) const;
+
+    mutable QMutex mutex;
+    std::map<ConnectionHandle, Connection> table;
+    ConnectionHandle lastHandle = 0;
+    PortFactory *portFactory = nullptr;
+    QList<Fault> faults;
+};

@@ -1,0 +1,244 @@
+#include "connectiontable.h"
+#include "inprocessservice.h"
+#include "secapi.h"
+
+#include <QtTest>
+
+namespace {
+
+const QVariantList kHosts { QVariant(QVariantList { QStringLiteral("10.0.0.7"),
+                                                    QStringLiteral("966") }) };
+
+ConnectionHandle makeStarted(ConnectionTable &table, const QString &comName)
+{
+    ConnectionHandle handle = -1;
+    table.createConnection(1, &handle);
+    table.setParam(handle, QStringLiteral("port.name"), comName);
+    table.setParam(handle, QStringLiteral("network.host"), kHosts);
+    table.startConnection(handle);
+    return handle;
+}
+
+} // namespace
+
+class TestConnectionTable : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyKeyReadsBack_data();
+    void everyKeyReadsBack();
+    void rejectsWrongShapes_data();
+    void rejectsWrongShapes();
+    void listKeepsCreationOrder();
+    void statesFollowLifecycle();
+    void comNameConflictRefused();
+    void applyMovesName();
+    void faultInjection_data();
+    void faultInjection();
+    void faultAfterSkips();
+    void secCallsReachInProcessTable();
+};
+
+void TestConnectionTable::everyKeyReadsBack_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("value");
+    QTest::newRow("name") << "name" << QVariant(QStringLiteral("TIR@10.0.0.7@4Ports@4@1@null"));
+    QTest::newRow("port.name") << "port.name" << QVariant(QStringLiteral("COM3"));
+    QTest::newRow("port.type") << "port.type" << QVariant(QStringLiteral("Virtual"));
+    QTest::newRow("network.host") << "network.host" << QVariant(kHosts);
+    QTest::newRow("protocol.type") << "protocol.type" << QVariant(QStringLiteral("RAW"));
+    QTest::newRow("sendmode") << "port.sendmode.mode" << QVariant(2);
+    QTest::newRow("sendparam") << "port.sendmode.param" << QVariant(1);
+    QTest::newRow("opencondition") << "protocol.portopencondition.enable" << QVariant(1);
+}
+
+void TestConnectionTable::everyKeyReadsBack()
+{
+    QFETCH(QString, key);
+    QFETCH(QVariant, value);
+    ConnectionTable table;
+    ConnectionHandle handle = -1;
+    QVERIFY(table.createConnection(1, &handle));
+    QVariant read;
+    QVERIFY(!table.param(handle, key, &read)); // not written yet
+    QVERIFY(table.setParam(handle, key, value));
+    QVERIFY(table.param(handle, key, &read));
+    QCOMPARE(read, value);
+    QCOMPARE(read.userType(), value.userType());
+}
+
+void TestConnectionTable::rejectsWrongShapes_data()
+{
+    QTest::addColumn<QVariant>("key");
+    QTest::addColumn<QVariant>("value");
+    QTest::newRow("unknown key") << QVariant(QStringLiteral("port.colour")) << QVariant(1);
+    QTest::newRow("status is read-only") << QVariant(QStringLiteral("status.port.state")) << QVariant(2);
+    QTest::newRow("key not text") << QVariant(7) << QVariant(1);
+    QTest::newRow("int as text") << QVariant(QStringLiteral("port.sendmode.mode")) << QVariant(QStringLiteral("2"));
+    QTest::newRow("text as int") << QVariant(QStringLiteral("port.name")) << QVariant(3);
+    QTest::newRow("host not nested") << QVariant(QStringLiteral("network.host"))
+                                     << QVariant(QVariantList { QStringLiteral("10.0.0.7") });
+    QTest::newRow("host entry short") << QVariant(QStringLiteral("network.host"))
+                                      << QVariant(QVariantList { QVariant(QVariantList { QStringLiteral("h") }) });
+}
+
+void TestConnectionTable::rejectsWrongShapes()
+{
+    QFETCH(QVariant, key);
+    QFETCH(QVariant, value);
+    ConnectionTable table;
+    ConnectionHandle handle = -1;
+    table.createConnection(1, &handle);
+    QVERIFY(!table.setParam(handle, key, value));
+    QVERIFY(!table.setParam(handle + 1, QStringLiteral("port.name"), QStringLiteral("COM1")));
+}
+
+void TestConnectionTable::listKeepsCreationOrder()
+{
+    ConnectionTable table;
+    QList<ConnectionHandle> made;
+    for (int i = 0; i < 5; ++i) {
+        ConnectionHandle handle = -1;
+        QVERIFY(table.createConnection(1, &handle));
+        made.append(handle);
+    }
+    QVERIFY(table.deleteConnection(made.takeAt(2)));
+    QVERIFY(!table.deleteConnection(made.at(0) + 100));
+    QVariantList listed;
+    QVERIFY(table.connections(&listed));
+    QCOMPARE(listed.size(), made.size());
+    for (int i = 0; i < made.size(); ++i)
+        QCOMPARE(listed.at(i).toInt(), made.at(i));
+    ConnectionHandle again = -1;
+    table.createConnection(1, &again);
+    QVERIFY(again > made.last()); // a deleted handle is never handed out again
+}
+
+void TestConnectionTable::statesFollowLifecycle()
+{
+    ConnectionTable table;
+    ConnectionHandle handle = -1;
+    table.createConnection(1, &handle);
+    table.setParam(handle, QStringLiteral("port.name"), QStringLiteral("COM3"));
+    table.setParam(handle, QStringLiteral("network.host"), kHosts);
+    QVariant state;
+    QVERIFY(table.param(handle, QStringLiteral("status.port.state"), &state));
+    QCOMPARE(state, QVariant(3)); // created, not started
+    QVERIFY(table.startConnection(handle));
+    QVERIFY(table.param(handle, QStringLiteral("status.port.state"), &state));
+    QCOMPARE(state, QVariant(1));
+    QVariant remote;
+    QVERIFY(table.param(handle, QStringLiteral("status.remotehost"), &remote));
+    const QVariantList entry = remote.toList().value(0).toList();
+    QCOMPARE(entry, (QVariantList { "10.0.0.7", "966", "0" }));
+}
+
+void TestConnectionTable::comNameConflictRefused()
+{
+    ConnectionTable table;
+    makeStarted(table, QStringLiteral("COM3"));
+    ConnectionHandle second = -1;
+    table.createConnection(1, &second);
+    QVERIFY(!table.startConnection(second)); // no COM name
+    table.setParam(second, QStringLiteral("port.name"), QStringLiteral("COM3"));
+    QVERIFY(!table.startConnection(second));
+    table.setParam(second, QStringLiteral("port.name"), QStringLiteral("COM4"));
+    QVERIFY(table.startConnection(second));
+}
+
+void TestConnectionTable::applyMovesName()
+{
+    ConnectionTable table;
+    const ConnectionHandle first = makeStarted(table, QStringLiteral("COM3"));
+    const ConnectionHandle second = makeStarted(table, QStringLiteral("COM4"));
+    QVERIFY(table.setParam(second, QStringLiteral("port.name"), QStringLiteral("COM3")));
+    QVERIFY(!table.applyConnection(second)); // COM3 is taken by a started connection
+    QVERIFY(table.setParam(second, QStringLiteral("port.name"), QStringLiteral("COM9")));
+    QVERIFY(table.applyConnection(second));
+    QVERIFY(table.deleteConnection(first));
+    QVERIFY(!table.applyConnection(first));
+}
+
+void TestConnectionTable::faultInjection_data()
+{
+    QTest::addColumn<int>("call");
+    for (int call = ConnectionTable::ConnectService; call <= ConnectionTable::ApplyConnection; ++call)
+        QTest::newRow(QMetaEnum::fromType<ConnectionTable::Call>().valueToKey(call)) << call;
+}
+
+// Every call can be made to fail once on demand, and works again afterwards.
+void TestConnectionTable::faultInjection()
+{
+    QFETCH(int, call);
+    ConnectionTable table;
+    const ConnectionHandle handle = makeStarted(table, QStringLiteral("COM3"));
+    table.setParam(handle, QStringLiteral("port.name"), QStringLiteral("COM5"));
+    auto attempt = [&](ConnectionTable::Call which) {
+        QVariant value;
+        QVariantList list;
+        ConnectionHandle made = -1;
+        switch (which) {
+        case ConnectionTable::ConnectService: return table.connectService(QStringLiteral("."));
+        case ConnectionTable::DisconnectService: table.disconnectService(); return true;
+        case ConnectionTable::GetConnectionsList: return table.connections(&list);
+        case ConnectionTable::CreateConnection: return table.createConnection(1, &made);
+        case ConnectionTable::SetParam:
+            return table.setParam(handle, QStringLiteral("port.type"), QStringLiteral("Virtual"));
+        case ConnectionTable::GetParam: return table.param(handle, QStringLiteral("port.name"), &value);
+        case ConnectionTable::AddConnectionService: return table.startConnection(handle);
+        case ConnectionTable::ApplyConnection: return table.applyConnection(handle);
+        case ConnectionTable::DeleteConnection: return table.deleteConnection(handle);
+        }
+        return false;
+    };
+    const auto which = ConnectionTable::Call(call);
+    table.failCall(which);
+    if (which != ConnectionTable::DisconnectService)
+        QVERIFY(!attempt(which));
+    QVERIFY(attempt(which));
+}
+
+void TestConnectionTable::faultAfterSkips()
+{
+    ConnectionTable table;
+    table.failCall(ConnectionTable::CreateConnection, 2);
+    ConnectionHandle handle = -1;
+    QVERIFY(table.createConnection(1, &handle));
+    QVERIFY(table.createConnection(1, &handle));
+    QVERIFY(!table.createConnection(1, &handle));
+    QVERIFY(table.createConnection(1, &handle));
+    table.failCall(ConnectionTable::GetConnectionsList, 0, -1);
+    QVariantList list;
+    QVERIFY(!table.connections(&list));
+    QVERIFY(!table.connections(&list));
+    table.clearFaults();
+    QVERIFY(table.connections(&list));
+    QCOMPARE(list.size(), 3);
+}
+
+void TestConnectionTable::secCallsReachInProcessTable()
+{
+    QVERIFY(InProcessService::isSelected());
+    QVERIFY(sec_ConnectService(QStringLiteral(".")));
+    ConnectionHandle handle = -1;
+    QVERIFY(sec_CreateConnection(1, &handle));
+    QVERIFY(sec_SetParam(handle, QStringLiteral("port.name"), QStringLiteral("COM8")));
+    QVERIFY(sec_AddConnectionService(handle));
+    QVariant list;
+    QVERIFY(sec_GetConnectionsList(&list));
+    QCOMPARE(list.userType(), int(QMetaType::QVariantList));
+    QCOMPARE(list.toList(), QVariantList { handle });
+    InProcessService::table().failCall(ConnectionTable::GetParam);
+    QVariant name;
+    QVERIFY(!sec_GetParam(handle, QStringLiteral("port.name"), &name));
+    QVERIFY(sec_GetParam(handle, QStringLiteral("port.name"), &name));
+    QCOMPARE(name.toString(), QStringLiteral("COM8"));
+    QVERIFY(sec_DeleteConnection(handle));
+    QVERIFY(!sec_ApplyConnection(handle));
+    QVERIFY(sec_DisconnectService());
+}
+
+QTEST_GUILESS_MAIN(TestConnectionTable)
+#include "tst_connectiontable.moc"

@@ -1,0 +1,43 @@
+#!/bin/sh
+# Sets up TIRV on a Debian machine: installs the packages that are missing, builds, and then
+# either starts TIRV ("run") or runs every test ("test"). Safe to run again.
+set -eu
+
+mode=${1:-run}
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="$top/build"
+
+# Build tools, Qt 5 with its translation tools, a CJK font for the Chinese interface, the
+# network tools of the namespace test bed, and Xvfb for running without a screen.
+PACKAGES="cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev \
+qttools5-dev qttools5-dev-tools fonts-wqy-microhei iproute2 xvfb xauth"
+
+missing=""
+for p in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
+fi
+
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+case "$mode" in
+run)
+    if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+        exec xvfb-run -a "$build/app/tirv"
+    fi
+    exec "$build/app/tirv"
+    ;;
+test)
+    exec ctest --test-dir "$build" --output-on-failure
+    ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac
