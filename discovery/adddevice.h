@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+namespace Ui { class AddDevice; }
+
+// Manual entry of a device the search does not find: its port count and IPv4 address.
+class AddDevice : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit AddDevice(QWidget *parent = nullptr);
+    ~AddDevice() override;
+
+    // True when text is a whole dotted IPv4 address as the entry accepts it ("01.02.03.04" too).
+    static bool isValidIp(const QString &text);
+
+signals:
+    void addDevInfo(int num, QString ip);
+
+private slots:
+    void on_pushButton_sure_clicked();
+    void on_pushButton_cancel_clicked();
+
+private:
+    Ui::AddDevice *ui;
+};
