@@ -1,0 +1,60 @@
+#pragma once
+
+#include "records.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// The task operations on the connection service: listing the virtual ports, creating,
+// deleting, clearing and renaming them. No thread of its own; the worker thread and the
+// command-line tool call the same operations. Messages for the user come back translated
+// (context "RefreshTree") through the QString& argument, empty when there is nothing to tell.
+class PortOperations : public QObject
+{
+    Q_OBJECT
+
+public:
+    using PortNameSource = std::function<QStringList()>;
+
+    explicit PortOperations(QObject *parent = nullptr);
+
+    // Where the system's serial-port names come from; systemSerialPortNames() by default.
+    void setPortNameSource(PortNameSource source);
+
+    // Lists this program's virtual ports in service order and emits updateComInfo. Returns
+    // false (and emits nothing) when the service could not list its connections.
+    bool refreshComInfo(QList<COMS_INFO> *comsInfo = nullptr);
+
+    void createDevicePorts(int portCount, const QString &devType, const QString &devIp,
+                           const QString &devMac, QString &message);
+    void createOnePort(int portCount, int portSeq, const QString &devType,
+                       const QString &devIp, const QString &devMac, QString &message);
+    void clearDevicePorts(const QString &devIp, QString &message);
+    void deleteComPort(const QString &comName, QString &message);
+    void modifyComPort(const QString &comName, const QString &newComName, QString &message);
+
+    // The number after which n consecutive COM numbers are free.
+    int findFreeComBase(int n);
+    void refreshSystemComNames();
+    QStringList systemComNames() const { return comNames; }
+
+    // Shorter names first; names of equal length by the number their digits form.
+    static bool comNameLess(const QString &a, const QString &b);
+
+signals:
+    void setProgressValue(int value);
+    void hideProgress();
+    void removeDev(QString ip);
+    void updateComInfo(QList<COMS_INFO> comsInfo);
+
+private:
+    // base + portSeq, or the lowest free number when that one is taken.
+    int comNumberFor(int portSeq);
+
+    PortNameSource portNames;
+    QStringList comNames;
+};

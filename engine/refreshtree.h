@@ -1,0 +1,64 @@
+#pragma once
+
+#include "portoperations.h"
+#include "records.h"
+
+#include <QMutex>
+#include <QQueue>
+#include <QThread>
+#include <QWaitCondition>
+
+// The worker thread, the only thread that talks to the connection service. Idle, it lists the
+// virtual ports every 100 ms (updateComInfo); posted tasks run one by one in posting order.
+// Every signal a task causes is emitted between taskStarted(id) and taskFinished(id) of that
+// task, so a receiver can tell which task a progress signal belongs to.
+class RefreshTree : public QThread
+{
+    Q_OBJECT
+
+public:
+    RefreshTree();
+    ~RefreshTree() override;
+
+    // Thread-safe; return the id of the queued task (0 when the task was dropped).
+    quint64 postCreateDevice(int portCount, const QString &devType, const QString &devIp,
+                             const QString &devMac);
+    quint64 postTask(HidTask task, const DevInfo &info);
+
+    // Ends the loop at the next cycle, without waiting out the current pause.
+    void stop();
+
+    PortOperations &operations() { return ops; }
+
+signals:
+    void setProgressValue(int value);
+    void hideProgress();
+    void removeDev(QString ip);
+    void msgInfo(QString message);
+    void updateComInfo(QList<COMS_INFO> comsInfo);
+    void taskStarted(quint64 taskId);
+    void taskFinished(quint64 taskId);
+
+protected:
+    void run() override;
+
+private:
+    struct PostedTask
+    {
+        quint64 id = 0;
+        HidTask code = TaskRefresh;
+        DevInfo info;
+    };
+
+    void connectService();
+    bool takeTask(PostedTask *task);
+    void runTask(const PostedTask &task);
+    QString runOperation(HidTask code, const DevInfo &info);
+    void pause();
+
+    PortOperations ops;
+    QMutex mutex;
+    QWaitCondition wakeUp;
+    QQueue<PostedTask> pending;
+    quint64 lastTaskId = 0;
+};

@@ -1,0 +1,27 @@
+#include "serviceparams.h"
+
+QList<ConnectionHandle> connectionHandles(const QVariant &list)
+{
+    QList<ConnectionHandle> handles;
+    if (list.userType() != QMetaType::QVariantList)
+        return handles;
+    const QVariantList elements = list.toList();
+    handles.reserve(elements.size());
+    for (const QVariant &element : elements)
+        handles.append(element.toInt());
+    return handles;
+}
+
+bool readTextParam(ConnectionHandle handle, const QString &key, QString *text)
+{
+    QVariant value;
+    if (!sec_GetParam(handle, key, &value) || value.userType() != QMetaType::QString)
+        return false;
+    *text = value.toString();
+    return true;
+}
+
+bool writeParam(ConnectionHandle handle, const QString &key, const QVariant &value)
+{
+    return sec_SetParam(handle, key, value) != 0;
+}

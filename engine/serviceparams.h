@@ -1,0 +1,17 @@
+#pragma once
+
+#include "secapi.h"
+
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+// Small readers and writers over the sec_* calls, shared by the engine's operations.
+
+// The handles of a connection list; empty when the value is not an array.
+QList<ConnectionHandle> connectionHandles(const QVariant &list);
+
+// Reads a text parameter; false when the read fails or the value is not text.
+bool readTextParam(ConnectionHandle handle, const QString &key, QString *text);
+
+bool writeParam(ConnectionHandle handle, const QString &key, const QVariant &value);

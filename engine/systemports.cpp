@@ -1,0 +1,26 @@
+#include "systemports.h"
+
+#include "serviceparams.h"
+
+#include <QSerialPortInfo>
+
+QStringList systemSerialPortNames()
+{
+    QStringList names;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &port : ports)
+        names.append(port.portName());
+
+    QVariant list;
+    if (sec_GetConnectionsList(&list)) {
+        const QList<ConnectionHandle> handles = connectionHandles(list);
+        for (ConnectionHandle handle : handles) {
+            QString comName;
+            if (readTextParam(handle, QStringLiteral("port.name"), &comName)
+                && !comName.isEmpty())
+                names.append(comName);
+        }
+    }
+    names.removeDuplicates();
+    return names;
+}
