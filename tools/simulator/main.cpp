@@ -1,0 +1,88 @@
+// tirv-devsim: simulated serial-device servers that answer the device search and serve their
+// ports over TCP, for tests and for trying TIRV without hardware.
+#include "devicesimulator.h"
+#include "deviceport.h"
+#include "simulateddevice.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <csignal>
+
+namespace {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+int fail(const QString &message)
+{
+    QTextStream(stderr) << "tirv-devsim: " << message << '\n';
+    return 1;
+}
+
+bool readDevices(const QStringList &specs, QList<SimulatedDevice> *devices, QString *error)
+{
+    for (const QString &spec : specs) {
+        SimulatedDevice device;
+        if (!SimulatedDevice::parse(spec, &device, error))
+            return false;
+        devices->append(device);
+    }
+    if (devices->isEmpty())
+        devices->append(SimulatedDevice());
+    return true;
+}
+
+bool servePorts(const QList<SimulatedDevice> &devices, bool withPty, QString *error)
+{
+    for (const SimulatedDevice &device : devices) {
+        for (int k = 1; k <= device.ports; ++k) {
+            auto *port = new DevicePort(device.ip, k, qApp);
+            if (!port->start(withPty, error))
+                return false;
+            if (withPty)
+                out() << "pty " << device.ip << ' ' << k << ' ' << port->ptyPath() << Qt::endl;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
+    std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated serial-device servers. A device spec is a comma-separated list of\n"
+        "ip=A.B.C.D (bound and reported, default 127.0.0.1), report=TEXT (IP text of the\n"
+        "text reply), type=TEXT, ports=N, mac=00:1A:2B:3C:4D:5E, answer=text|probes|both."));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("device"), QStringLiteral("One simulated device (repeatable)."),
+                      QStringLiteral("spec")});
+    parser.addOption({QStringLiteral("pty"),
+                      QStringLiteral("Bridge each device port to a pseudo-terminal instead of echoing.")});
+    parser.addOption({QStringLiteral("no-tcp"),
+                      QStringLiteral("Answer the search only; serve no TCP ports.")});
+    parser.process(app);
+
+    QString error;
+    QList<SimulatedDevice> devices;
+    if (!readDevices(parser.values(QStringLiteral("device")), &devices, &error))
+        return fail(error);
+    DeviceSimulator simulator(devices);
+    if (!simulator.start(&error))
+        return fail(error);
+    if (!parser.isSet(QStringLiteral("no-tcp"))
+        && !servePorts(devices, parser.isSet(QStringLiteral("pty")), &error))
+        return fail(error);
+    out() << "ready" << Qt::endl;
+    return app.exec();
+}
