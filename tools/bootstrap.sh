@@ -8,9 +8,10 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build"
 
 # Build tools, Qt 5 with its translation tools, a CJK font for the Chinese interface, the
-# network tools of the namespace test bed, and Xvfb for running without a screen.
+# network tools of the namespace test bed, Xvfb for running without a screen, and rsvg-convert,
+# which renders the pictures from their SVG sources.
 PACKAGES="cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev \
-qttools5-dev qttools5-dev-tools fonts-wqy-microhei iproute2 xvfb xauth"
+qttools5-dev qttools5-dev-tools fonts-wqy-microhei iproute2 xvfb xauth librsvg2-bin"
 
 missing=""
 for p in $PACKAGES; do
