@@ -1,0 +1,96 @@
+#pragma once
+
+#include "connectionport.h"
+#include "connectiontable.h"
+#include "inprocessservice.h"
+#include "portfactory.h"
+#include "secapi.h"
+
+#include <QVariant>
+
+#include <memory>
+
+// The in-process service, emptied between tests, and shortcuts for setting up connections.
+namespace ServiceFixture {
+
+inline ConnectionTable &table() { return InProcessService::table(); }
+
+inline QList<ConnectionHandle> handles()
+{
+    QVariant list;
+    sec_GetConnectionsList(&list);
+    QList<ConnectionHandle> result;
+    const QVariantList elements = list.toList();
+    for (const QVariant &element : elements)
+        result.append(element.toInt());
+    return result;
+}
+
+inline void reset()
+{
+    table().clearFaults();
+    table().setPortFactory(nullptr);
+    const QList<ConnectionHandle> all = handles();
+    for (ConnectionHandle handle : all)
+        sec_DeleteConnection(handle);
+}
+
+inline QVariant param(ConnectionHandle handle, const QString &key)
+{
+    QVariant value;
+    sec_GetParam(handle, key, &value);
+    return value;
+}
+
+inline QStringList params(const QString &key)
+{
+    QStringList result;
+    const QList<ConnectionHandle> all = handles();
+    for (ConnectionHandle handle : all)
+        result.append(param(handle, key).toString());
+    return result;
+}
+
+// A connection as another program (or an earlier run) left it; started when asked.
+inline ConnectionHandle addConnection(const QString &name, const QString &comName,
+                                      bool start = true, const QString &host = "10.9.9.9")
+{
+    ConnectionHandle handle = -1;
+    sec_CreateConnection(1, &handle);
+    if (!name.isEmpty())
+        sec_SetParam(handle, QStringLiteral("name"), name);
+    sec_SetParam(handle, QStringLiteral("port.name"), comName);
+    sec_SetParam(handle, QStringLiteral("network.host"),
+                 QVariantList { QVariant(QVariantList { host, QStringLiteral("966") }) });
+    if (start)
+        sec_AddConnectionService(handle);
+    return handle;
+}
+
+// Working ports whose state and remote hosts the test chooses.
+class FakePort : public ConnectionPort
+{
+public:
+    FakePort(int state, QVariantList hosts) : portState(state), hosts(std::move(hosts)) { }
+    int state() const override { return portState; }
+    QVariantList remoteHosts() const override { return hosts; }
+    bool rename(const QString &) override { return true; }
+
+private:
+    int portState;
+    QVariantList hosts;
+};
+
+class FakePortFactory : public PortFactory
+{
+public:
+    int state = 1;
+    QVariantList hosts;
+
+    std::unique_ptr<ConnectionPort> makePort(const QVariantMap &, QString *) override
+    {
+        return std::make_unique<FakePort>(state, hosts);
+    }
+};
+
+} // namespace ServiceFixture
