@@ -1,0 +1,255 @@
+#include "searchprotocol.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <vector>
+
+using namespace SearchProtocol;
+
+Q_DECLARE_METATYPE(SearchProtocol::ReplyKind)
+
+namespace {
+
+const QByteArray mac = QByteArray::fromHex("001A2B3C4D5E");
+
+QByteArray withBytes(QByteArray datagram, int offset, const QByteArray &bytes)
+{
+    return datagram.replace(offset, bytes.size(), bytes);
+}
+
+bool isClean(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c == QLatin1Char('@') || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
+// Decodes from an exactly sized heap copy, so that a read past the end hits a redzone.
+SearchReply decodeExact(const QByteArray &datagram, const QString &sender)
+{
+    std::vector<char> heap(datagram.constData(), datagram.constData() + datagram.size());
+    return decodeReply(QByteArray::fromRawData(heap.data(), int(heap.size())), sender);
+}
+
+} // namespace
+
+class TestSearchProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void textRequest_data();
+    void textRequest();
+    void probes();
+    void replyKindByLength_data();
+    void replyKindByLength();
+    void vcomAckFields();
+    void vcomTextsRunToNulOrEnd();
+    void mcpAck1TakesSenderAddress();
+    void mcpAck2Fields();
+    void mcpAck2TypeWithoutNul();
+    void untrustedTexts_data();
+    void untrustedTexts();
+    void macBytes_data();
+    void macBytes();
+    void fuzzDecoder();
+};
+
+void TestSearchProtocol::textRequest_data()
+{
+    QTest::addColumn<QString>("local");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("192.168.1.10, 56 bytes") << "192.168.1.10"
+        << QByteArray::fromHex("3078494342433B303B3139322E3136382E312E31300A3B363630353B3235352E"
+                               "3235352E3235352E3235353B34323335363B5F4943504C5F");
+    QTest::newRow("10.0.0.7, 52 bytes") << "10.0.0.7"
+        << QByteArray("0xICBC;0;10.0.0.7\n;6605;255.255.255.255;42356;_ICPL_");
+}
+
+void TestSearchProtocol::textRequest()
+{
+    QFETCH(QString, local);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(SearchProtocol::textRequest(local), expected);
+    QCOMPARE(SearchProtocol::textRequest(local).size(), 44 + local.size());
+}
+
+void TestSearchProtocol::probes()
+{
+    QCOMPARE(probeA(), QByteArray::fromHex("490000060000"));
+    QCOMPARE(probeB(), QByteArray::fromHex("010000060000"));
+}
+
+void TestSearchProtocol::replyKindByLength_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<ReplyKind>("kind");
+    QTest::newRow("0") << 0 << ReplyKind::Unknown;
+    // Our own probe, received back on a port-1029 socket.
+    QTest::newRow("6") << 6 << ReplyKind::Unknown;
+    QTest::newRow("23") << 23 << ReplyKind::Unknown;
+    QTest::newRow("24") << 24 << ReplyKind::McpAck1;
+    QTest::newRow("25") << 25 << ReplyKind::Unknown;
+    QTest::newRow("85") << 85 << ReplyKind::Unknown;
+    QTest::newRow("86") << 86 << ReplyKind::McpAck2;
+    QTest::newRow("87") << 87 << ReplyKind::Unknown;
+    QTest::newRow("143") << 143 << ReplyKind::Unknown;
+    QTest::newRow("144") << 144 << ReplyKind::VcomAck;
+    QTest::newRow("145") << 145 << ReplyKind::Unknown;
+}
+
+void TestSearchProtocol::replyKindByLength()
+{
+    QFETCH(int, size);
+    QFETCH(ReplyKind, kind);
+    QCOMPARE(replyKind(size), kind);
+    QCOMPARE(decodeReply(QByteArray(size, 'x'), "10.0.0.9").kind, kind);
+}
+
+void TestSearchProtocol::vcomAckFields()
+{
+    const SearchReply reply = decodeReply(vcomAck("8", "TIR-8", mac, "192.168.1.10"), "10.0.0.9");
+    QCOMPARE(reply.kind, ReplyKind::VcomAck);
+    QCOMPARE(reply.portCount, QString("8"));
+    QCOMPARE(reply.devType, QString("TIR-8"));
+    QCOMPARE(reply.mac, QString("00:1A:2B:3C:4D:5E"));
+    QCOMPARE(reply.ip, QString("192.168.1.10"));
+}
+
+void TestSearchProtocol::vcomTextsRunToNulOrEnd()
+{
+    // A port count text without NUL runs on into the type field; an IP text to the datagram's end.
+    QByteArray datagram = vcomAck("", "TIR", mac, "");
+    datagram = withBytes(datagram, 0, QByteArray(40, '4'));
+    datagram = withBytes(datagram, 92, QByteArray(52, '1'));
+    const SearchReply reply = decodeReply(datagram, "10.0.0.9");
+    QCOMPARE(reply.portCount, QString(40, '4') + "TIR");
+    QCOMPARE(reply.ip, QString("10.0.0.9"));
+}
+
+void TestSearchProtocol::mcpAck1TakesSenderAddress()
+{
+    const SearchReply reply = decodeReply(mcpAck1(mac), "192.168.1.10");
+    QCOMPARE(reply.kind, ReplyKind::McpAck1);
+    QCOMPARE(reply.mac, QString("00:1A:2B:3C:4D:5E"));
+    QCOMPARE(reply.ip, QString("192.168.1.10"));
+    QVERIFY(reply.devType.isEmpty());
+    QVERIFY(reply.portCount.isEmpty());
+}
+
+void TestSearchProtocol::mcpAck2Fields()
+{
+    QByteArray datagram(mcpAck2Size, '\0');
+    datagram = withBytes(datagram, 74, QByteArray::fromHex("C0A8010A"));
+    datagram = withBytes(datagram, 12, QByteArray::fromHex("4D5E"));
+    datagram = withBytes(datagram, 27, QByteArray::fromHex("08"));
+    datagram = withBytes(datagram, 28, "TIR-8");
+    const SearchReply reply = decodeReply(datagram, "10.0.0.9");
+    QCOMPARE(reply.kind, ReplyKind::McpAck2);
+    QCOMPARE(reply.ip, QString("192.168.1.10"));
+    QCOMPARE(reply.macTail, QString("4d:5e"));
+    QCOMPARE(reply.portCount, QString("8"));
+    QCOMPARE(reply.devType, QString("TIR-8"));
+    QCOMPARE(datagram, mcpAck2(mac, 8, "TIR-8", "192.168.1.10"));
+}
+
+void TestSearchProtocol::mcpAck2TypeWithoutNul()
+{
+    // Sixteen type bytes, no NUL: all used, the spaces around trimmed, the IP after it untouched.
+    const QByteArray datagram = mcpAck2(mac, 255, "  TIR-1234567  \t", "10.0.0.7");
+    const SearchReply reply = decodeReply(withBytes(datagram, 44, QByteArray(30, 'Z')), "x");
+    QCOMPARE(reply.devType, QString("TIR-1234567"));
+    QCOMPARE(reply.portCount, QString("255"));
+    QCOMPARE(reply.ip, QString("10.0.0.7"));
+}
+
+void TestSearchProtocol::untrustedTexts_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("expectedType");
+    QTest::addColumn<QString>("expectedIp");
+    const QString sender = "10.0.0.9";
+    QTest::newRow("clean") << "TIR-4" << "192.168.1.10" << "TIR-4" << "192.168.1.10";
+    // "@" would shift the fields of the connection name.
+    QTest::newRow("at sign") << "TIR@4" << "1.2.3.4@" << "TIR4" << "1.2.3.4";
+    QTest::newRow("controls") << "TIR\n\t\x1b-4\x7f" << "192.168.1.10\r" << "TIR-4"
+                              << "192.168.1.10";
+    QTest::newRow("ip out of range") << "T" << "256.1.1.1" << "T" << sender;
+    QTest::newRow("ip three groups") << "T" << "192.168.1" << "T" << sender;
+    QTest::newRow("ip leading zero") << "T" << "192.168.01.10" << "T" << sender;
+    QTest::newRow("ip name") << "T" << "evil.example" << "T" << sender;
+    QTest::newRow("ip empty") << "T" << "" << "T" << sender;
+    QTest::newRow("utf-8 kept") << "串口服务器" << "10.0.0.7" << "串口服务器" << "10.0.0.7";
+}
+
+void TestSearchProtocol::untrustedTexts()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, ip);
+    QFETCH(QString, expectedType);
+    QFETCH(QString, expectedIp);
+    const SearchReply reply = decodeReply(vcomAck("4@\x01", type, mac, ip), "10.0.0.9");
+    QCOMPARE(reply.devType, expectedType);
+    QCOMPARE(reply.ip, expectedIp);
+    QCOMPARE(reply.portCount, QString("4"));
+    QCOMPARE(decodeReply(mcpAck2(mac, 1, type, "10.0.0.7"), "x").devType,
+             expectedType.left(16).trimmed());
+}
+
+void TestSearchProtocol::macBytes_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("upper") << "00:1A:2B:3C:4D:5E" << mac;
+    QTest::newRow("lower") << "00:1a:2b:3c:4d:5e" << mac;
+    QTest::newRow("short") << "00:1A:2B:3C:4D" << QByteArray();
+    QTest::newRow("dashes") << "00-1A-2B-3C-4D-5E" << QByteArray();
+    QTest::newRow("not hex") << "00:1A:2B:3C:4D:5G" << QByteArray();
+}
+
+void TestSearchProtocol::macBytes()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(SearchProtocol::macBytes(text), bytes);
+    if (!bytes.isEmpty())
+        QCOMPARE(macText(bytes), text.toUpper());
+}
+
+// Random and mutated replies: the decoder must neither crash nor read outside the datagram (the
+// AddressSanitizer build checks that), and whatever it returns must be fit for a row.
+void TestSearchProtocol::fuzzDecoder()
+{
+    QRandomGenerator random(20261207);
+    const QList<QByteArray> seeds = {vcomAck("8", "TIR-8", mac, "192.168.1.10"), mcpAck1(mac),
+                                     mcpAck2(mac, 8, "TIR-8", "192.168.1.10")};
+    const int sizes[] = {0, 1, 6, 23, 24, 25, 85, 86, 87, 143, 144, 145};
+    for (int round = 0; round < 30000; ++round) {
+        QByteArray datagram;
+        if (round % 2) {
+            datagram = seeds.at(round % seeds.size());
+            for (int flips = random.bounded(1, 12); flips > 0; --flips)
+                datagram[random.bounded(datagram.size())] = char(random.bounded(256));
+        } else {
+            datagram.resize(sizes[random.bounded(int(std::size(sizes)))]);
+            for (char &byte : datagram)
+                byte = char(random.bounded(256));
+        }
+        const SearchReply reply = decodeExact(datagram, "10.0.0.9");
+        QCOMPARE(reply.kind, replyKind(datagram.size()));
+        QVERIFY(isClean(reply.devType) && isClean(reply.portCount) && isClean(reply.ip));
+        if (reply.kind != ReplyKind::Unknown)
+            QVERIFY2(isDottedIpv4(reply.ip), qPrintable(reply.ip));
+        if (reply.kind == ReplyKind::VcomAck || reply.kind == ReplyKind::McpAck1)
+            QCOMPARE(reply.mac.size(), 17);
+        if (reply.kind == ReplyKind::McpAck2)
+            QCOMPARE(reply.macTail.size(), 5);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestSearchProtocol)
+#include "tst_searchprotocol.moc"
