@@ -113,8 +113,10 @@ void GetDevice::clearSockets()
         searchTimer = nullptr;
     }
     for (QUdpSocket *socket : qAsConst(udpSockets)) {
-        // A reply still queued for an old socket must not add a row to the new search.
+        // Closed at once: a reply still queued must not reach the new search, and the rebinding
+        // that follows may need the same port.
         socket->disconnect(this);
+        socket->close();
         socket->deleteLater();
     }
     udpSockets.clear();
