@@ -1,0 +1,187 @@
+#include "adddevice.h"
+#include "appointvcom.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QtTest>
+
+class TestEntryDialogs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void isValidIp_data();
+    void isValidIp();
+    void typingIsFiltered_data();
+    void typingIsFiltered();
+    void addValidDevice();
+    void unfinishedAddressKeepsDialogOpen_data();
+    void unfinishedAddressKeepsDialogOpen();
+    void portCountBounds();
+    void addCancelEmitsNothing();
+    void portSequenceRange_data();
+    void portSequenceRange();
+    void portSequenceChosen();
+    void portSequenceCancelEmitsNothing();
+};
+
+void TestEntryDialogs::isValidIp_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("plain") << "192.168.1.10" << true;
+    QTest::newRow("bounds") << "0.99.199.255" << true;
+    // Two-digit groups may carry a leading zero; it is emitted as typed.
+    QTest::newRow("leading zeros") << "01.02.03.04" << true;
+    QTest::newRow("three-digit leading zero") << "010.0.0.1" << false;
+    QTest::newRow("256") << "192.168.1.256" << false;
+    QTest::newRow("three groups") << "192.168.1" << false;
+    QTest::newRow("trailing dot") << "192.168.1." << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("letters") << "a.b.c.d" << false;
+    QTest::newRow("space") << "192.168.1.10 " << false;
+}
+
+void TestEntryDialogs::isValidIp()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QCOMPARE(AddDevice::isValidIp(text), valid);
+}
+
+void TestEntryDialogs::typingIsFiltered_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("256 refused") << "192.168.1.256" << "192.168.1.25";
+    QTest::newRow("three digits after 0 refused") << "010" << "01";
+    QTest::newRow("letters refused") << "19a2.1x" << "192.1";
+    QTest::newRow("unfinished kept") << "192.168.1." << "192.168.1.";
+}
+
+void TestEntryDialogs::typingIsFiltered()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    AddDevice dialog;
+    auto *edit = dialog.findChild<QLineEdit *>("lineEdit_ip");
+    QTest::keyClicks(edit, typed);
+    QCOMPARE(edit->text(), shown);
+}
+
+void TestEntryDialogs::addValidDevice()
+{
+    AddDevice dialog;
+    dialog.show();
+    QSignalSpy spy(&dialog, &AddDevice::addDevInfo);
+    dialog.findChild<QSpinBox *>("spinBox_num")->setValue(4);
+    QTest::keyClicks(dialog.findChild<QLineEdit *>("lineEdit_ip"), "192.168.1.10");
+    dialog.findChild<QPushButton *>("pushButton_sure")->click();
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy.at(0).at(0).toInt(), 4);
+    QCOMPARE(spy.at(0).at(1).toString(), QString("192.168.1.10"));
+    QVERIFY(!dialog.isVisible());
+}
+
+void TestEntryDialogs::unfinishedAddressKeepsDialogOpen_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("empty") << "";
+    QTest::newRow("three groups") << "192.168.1";
+    QTest::newRow("trailing dot") << "192.168.1.";
+}
+
+void TestEntryDialogs::unfinishedAddressKeepsDialogOpen()
+{
+    QFETCH(QString, typed);
+    AddDevice dialog;
+    dialog.show();
+    QSignalSpy spy(&dialog, &AddDevice::addDevInfo);
+    QTest::keyClicks(dialog.findChild<QLineEdit *>("lineEdit_ip"), typed);
+    QString title, text;
+    // The information box runs its own loop; read it and close it from inside that loop.
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        box->accept();
+    });
+    dialog.findChild<QPushButton *>("pushButton_sure")->click();
+    QCOMPARE(title, QString("提示"));
+    QCOMPARE(text, QString("请输入规范的IP地址!"));
+    QCOMPARE(spy.size(), 0);
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.findChild<QLineEdit *>("lineEdit_ip")->text(), typed);
+}
+
+void TestEntryDialogs::portCountBounds()
+{
+    AddDevice dialog;
+    const auto *spin = dialog.findChild<QSpinBox *>("spinBox_num");
+    QCOMPARE(spin->minimum(), 1);
+    QCOMPARE(spin->maximum(), 48);
+    QCOMPARE(spin->value(), 1);
+}
+
+void TestEntryDialogs::addCancelEmitsNothing()
+{
+    AddDevice dialog;
+    dialog.show();
+    QSignalSpy spy(&dialog, &AddDevice::addDevInfo);
+    QTest::keyClicks(dialog.findChild<QLineEdit *>("lineEdit_ip"), "10.0.0.7");
+    dialog.findChild<QPushButton *>("pushButton_cancel")->click();
+    QCOMPARE(spy.size(), 0);
+    QVERIFY(!dialog.isVisible());
+}
+
+void TestEntryDialogs::portSequenceRange_data()
+{
+    QTest::addColumn<int>("max");
+    QTest::addColumn<int>("upper");
+    QTest::newRow("8 ports") << 8 << 8;
+    QTest::newRow("1 port") << 1 << 1;
+    // A port count of 0, or one that did not read as a number, still offers port 1.
+    QTest::newRow("0 ports") << 0 << 1;
+    QTest::newRow("negative") << -3 << 1;
+}
+
+void TestEntryDialogs::portSequenceRange()
+{
+    QFETCH(int, max);
+    QFETCH(int, upper);
+    AppointVcom dialog(max);
+    const auto *spin = dialog.findChild<QSpinBox *>("spinBox");
+    QCOMPARE(spin->minimum(), 1);
+    QCOMPARE(spin->maximum(), upper);
+    QCOMPARE(spin->value(), 1);
+}
+
+void TestEntryDialogs::portSequenceChosen()
+{
+    AppointVcom dialog(8);
+    dialog.show();
+    QSignalSpy spy(&dialog, &AppointVcom::appointSeq);
+    dialog.findChild<QSpinBox *>("spinBox")->setValue(3);
+    dialog.findChild<QPushButton *>("pushButton_sure")->click();
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy.at(0).at(0).toInt(), 3);
+    QVERIFY(!dialog.isVisible());
+}
+
+void TestEntryDialogs::portSequenceCancelEmitsNothing()
+{
+    AppointVcom dialog(8);
+    dialog.show();
+    QSignalSpy spy(&dialog, &AppointVcom::appointSeq);
+    dialog.findChild<QPushButton *>("pushButton_cancel")->click();
+    QCOMPARE(spy.size(), 0);
+    QVERIFY(!dialog.isVisible());
+}
+
+QTEST_MAIN(TestEntryDialogs)
+#include "tst_entrydialogs.moc"
