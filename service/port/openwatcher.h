@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <unordered_map>
+
+class QSocketNotifier;
+
+// Tells each port when other programs open and close its pty slave. One inotify instance
+// serves every port: the per-user limit on instances (often 128) is below 255 ports.
+class OpenWatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Called with the event mask: IN_OPEN, IN_CLOSE_WRITE or IN_CLOSE_NOWRITE.
+    using Handler = std::function<void(std::uint32_t mask)>;
+
+    OpenWatcher();
+    ~OpenWatcher() override;
+
+    // Returns the watch id, or -1 with the reason.
+    int watch(const QString &path, Handler handler, QString *reason);
+    void unwatch(int id);
+    // Delivers every event already queued, so a caller acts on an up-to-date count.
+    void drain();
+
+private:
+    int fd = -1;
+    QSocketNotifier *notifier = nullptr;
+    std::unordered_map<int, Handler> handlers;
+    bool draining = false;
+};

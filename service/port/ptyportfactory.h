@@ -1,0 +1,22 @@
+#pragma once
+
+#include "portfactory.h"
+
+#include <memory>
+
+class OpenWatcher;
+
+// Makes the working ports of the real service: pseudo-terminals bridged to TCP. The ports run
+// on the event loop of the thread that calls makePort().
+class PtyPortFactory : public PortFactory
+{
+public:
+    PtyPortFactory();
+    ~PtyPortFactory() override;
+
+    std::unique_ptr<ConnectionPort> makePort(const QVariantMap &params,
+                                             QString *reason) override;
+
+private:
+    std::shared_ptr<OpenWatcher> watcher;
+};

@@ -1,0 +1,254 @@
+#include "tcplink.h"
+
+#include <QHostAddress>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const int kFirstBackoffMs = 100;
+const int kMaxBackoffMs = 2000;
+const int kConnectTimeoutMs = 3000;
+// A connection that lasted this long was a success: start the backoff afresh.
+const int kStableMs = 2000;
+
+QString connectCause(int error)
+{
+    switch (error) {
+    case ECONNREFUSED:
+        return QStringLiteral("refused");
+    case ETIMEDOUT:
+        return QStringLiteral("timed out");
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return QStringLiteral("unreachable");
+    default:
+        return QString::fromLocal8Bit(strerror(error));
+    }
+}
+
+// No delay for small writes; keepalive notices a silently dead device within ~25 s.
+void tune(int fd)
+{
+    const int on = 1, idle = 10, interval = 5, probes = 3;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+}
+
+socklen_t toSockaddr(const QHostAddress &address, quint16 port, sockaddr_storage *storage)
+{
+    std::memset(storage, 0, sizeof *storage);
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(storage);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&in6->sin6_addr, bytes.c, sizeof bytes.c);
+        return sizeof *in6;
+    }
+    auto *in4 = reinterpret_cast<sockaddr_in *>(storage);
+    in4->sin_family = AF_INET;
+    in4->sin_port = htons(port);
+    in4->sin_addr.s_addr = htonl(address.toIPv4Address());
+    return sizeof *in4;
+}
+
+} // namespace
+
+TcpLink::TcpLink(const QList<PortSettings::Host> &hosts, QObject *parent)
+    : QObject(parent), hosts(hosts), backoffMs(kFirstBackoffMs)
+{
+    retryTimer.setSingleShot(true);
+    connectTimer.setSingleShot(true);
+    connect(&retryTimer, &QTimer::timeout, this, &TcpLink::attempt);
+    connect(&connectTimer, &QTimer::timeout, this,
+            [this] { fail(QStringLiteral("connect to %1 timed out").arg(hostText())); });
+}
+
+TcpLink::~TcpLink()
+{
+    if (lookupId >= 0)
+        QHostInfo::abortHostLookup(lookupId);
+    closeSocket();
+}
+
+void TcpLink::open()
+{
+    if (stage != Stage::Closed)
+        return;
+    backoffMs = kFirstBackoffMs;
+    attempt();
+}
+
+void TcpLink::close()
+{
+    const bool wasUp = isUp();
+    stage = Stage::Closed;
+    retryTimer.stop();
+    connectTimer.stop();
+    if (lookupId >= 0)
+        QHostInfo::abortHostLookup(lookupId);
+    lookupId = -1;
+    closeSocket();
+    told.clear();
+    if (wasUp)
+        emit down();
+}
+
+void TcpLink::lose(const QString &cause)
+{
+    if (!isUp())
+        return;
+    if (upSince.elapsed() >= kStableMs)
+        backoffMs = kFirstBackoffMs;
+    closeSocket();
+    stage = Stage::Waiting;
+    tell(QStringLiteral("connection to %1 %2").arg(hostText(), cause));
+    emit down();
+    retryLater();
+}
+
+void TcpLink::setReadWatched(bool watched)
+{
+    if (readNotifier)
+        readNotifier->setEnabled(watched);
+}
+
+void TcpLink::setWriteWatched(bool watched)
+{
+    if (writeNotifier && isUp())
+        writeNotifier->setEnabled(watched);
+}
+
+void TcpLink::attempt()
+{
+    const QHostAddress address(hosts.at(hostIndex).name);
+    if (!address.isNull()) {
+        connectTo(address);
+        return;
+    }
+    stage = Stage::Resolving;
+    lookupId = QHostInfo::lookupHost(hosts.at(hostIndex).name, this, &TcpLink::resolved);
+}
+
+void TcpLink::resolved(const QHostInfo &info)
+{
+    if (info.lookupId() != lookupId || stage != Stage::Resolving)
+        return;
+    lookupId = -1;
+    if (info.addresses().isEmpty())
+        fail(QStringLiteral("cannot resolve %1").arg(hosts.at(hostIndex).name));
+    else
+        connectTo(info.addresses().constFirst());
+}
+
+void TcpLink::connectTo(const QHostAddress &address)
+{
+    sockaddr_storage storage;
+    const socklen_t length = toSockaddr(address, hosts.at(hostIndex).port, &storage);
+    fd = socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        fail(QStringLiteral("cannot make a socket for %1: %2")
+                     .arg(hostText(), QString::fromLocal8Bit(strerror(errno))));
+        return;
+    }
+    tune(fd);
+    stage = Stage::Connecting;
+    readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    readNotifier->setEnabled(false);
+    writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+    connect(readNotifier, &QSocketNotifier::activated, this, &TcpLink::readable);
+    connect(writeNotifier, &QSocketNotifier::activated, this, [this] {
+        if (isUp())
+            emit writable();
+        else
+            connectFinished();
+    });
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&storage), length) == 0) {
+        becomeUp();
+    } else if (errno == EINPROGRESS) {
+        connectTimer.start(kConnectTimeoutMs);
+    } else {
+        fail(QStringLiteral("connect to %1 %2").arg(hostText(), connectCause(errno)));
+    }
+}
+
+void TcpLink::connectFinished()
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        error = errno;
+    if (error == 0)
+        becomeUp();
+    else
+        fail(QStringLiteral("connect to %1 %2").arg(hostText(), connectCause(error)));
+}
+
+void TcpLink::becomeUp()
+{
+    connectTimer.stop();
+    stage = Stage::Up;
+    upSince.start();
+    writeNotifier->setEnabled(false);
+    readNotifier->setEnabled(true);
+    if (!told.isEmpty())
+        emit notice(QStringLiteral("connected to %1 again").arg(hostText()));
+    told.clear();
+    emit up();
+}
+
+void TcpLink::fail(const QString &cause)
+{
+    connectTimer.stop();
+    closeSocket();
+    stage = Stage::Waiting;
+    tell(cause);
+    // Alternate hosts come in turn, each with the same backoff.
+    hostIndex = (hostIndex + 1) % hosts.size();
+    retryLater();
+}
+
+void TcpLink::retryLater()
+{
+    retryTimer.start(backoffMs);
+    backoffMs = qMin(backoffMs * 2, kMaxBackoffMs);
+}
+
+void TcpLink::closeSocket()
+{
+    // The notifiers may be the senders being served: disable now, delete once back in the loop.
+    for (QSocketNotifier *notifier : { readNotifier, writeNotifier }) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
+    readNotifier = writeNotifier = nullptr;
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+void TcpLink::tell(const QString &text)
+{
+    if (told.contains(text))
+        return;
+    told.insert(text);
+    emit notice(text);
+}
+
+QString TcpLink::hostText() const
+{
+    const PortSettings::Host &host = hosts.at(hostIndex);
+    return QStringLiteral("%1:%2").arg(host.name).arg(host.port);
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "portsettings.h"
+
+#include <QElapsedTimer>
+#include <QHostInfo>
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+
+class QSocketNotifier;
+
+// The TCP side of a port: one non-blocking connection to the first remote host that answers,
+// re-established with a backoff capped at 2 s while it is wanted. Reading and writing are left
+// to the bridge, which watches the descriptor through setReadWatched()/setWriteWatched().
+class TcpLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TcpLink(const QList<PortSettings::Host> &hosts, QObject *parent = nullptr);
+    ~TcpLink() override;
+
+    // Connects now and keeps reconnecting until close().
+    void open();
+    void close();
+    // The bridge found the connection broken (cause says how): drop it and reconnect.
+    void lose(const QString &cause);
+
+    bool isUp() const { return stage == Stage::Up; }
+    bool isWanted() const { return stage != Stage::Closed; }
+    // Index of the host connected to, -1 while down.
+    int upHost() const { return isUp() ? hostIndex : -1; }
+    int descriptor() const { return fd; }
+    void setReadWatched(bool watched);
+    void setWriteWatched(bool watched);
+
+signals:
+    void up();
+    void down();
+    void readable();
+    void writable();
+    // A new kind of trouble, or recovery from it; said once, not at every retry.
+    void notice(const QString &text);
+
+private:
+    enum class Stage {
+        Closed, // not wanted: no socket, no timers
+        Resolving, // waiting for the host name lookup
+        Connecting, // non-blocking connect in flight
+        Up, // connected; the bridge moves bytes
+        Waiting, // backing off before the next attempt
+    };
+
+    void attempt();
+    void resolved(const QHostInfo &info);
+    void connectTo(const QHostAddress &address);
+    void connectFinished();
+    void becomeUp();
+    void fail(const QString &cause);
+    void retryLater();
+    void closeSocket();
+    void tell(const QString &text);
+    QString hostText() const;
+
+    QList<PortSettings::Host> hosts;
+    int hostIndex = 0;
+    Stage stage = Stage::Closed;
+    int fd = -1;
+    int lookupId = -1;
+    QSocketNotifier *readNotifier = nullptr;
+    QSocketNotifier *writeNotifier = nullptr;
+    QTimer retryTimer;
+    QTimer connectTimer;
+    int backoffMs;
+    QElapsedTimer upSince;
+    // What was said during the current episode of trouble.
+    QSet<QString> told;
+};

@@ -1,0 +1,343 @@
+#include "virtualport.h"
+
+#include "openwatcher.h"
+#include "portdirectory.h"
+#include "portlink.h"
+#include "tcplink.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const int kBufferBytes = 64 * 1024;
+// Rounds of one pump before the loop serves others: a steady stream must not starve them.
+const int kMaxRounds = 16;
+
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+QString errorText() { return QString::fromLocal8Bit(strerror(errno)); }
+
+} // namespace
+
+VirtualPort::VirtualPort(const PortSettings &settings, std::shared_ptr<OpenWatcher> watcher)
+    : settings(settings),
+      watcher(std::move(watcher)),
+      toDevice(kBufferBytes),
+      toProgram(kBufferBytes)
+{
+    packTimer.setSingleShot(true);
+    packTimer.setTimerType(Qt::PreciseTimer);
+    connect(&packTimer, &QTimer::timeout, this, [this] {
+        releasing = true;
+        pumpToDevice();
+    });
+}
+
+VirtualPort::~VirtualPort()
+{
+    if (watchId >= 0)
+        watcher->unwatch(watchId);
+    delete tcp;
+    delete masterRead;
+    delete masterWrite;
+    link.reset();
+    if (ownSlave >= 0)
+        close(ownSlave);
+    if (master >= 0)
+        close(master);
+}
+
+bool VirtualPort::start(QString *reason)
+{
+    const QString dir = portDirectory();
+    if (!isSafePortDirectory(dir, reason) || !openPty(reason))
+        return false;
+    link = std::make_unique<PortLink>(slavePath);
+    if (!link->place(dir + QLatin1Char('/') + settings.comName, reason))
+        return false;
+    watchId = watcher->watch(
+            slavePath, [this](std::uint32_t mask) { slaveEvent(mask); }, reason);
+    if (watchId < 0)
+        return false;
+    setupBridge();
+    return true;
+}
+
+int VirtualPort::state() const { return openCount > 0 ? 2 : 1; }
+
+QVariantList VirtualPort::remoteHosts() const
+{
+    const int up = tcp ? tcp->upHost() : -1;
+    QVariantList result;
+    for (int i = 0; i < settings.hosts.size(); ++i) {
+        const PortSettings::Host &host = settings.hosts.at(i);
+        const QString connected = i == up ? QStringLiteral("1") : QStringLiteral("0");
+        result.append(QVariant(QVariantList { host.name, host.portText, connected }));
+    }
+    return result;
+}
+
+bool VirtualPort::rename(const QString &comName)
+{
+    QString reason;
+    if (!PortSettings::isUsableComName(comName)) {
+        report(QStringLiteral("\"%1\" cannot name a port file").arg(comName));
+        return false;
+    }
+    const QString dir = QFileInfo(link->path()).path();
+    if (!link->place(dir + QLatin1Char('/') + comName, &reason)) {
+        report(reason);
+        return false;
+    }
+    settings.comName = comName;
+    return true;
+}
+
+bool VirtualPort::openPty(QString *reason)
+{
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    char name[64];
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0
+        || ptsname_r(master, name, sizeof name) != 0) {
+        *reason = QStringLiteral("cannot make a pseudo-terminal: %1").arg(errorText());
+        return false;
+    }
+    slavePath = QString::fromLocal8Bit(name);
+    ownSlave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (ownSlave < 0 || fchmod(ownSlave, S_IRUSR | S_IWUSR) != 0) {
+        *reason = QStringLiteral("cannot open %1: %2").arg(slavePath, errorText());
+        return false;
+    }
+    resetSlave();
+    return true;
+}
+
+void VirtualPort::setupBridge()
+{
+    masterRead = new QSocketNotifier(master, QSocketNotifier::Read, this);
+    masterWrite = new QSocketNotifier(master, QSocketNotifier::Write, this);
+    connect(masterRead, &QSocketNotifier::activated, this, &VirtualPort::pumpToDevice);
+    connect(masterWrite, &QSocketNotifier::activated, this, &VirtualPort::pumpToProgram);
+    tcp = new TcpLink(settings.hosts, this);
+    connect(tcp, &TcpLink::up, this, &VirtualPort::linkUp);
+    connect(tcp, &TcpLink::down, this, &VirtualPort::updateWatches);
+    connect(tcp, &TcpLink::readable, this, &VirtualPort::pumpToProgram);
+    connect(tcp, &TcpLink::writable, this, &VirtualPort::pumpToDevice);
+    connect(tcp, &TcpLink::notice, this, &VirtualPort::report);
+    if (!settings.connectWhileOpen)
+        tcp->open();
+    updateWatches();
+}
+
+// The watch was added after the port's own open, and is gone before its close: every event
+// is another program's.
+void VirtualPort::slaveEvent(std::uint32_t mask)
+{
+    if (mask & IN_OPEN) {
+        if (++openCount == 1)
+            programOpened();
+    } else if (openCount > 0 && --openCount == 0) {
+        programClosed();
+    }
+}
+
+void VirtualPort::programOpened()
+{
+    closeWhenSent = false;
+    if (settings.connectWhileOpen)
+        tcp->open();
+    updateWatches();
+}
+
+void VirtualPort::programClosed()
+{
+    pumpToDevice();
+    resetSlave();
+    toProgram.clear();
+    if (settings.connectWhileOpen) {
+        if (tcp->isUp() && !toDevice.isEmpty()) {
+            closeWhenSent = true;
+        } else {
+            tcp->close();
+            toDevice.clear();
+            discardFromProgram();
+        }
+    }
+    updateWatches();
+}
+
+// The next program starts clean: raw mode, no stale input, no exclusive lock.
+void VirtualPort::resetSlave()
+{
+    termios attributes;
+    if (tcgetattr(ownSlave, &attributes) == 0) {
+        cfmakeraw(&attributes);
+        tcsetattr(ownSlave, TCSANOW, &attributes);
+    }
+    tcflush(ownSlave, TCIFLUSH);
+    ioctl(ownSlave, TIOCNXCL);
+}
+
+void VirtualPort::pumpToDevice()
+{
+    for (int round = 0; round < kMaxRounds; ++round) {
+        const bool read = readFromProgram();
+        const bool sent = sendToDevice();
+        if (!read && !sent)
+            break;
+    }
+    if (!tcp->isUp() && toDevice.isFull()) {
+        const quint64 count = discardFromProgram();
+        if (count > 0 && dropped == 0)
+            report(QStringLiteral("device away: dropping what the program writes beyond %1 "
+                                  "bytes held")
+                           .arg(kBufferBytes));
+        dropped += count;
+    }
+    updateWatches();
+}
+
+void VirtualPort::pumpToProgram()
+{
+    for (int round = 0; round < kMaxRounds; ++round) {
+        const bool received = readFromDevice();
+        const bool written = writeToProgram();
+        if (!received && !written)
+            break;
+    }
+    updateWatches();
+}
+
+bool VirtualPort::readFromProgram()
+{
+    bool progress = false;
+    while (!toDevice.isFull()) {
+        int room;
+        char *at = toDevice.tail(&room);
+        const ssize_t count = read(master, at, size_t(room));
+        if (count <= 0)
+            break;
+        toDevice.produced(int(count));
+        progress = true;
+    }
+    if (progress && settings.packIdleMs > 0) {
+        if (toDevice.isFull())
+            releasing = true;
+        else if (!releasing)
+            packTimer.start(settings.packIdleMs);
+    }
+    return progress;
+}
+
+bool VirtualPort::sendToDevice()
+{
+    bool progress = false;
+    while (tcp->isUp() && !toDevice.isEmpty() && mayRelease()) {
+        const ssize_t count =
+                send(tcp->descriptor(), toDevice.head(), size_t(toDevice.size()), MSG_NOSIGNAL);
+        if (count < 0) {
+            if (!wouldBlock(errno))
+                tcp->lose(QStringLiteral("lost: %1").arg(errorText()));
+            break;
+        }
+        toDevice.consumed(int(count));
+        progress = true;
+    }
+    if (toDevice.isEmpty()) {
+        releasing = false;
+        if (closeWhenSent) {
+            closeWhenSent = false;
+            tcp->close();
+        }
+    }
+    return progress;
+}
+
+bool VirtualPort::readFromDevice()
+{
+    bool progress = false;
+    while (tcp->isUp() && !toProgram.isFull()) {
+        int room;
+        char *at = toProgram.tail(&room);
+        const ssize_t count = recv(tcp->descriptor(), at, size_t(room), 0);
+        if (count > 0) {
+            toProgram.produced(int(count));
+            progress = true;
+            continue;
+        }
+        if (count == 0)
+            tcp->lose(QStringLiteral("closed by the device"));
+        else if (!wouldBlock(errno))
+            tcp->lose(QStringLiteral("lost: %1").arg(errorText()));
+        break;
+    }
+    return progress;
+}
+
+bool VirtualPort::writeToProgram()
+{
+    // Opens are reported asynchronously: catch up before deciding nobody is listening.
+    if (openCount == 0 && !toProgram.isEmpty())
+        watcher->drain();
+    // Like a closed serial port, a port no program has open loses what arrives.
+    if (openCount == 0) {
+        toProgram.clear();
+        return false;
+    }
+    bool progress = false;
+    while (!toProgram.isEmpty()) {
+        const ssize_t count = write(master, toProgram.head(), size_t(toProgram.size()));
+        if (count <= 0)
+            break;
+        toProgram.consumed(int(count));
+        progress = true;
+    }
+    return progress;
+}
+
+quint64 VirtualPort::discardFromProgram()
+{
+    char scrap[4096];
+    quint64 total = 0;
+    ssize_t count;
+    for (int round = 0; round < kMaxRounds && (count = read(master, scrap, sizeof scrap)) > 0;
+         ++round)
+        total += quint64(count);
+    return total;
+}
+
+void VirtualPort::linkUp()
+{
+    if (dropped > 0)
+        report(QStringLiteral("%1 bytes were dropped while the device was away").arg(dropped));
+    dropped = 0;
+    pumpToDevice();
+}
+
+void VirtualPort::updateWatches()
+{
+    masterRead->setEnabled(!toDevice.isFull() || !tcp->isUp());
+    masterWrite->setEnabled(!toProgram.isEmpty());
+    tcp->setReadWatched(tcp->isUp() && !toProgram.isFull());
+    tcp->setWriteWatched(!toDevice.isEmpty() && mayRelease());
+}
+
+bool VirtualPort::mayRelease() const { return settings.packIdleMs == 0 || releasing; }
+
+// The one place port trouble is told, always naming the port.
+void VirtualPort::report(const QString &cause) const
+{
+    qWarning().noquote() << QStringLiteral("%1: %2").arg(settings.comName, cause);
+}

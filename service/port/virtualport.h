@@ -1,0 +1,83 @@
+#pragma once
+
+#include "bytebuffer.h"
+#include "connectionport.h"
+#include "portsettings.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+
+class OpenWatcher;
+class PortLink;
+class QSocketNotifier;
+class TcpLink;
+
+// A started connection: a pseudo-terminal in raw mode, reachable through its COM link, whose
+// bytes pass unchanged to and from a TCP connection. Everything runs on the event loop of the
+// thread that made it; no thread of its own, no busy waiting.
+class VirtualPort : public QObject, public ConnectionPort
+{
+    Q_OBJECT
+
+public:
+    VirtualPort(const PortSettings &settings, std::shared_ptr<OpenWatcher> watcher);
+    ~VirtualPort() override;
+
+    // Makes the pty and its link and starts the bridge; false with the reason on failure.
+    bool start(QString *reason);
+
+    int state() const override;
+    QVariantList remoteHosts() const override;
+    bool rename(const QString &comName) override;
+
+private:
+    bool openPty(QString *reason);
+    void setupBridge();
+    void slaveEvent(std::uint32_t mask);
+    void programOpened();
+    void programClosed();
+    void resetSlave();
+    void pumpToDevice();
+    void pumpToProgram();
+    bool readFromProgram();
+    bool sendToDevice();
+    bool readFromDevice();
+    bool writeToProgram();
+    quint64 discardFromProgram();
+    void linkUp();
+    void updateWatches();
+    bool mayRelease() const;
+    void report(const QString &cause) const;
+
+    PortSettings settings;
+    std::shared_ptr<OpenWatcher> watcher;
+    int master = -1;
+    // Held for the port's whole life: without it the master reports hang-up after the first
+    // program closes, and the event loop would spin on it.
+    int ownSlave = -1;
+    QString slavePath;
+    int watchId = -1;
+    std::unique_ptr<PortLink> link;
+    TcpLink *tcp = nullptr;
+    QSocketNotifier *masterRead = nullptr;
+    QSocketNotifier *masterWrite = nullptr;
+    // Opens of the slave by other programs not yet matched by a close.
+    int openCount = 0;
+
+    // Program to device: bytes read from the pty, waiting for TCP. It is also the hold buffer
+    // while the device is away and the pack buffer of send mode 2.
+    ByteBuffer toDevice;
+    // Device to program: bytes read from TCP, waiting for the pty to take them.
+    ByteBuffer toProgram;
+    // Send mode 2: runs while bytes keep coming; its end releases the pack.
+    QTimer packTimer;
+    // Send mode 2: the pack is released and goes out with whatever joins it until empty.
+    bool releasing = false;
+    // The last program closed while bytes were on their way: close TCP once they are out.
+    bool closeWhenSent = false;
+    // Bytes the program wrote beyond the hold buffer while the device was away.
+    quint64 dropped = 0;
+};
