@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+namespace Ui {
+class ModifyCom;
+}
+
+// Offers COM1 to COM255 as the new name of a virtual port; names already taken are marked
+// and refused.
+class ModifyCom : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // Takes the names in use from the system's serial ports and the service's virtual ports.
+    explicit ModifyCom(QWidget *parent);
+    ModifyCom(const QStringList &usedPortNames, QWidget *parent);
+    ~ModifyCom() override;
+
+signals:
+    void modifyToCom(QString newCom);
+
+private slots:
+    void on_pushButton_sure_clicked();
+    void on_pushButton_cancel_clicked();
+
+private:
+    void fillComboBox();
+
+    Ui::ModifyCom *ui;
+    QStringList usedPortNames;
+};
