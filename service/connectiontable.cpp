@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QMutexLocker>
+#include <QSet>
 
 namespace {
 
@@ -115,13 +116,66 @@ bool ConnectionTable::connections(QVariantList *handles)
     return true;
 }
 
+bool ConnectionTable::snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable)
+{
+    QMutexLocker lock(&mutex);
+    if (injectedFailure(GetConnectionsList))
+        return false;
+    readable->clear();
+    readable->reserve(int(table.size()));
+    for (const auto &[handle, connection] : table) {
+        QVariantMap keys = connection.params;
+        keys.insert(kState, statusLocked(connection, kState));
+        keys.insert(kRemoteHost, statusLocked(connection, kRemoteHost));
+        readable->append({ handle, keys });
+    }
+    return true;
+}
+
+QList<ConnectionTable::Entry> ConnectionTable::entries() const
+{
+    QMutexLocker lock(&mutex);
+    QList<Entry> result;
+    result.reserve(int(table.size()));
+    for (const auto &[handle, connection] : table)
+        result.append({ handle, connection.params, connection.started });
+    return result;
+}
+
+ConnectionHandle ConnectionTable::lastHandle() const
+{
+    QMutexLocker lock(&mutex);
+    return highestHandle;
+}
+
+bool ConnectionTable::restore(const QList<Entry> &entries, ConnectionHandle lastHandle)
+{
+    QMutexLocker lock(&mutex);
+    if (!table.empty() || lastHandle < highestHandle)
+        return false;
+    QSet<ConnectionHandle> seen;
+    for (const Entry &entry : entries) {
+        if (!isValidEntry(entry, lastHandle) || seen.contains(entry.handle))
+            return false;
+        seen.insert(entry.handle);
+    }
+    highestHandle = lastHandle;
+    for (const Entry &entry : entries) {
+        Connection &connection = table[entry.handle];
+        connection.params = entry.params;
+        if (entry.started)
+            startLocked(entry.handle, connection);
+    }
+    return true;
+}
+
 bool ConnectionTable::createConnection(int kind, ConnectionHandle *handle)
 {
     {
         QMutexLocker lock(&mutex);
         if (injectedFailure(CreateConnection) || kind != 1)
             return false;
-        *handle = ++lastHandle;
+        *handle = ++highestHandle;
         table[*handle];
     }
     emit changed();
@@ -240,6 +294,18 @@ bool ConnectionTable::injectedFailure(Call call)
         return true;
     }
     return false;
+}
+
+bool ConnectionTable::isValidEntry(const Entry &entry, ConnectionHandle lastHandle) const
+{
+    if (entry.handle <= 0 || entry.handle > lastHandle)
+        return false;
+    for (auto it = entry.params.cbegin(); it != entry.params.cend(); ++it) {
+        Shape shape;
+        if (!shapeOf(it.key(), &shape) || !fitsShape(shape, it.value()))
+            return false;
+    }
+    return true;
 }
 
 bool ConnectionTable::comNameTaken(const QString &comName, ConnectionHandle except) const

@@ -33,6 +33,14 @@ public:
     };
     Q_ENUM(Call)
 
+    // What is saved of a connection and restored when the service starts again.
+    struct Entry
+    {
+        ConnectionHandle handle = 0;
+        QVariantMap params;
+        bool started = false;
+    };
+
     explicit ConnectionTable(QObject *parent = nullptr);
     ~ConnectionTable() override;
 
@@ -48,6 +56,17 @@ public:
     bool startConnection(ConnectionHandle handle);
     bool deleteConnection(ConnectionHandle handle);
     bool applyConnection(ConnectionHandle handle);
+
+    // Every connection's readable keys (its parameters and status) in listing order: what a
+    // listing client reads next, in one go. Fails like connections().
+    bool snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable);
+
+    QList<Entry> entries() const;
+    // The last handle handed out; restored so that no handle is ever handed out twice.
+    ConnectionHandle lastHandle() const;
+    // Replaces an empty table with saved entries and starts the started ones. Refuses (and
+    // changes nothing) when an entry is malformed.
+    bool restore(const QList<Entry> &entries, ConnectionHandle lastHandle);
 
     // Test hook: the (skip + 1)-th next call of that kind fails, `times` times in a row
     // (times < 0: for ever).
@@ -74,13 +93,14 @@ private:
     };
 
     bool injectedFailure(Call call);
+    bool isValidEntry(const Entry &entry, ConnectionHandle lastHandle) const;
     bool comNameTaken(const QString &comName, ConnectionHandle except) const;
     bool startLocked(ConnectionHandle handle, Connection &connection);
     QVariant statusLocked(const Connection &connection, const QString &key) const;
 
     mutable QMutex mutex;
     std::map<ConnectionHandle, Connection> table;
-    ConnectionHandle lastHandle = 0;
+    ConnectionHandle highestHandle = 0;
     PortFactory *portFactory = nullptr;
     QList<Fault> faults;
 };

@@ -38,6 +38,8 @@ private slots:
     void faultInjection();
     void faultAfterSkips();
     void secCallsReachInProcessTable();
+    void snapshotHoldsEveryReadableKey();
+    void restoreRefusesBadOrLateEntries();
 };
 
 void TestConnectionTable::everyKeyReadsBack_data()
@@ -238,6 +240,52 @@ void TestConnectionTable::secCallsReachInProcessTable()
     QVERIFY(sec_DeleteConnection(handle));
     QVERIFY(!sec_ApplyConnection(handle));
     QVERIFY(sec_DisconnectService());
+}
+
+// A listing client answers reads from the snapshot, so it must agree with param() key by key.
+void TestConnectionTable::snapshotHoldsEveryReadableKey()
+{
+    ConnectionTable table;
+    const ConnectionHandle started = makeStarted(table, QStringLiteral("COM3"));
+    ConnectionHandle idle = -1;
+    table.createConnection(1, &idle);
+    QList<QPair<ConnectionHandle, QVariantMap>> readable;
+    QVERIFY(table.snapshot(&readable));
+    QCOMPARE(readable.size(), 2);
+    QCOMPARE(readable.at(0).first, started);
+    QCOMPARE(readable.at(1).first, idle);
+    const QStringList keys { "name", "port.name", "network.host", "port.type",
+                             "status.port.state", "status.remotehost" };
+    for (const auto &[handle, snapshot] : qAsConst(readable)) {
+        for (const QString &key : keys) {
+            QVariant value;
+            const bool readsBack = table.param(handle, key, &value);
+            QCOMPARE(snapshot.contains(key), readsBack);
+            QCOMPARE(snapshot.value(key), value);
+        }
+    }
+    QCOMPARE(readable.at(1).second.value("status.port.state"), QVariant(3));
+    table.failCall(ConnectionTable::GetConnectionsList);
+    QVERIFY(!table.snapshot(&readable));
+}
+
+void TestConnectionTable::restoreRefusesBadOrLateEntries()
+{
+    ConnectionTable table;
+    const QVariantMap params { { "port.name", "COM3" }, { "network.host", kHosts } };
+    QVERIFY(!table.restore({ { 1, { { "port.name", 3 } }, true } }, 1));
+    QVERIFY(!table.restore({ { 0, params, true } }, 1));
+    QVariantList listed;
+    QVERIFY(table.connections(&listed));
+    QVERIFY(listed.isEmpty()); // a refused restore leaves nothing half done
+    // The same COM name twice: the later connection stays unstarted, the table still loads.
+    QVERIFY(table.restore({ { 2, params, true }, { 4, params, true } }, 4));
+    QVariant state;
+    QVERIFY(table.param(2, "status.port.state", &state));
+    QCOMPARE(state, QVariant(1));
+    QVERIFY(table.param(4, "status.port.state", &state));
+    QCOMPARE(state, QVariant(3));
+    QVERIFY(!table.restore({}, 9)); // only into an empty table
 }
 
 QTEST_GUILESS_MAIN(TestConnectionTable)

@@ -1,0 +1,177 @@
+// tirv-service: the per-user connection service. Owns the connection table and every virtual
+// port, serves the sec_* calls on the control socket, and keeps the table on disk.
+
+#include "connectiontable.h"
+#include "servicepaths.h"
+#include "serviceserver.h"
+#include "statestore.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Options
+{
+    bool foreground = false;
+    // Handed over by a starting caller: the service lock it took, the pipe it waits on.
+    int lockFd = -1;
+    int readyFd = -1;
+};
+
+// The log is started afresh once it passes this size.
+constexpr off_t kMaxLogSize = 1024 * 1024;
+
+int quitPipe[2] = { -1, -1 };
+
+void fail(const QString &why)
+{
+    fprintf(stderr, "tirv-service: %s\n", qPrintable(why));
+    exit(1);
+}
+
+bool parseOptions(int argc, char **argv, Options *options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (strcmp(argv[i], "--foreground") == 0)
+            options->foreground = true;
+        else if (strcmp(argv[i], "--lock-fd") == 0 && hasValue)
+            options->lockFd = atoi(argv[++i]);
+        else if (strcmp(argv[i], "--ready-fd") == 0 && hasValue)
+            options->readyFd = atoi(argv[++i]);
+        else
+            return false;
+    }
+    return true;
+}
+
+void setCloseOnExec(int fd) { ::fcntl(fd, F_SETFD, FD_CLOEXEC); }
+
+// The lock passes to the service's own process tree and goes when the last of it exits.
+int takeServiceLock(const Options &options, const QString &runtimeDirectory)
+{
+    const QByteArray path = QFile::encodeName(ServicePaths::lockPath(runtimeDirectory));
+    const int fd = options.lockFd >= 0 ? options.lockFd
+                                        : ::open(path.constData(), O_RDWR | O_CREAT, 0600);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        fail(QStringLiteral("another tirv-service is running for this user (%1)")
+                     .arg(QString::fromLocal8Bit(path)));
+    setCloseOnExec(fd);
+    return fd;
+}
+
+void writePid(int lockFd)
+{
+    const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+    if (::ftruncate(lockFd, 0) != 0 || ::pwrite(lockFd, pid.constData(), size_t(pid.size()), 0) < 0)
+        perror("tirv-service: writing the pid");
+}
+
+void redirect(int fd, const QByteArray &path, int flags)
+{
+    const int opened = ::open(path.constData(), flags, 0600);
+    if (opened >= 0 && opened != fd) {
+        ::dup2(opened, fd);
+        ::close(opened);
+    }
+}
+
+// Detaches from the caller's session; messages go to service.log in the state folder.
+void daemonise()
+{
+    if (::fork() > 0)
+        _exit(0);
+    ::setsid();
+    if (::fork() > 0)
+        _exit(0);
+    if (::chdir("/") != 0)
+        perror("tirv-service: chdir");
+    const QByteArray log = QFile::encodeName(ServicePaths::stateDirectory() + "/service.log");
+    struct stat info;
+    const bool tooLong = ::stat(log.constData(), &info) == 0 && info.st_size > kMaxLogSize;
+    redirect(STDIN_FILENO, "/dev/null", O_RDONLY);
+    redirect(STDOUT_FILENO, "/dev/null", O_WRONLY);
+    redirect(STDERR_FILENO, log, O_WRONLY | O_CREAT | O_APPEND | (tooLong ? O_TRUNC : 0));
+}
+
+void onQuitSignal(int)
+{
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t written = ::write(quitPipe[1], &byte, 1);
+}
+
+// SIGTERM, SIGINT and SIGHUP end the event loop, so the ports and the socket are removed.
+void quitOnSignals(QCoreApplication &app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    for (int signal : { SIGTERM, SIGINT, SIGHUP })
+        ::sigaction(signal, &action, nullptr);
+}
+
+void announceReady(const Options &options)
+{
+    if (options.foreground) {
+        printf("ready\n");
+        fflush(stdout);
+    }
+    if (options.readyFd >= 0) {
+        [[maybe_unused]] const ssize_t written = ::write(options.readyFd, "ready\n", 6);
+        ::close(options.readyFd);
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    if (!parseOptions(argc, argv, &options)) {
+        fprintf(stderr, "usage: tirv-service [--foreground]\n");
+        return 2;
+    }
+    QString error;
+    const QString runtimeDirectory = ServicePaths::runtimeDirectory(&error);
+    if (runtimeDirectory.isEmpty())
+        fail(QStringLiteral("refusing to start: ") + error);
+    if (options.readyFd >= 0)
+        setCloseOnExec(options.readyFd);
+    const int lockFd = takeServiceLock(options, runtimeDirectory);
+    // Before Qt starts any thread: forking a threaded process is unsafe.
+    if (!options.foreground)
+        daemonise();
+    writePid(lockFd);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication app(argc, argv);
+    qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} "
+                                      "%{if-warning}warning: %{endif}"
+                                      "%{if-critical}error: %{endif}%{message}"));
+    quitOnSignals(app);
+
+    ConnectionTable table;
+    StateStore store(StateStore::defaultPath());
+    store.load(table);
+    QObject::connect(&table, &ConnectionTable::changed, &app, [&] { store.save(table); });
+
+    ServiceServer server(table);
+    if (!server.listen(ServicePaths::socketPath(runtimeDirectory)))
+        return 1;
+    announceReady(options);
+    return app.exec();
+}

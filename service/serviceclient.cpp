@@ -1,0 +1,229 @@
+#include "serviceclient.h"
+
+#include "framereader.h"
+#include "servicelauncher.h"
+#include "servicepaths.h"
+
+#include <QDebug>
+#include <QFile>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// A service that holds a call this long is taken as hung.
+constexpr int kReplyTimeoutSeconds = 10;
+
+int connectTo(const QString &path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (encoded.size() >= int(sizeof address.sun_path))
+        return -1;
+    memcpy(address.sun_path, encoded.constData(), size_t(encoded.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const timeval timeout { kReplyTimeoutSeconds, 0 };
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool isRead(ConnectionTable::Call call)
+{
+    return call == ConnectionTable::GetParam || call == ConnectionTable::GetConnectionsList;
+}
+
+} // namespace
+
+ServiceClient &ServiceClient::instance()
+{
+    static ServiceClient client;
+    return client;
+}
+
+bool ServiceClient::connectService(const QVariant &machine)
+{
+    return simpleCall(ConnectionTable::ConnectService, -1, machine);
+}
+
+void ServiceClient::disconnectService()
+{
+    simpleCall(ConnectionTable::DisconnectService, -1);
+    QMutexLocker lock(&mutex);
+    closeSocket();
+}
+
+bool ServiceClient::connections(QVariantList *handles)
+{
+    ServiceProtocol::Reply reply;
+    if (!call({ ConnectionTable::GetConnectionsList, -1, {}, {} }, &reply) || !reply.result)
+        return false;
+    *handles = reply.value.toList();
+    QMutexLocker lock(&mutex);
+    listed.clear();
+    for (int i = 0; i < handles->size() && i < reply.snapshot.size(); ++i)
+        listed.insert(handles->at(i).toInt(), reply.snapshot.at(i).toMap());
+    return true;
+}
+
+bool ServiceClient::createConnection(int kind, ConnectionHandle *handle)
+{
+    ServiceProtocol::Reply reply;
+    if (!call({ ConnectionTable::CreateConnection, -1, kind, {} }, &reply) || !reply.result)
+        return false;
+    *handle = reply.value.toInt();
+    return true;
+}
+
+bool ServiceClient::setParam(ConnectionHandle handle, const QVariant &key, const QVariant &value)
+{
+    return simpleCall(ConnectionTable::SetParam, handle, key, value);
+}
+
+bool ServiceClient::param(ConnectionHandle handle, const QVariant &key, QVariant *value)
+{
+    {
+        QMutexLocker lock(&mutex);
+        const auto it = listed.constFind(handle);
+        if (it != listed.constEnd()) {
+            // The service refuses the same keys: non-text ones and those never written.
+            const auto found = it->constFind(key.toString());
+            if (key.userType() != QMetaType::QString || found == it->constEnd())
+                return false;
+            *value = found.value();
+            return true;
+        }
+    }
+    ServiceProtocol::Reply reply;
+    if (!call({ ConnectionTable::GetParam, handle, key, {} }, &reply) || !reply.result)
+        return false;
+    *value = reply.value;
+    return true;
+}
+
+bool ServiceClient::startConnection(ConnectionHandle handle)
+{
+    return simpleCall(ConnectionTable::AddConnectionService, handle);
+}
+
+bool ServiceClient::deleteConnection(ConnectionHandle handle)
+{
+    return simpleCall(ConnectionTable::DeleteConnection, handle);
+}
+
+bool ServiceClient::applyConnection(ConnectionHandle handle)
+{
+    return simpleCall(ConnectionTable::ApplyConnection, handle);
+}
+
+quint64 ServiceClient::roundTrips() const
+{
+    QMutexLocker lock(&mutex);
+    return framesSent;
+}
+
+bool ServiceClient::simpleCall(ConnectionTable::Call call, ConnectionHandle handle,
+                               const QVariant &first, const QVariant &second)
+{
+    ServiceProtocol::Reply reply;
+    return this->call({ call, handle, first, second }, &reply) && reply.result;
+}
+
+bool ServiceClient::call(const ServiceProtocol::Request &request, ServiceProtocol::Reply *reply)
+{
+    QMutexLocker lock(&mutex);
+    if (!isRead(request.call))
+        listed.clear();
+    const QByteArray frame = ServiceProtocol::encodeRequest(request);
+    // A lost connection means the service went away: once more, to a restarted one.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!ensureConnected())
+            return false;
+        switch (exchange(frame, reply)) {
+        case Exchange::Done:
+            return true;
+        case Exchange::Lost:
+            closeSocket();
+            continue;
+        case Exchange::Failed:
+            closeSocket();
+            return false;
+        }
+    }
+    return false;
+}
+
+ServiceClient::Exchange ServiceClient::exchange(const QByteArray &frame,
+                                                ServiceProtocol::Reply *reply)
+{
+    ++framesSent;
+    for (int sent = 0; sent < frame.size();) {
+        const ssize_t size = ::send(socketFd, frame.constData() + sent, size_t(frame.size() - sent),
+                                    MSG_NOSIGNAL);
+        if (size < 0 && errno == EINTR)
+            continue;
+        if (size <= 0)
+            return errno == EPIPE || errno == ECONNRESET ? Exchange::Lost : Exchange::Failed;
+        sent += int(size);
+    }
+    FrameReader reader;
+    QByteArray payload;
+    bool heard = false;
+    for (;;) {
+        switch (reader.next(&payload)) {
+        case FrameReader::Complete:
+            return ServiceProtocol::decodeReply(payload, reply) ? Exchange::Done : Exchange::Failed;
+        case FrameReader::TooLarge:
+            return Exchange::Failed;
+        case FrameReader::Incomplete:
+            break;
+        }
+        char chunk[64 * 1024];
+        const ssize_t size = ::recv(socketFd, chunk, sizeof chunk, 0);
+        if (size < 0 && errno == EINTR)
+            continue;
+        if (size <= 0) {
+            // Closed before a word of the answer: the service died with the call unanswered.
+            const bool lost = !heard && (size == 0 || errno == ECONNRESET);
+            qWarning() << "tirv-service: connection" << (lost ? "lost" : "failed") << "in a call";
+            return lost ? Exchange::Lost : Exchange::Failed;
+        }
+        heard = true;
+        reader.append(chunk, int(size));
+    }
+}
+
+bool ServiceClient::ensureConnected()
+{
+    if (socketFd >= 0)
+        return true;
+    QString error;
+    const QString directory = ServicePaths::runtimeDirectory(&error);
+    if (directory.isEmpty()) {
+        qWarning().noquote() << "tirv-service: refusing the runtime directory:" << error;
+        return false;
+    }
+    const QString path = ServicePaths::socketPath(directory);
+    socketFd = connectTo(path);
+    if (socketFd < 0 && ServiceLauncher::start(directory))
+        socketFd = connectTo(path);
+    listed.clear();
+    return socketFd >= 0;
+}
+
+void ServiceClient::closeSocket()
+{
+    if (socketFd >= 0)
+        ::close(socketFd);
+    socketFd = -1;
+    listed.clear();
+}

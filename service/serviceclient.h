@@ -1,0 +1,48 @@
+#pragma once
+
+#include "serviceprotocol.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QVariantMap>
+
+// The sec_* calls' way to the service process: one blocking connection to the control socket,
+// usable from any thread with or without an event loop. The service is started when none
+// listens, and a call whose connection was lost (the service died) is sent once more to a
+// fresh service. After a listing, reads of a listed handle are answered from the listing's
+// snapshot until the next listing or any write through this client.
+class ServiceClient
+{
+public:
+    static ServiceClient &instance();
+
+    bool connectService(const QVariant &machine);
+    void disconnectService();
+    bool connections(QVariantList *handles);
+    bool createConnection(int kind, ConnectionHandle *handle);
+    bool setParam(ConnectionHandle handle, const QVariant &key, const QVariant &value);
+    bool param(ConnectionHandle handle, const QVariant &key, QVariant *value);
+    bool startConnection(ConnectionHandle handle);
+    bool deleteConnection(ConnectionHandle handle);
+    bool applyConnection(ConnectionHandle handle);
+
+    // Frames sent since this process started; lets tests count round trips.
+    quint64 roundTrips() const;
+
+private:
+    enum class Exchange { Done, Lost, Failed };
+
+    ServiceClient() = default;
+
+    bool call(const ServiceProtocol::Request &request, ServiceProtocol::Reply *reply);
+    bool simpleCall(ConnectionTable::Call call, ConnectionHandle handle,
+                    const QVariant &first = QVariant(), const QVariant &second = QVariant());
+    Exchange exchange(const QByteArray &frame, ServiceProtocol::Reply *reply);
+    bool ensureConnected();
+    void closeSocket();
+
+    mutable QMutex mutex;
+    int socketFd = -1;
+    quint64 framesSent = 0;
+    QHash<ConnectionHandle, QVariantMap> listed;
+};

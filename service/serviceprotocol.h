@@ -1,0 +1,44 @@
+#pragma once
+
+#include "connectiontable.h"
+
+#include <QByteArray>
+#include <QVariant>
+
+// The frames between the sec_* calls and the service: a 4-byte big-endian payload length, then
+// the payload. Values are tagged (integer, text, list, map) and every length inside a payload
+// is checked against the bytes that are really there, so a hostile frame cannot make either
+// side allocate more than the frame itself.
+namespace ServiceProtocol {
+
+// Payloads above this are refused from the length word alone, before anything is allocated.
+constexpr quint32 kMaxPayload = 4 * 1024 * 1024;
+constexpr int kHeaderSize = 4;
+
+struct Request
+{
+    ConnectionTable::Call call = ConnectionTable::ConnectService;
+    ConnectionHandle handle = -1;
+    // The call's arguments: machine, kind, or key and value.
+    QVariant first;
+    QVariant second;
+};
+
+struct Reply
+{
+    qint32 result = 0;
+    // The read value, the created handle, or the listed handles.
+    QVariant value;
+    // With a list: the readable keys of each listed connection, in the same order.
+    QVariantList snapshot;
+};
+
+// Whole frames, header included.
+QByteArray encodeRequest(const Request &request);
+QByteArray encodeReply(const Reply &reply);
+
+// Payloads without the header; false for anything malformed or with bytes left over.
+bool decodeRequest(const QByteArray &payload, Request *request);
+bool decodeReply(const QByteArray &payload, Reply *reply);
+
+} // namespace ServiceProtocol

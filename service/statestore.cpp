@@ -1,0 +1,152 @@
+#include "statestore.h"
+
+#include "connectiontable.h"
+#include "servicepaths.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kFormatVersion = 1;
+
+// JSON keeps numbers as doubles; the table only knows integers.
+QVariant fromJson(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::String:
+        return value.toString();
+    case QJsonValue::Double: {
+        const double number = value.toDouble();
+        if (std::trunc(number) == number && number >= INT_MIN && number <= INT_MAX)
+            return int(number);
+        return QVariant();
+    }
+    case QJsonValue::Array: {
+        QVariantList items;
+        for (const QJsonValue &item : value.toArray())
+            items.append(fromJson(item));
+        return items;
+    }
+    default:
+        return QVariant();
+    }
+}
+
+QJsonObject toJson(const ConnectionTable::Entry &entry)
+{
+    return QJsonObject {
+        { QStringLiteral("handle"), entry.handle },
+        { QStringLiteral("started"), entry.started },
+        { QStringLiteral("params"), QJsonObject::fromVariantMap(entry.params) },
+    };
+}
+
+bool fromJson(const QJsonValue &value, ConnectionTable::Entry *entry)
+{
+    const QJsonObject object = value.toObject();
+    const QJsonValue handle = object.value(QStringLiteral("handle"));
+    const QJsonValue params = object.value(QStringLiteral("params"));
+    if (!handle.isDouble() || !params.isObject())
+        return false;
+    entry->handle = handle.toInt();
+    entry->started = object.value(QStringLiteral("started")).toBool();
+    const QJsonObject keys = params.toObject();
+    for (auto it = keys.constBegin(); it != keys.constEnd(); ++it)
+        entry->params.insert(it.key(), fromJson(it.value()));
+    return true;
+}
+
+// Empty reason when the document holds a table.
+QString parse(const QByteArray &bytes, QList<ConnectionTable::Entry> *entries,
+              ConnectionHandle *lastHandle)
+{
+    if (bytes.trimmed().isEmpty())
+        return QStringLiteral("the file is empty");
+    QJsonParseError error;
+    const QJsonObject root = QJsonDocument::fromJson(bytes, &error).object();
+    if (error.error != QJsonParseError::NoError)
+        return error.errorString();
+    if (root.value(QStringLiteral("version")).toInt() != kFormatVersion)
+        return QStringLiteral("unknown format version");
+    *lastHandle = root.value(QStringLiteral("lastHandle")).toInt();
+    for (const QJsonValue &value : root.value(QStringLiteral("connections")).toArray()) {
+        ConnectionTable::Entry entry;
+        if (!fromJson(value, &entry))
+            return QStringLiteral("a connection without handle or parameters");
+        entries->append(entry);
+    }
+    return QString();
+}
+
+} // namespace
+
+StateStore::StateStore(const QString &path) : filePath(path) { }
+
+QString StateStore::defaultPath()
+{
+    return ServicePaths::stateDirectory() + QStringLiteral("/connections.json");
+}
+
+void StateStore::load(ConnectionTable &table) const
+{
+    QFile file(filePath);
+    if (!file.exists())
+        return;
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Unreadable is not corrupt: leave it where it is for the user to look at.
+        qWarning().noquote() << filePath << ": cannot read the saved connections:"
+                             << file.errorString();
+        return;
+    }
+    QList<ConnectionTable::Entry> entries;
+    ConnectionHandle lastHandle = 0;
+    QString reason = parse(file.readAll(), &entries, &lastHandle);
+    file.close();
+    if (reason.isEmpty() && !table.restore(entries, lastHandle))
+        reason = QStringLiteral("a connection with a bad handle or parameter");
+    if (!reason.isEmpty())
+        moveAside(reason);
+    else
+        qInfo().noquote() << "restored" << entries.size() << "connections from" << filePath;
+}
+
+bool StateStore::save(const ConnectionTable &table) const
+{
+    QJsonArray connections;
+    for (const ConnectionTable::Entry &entry : table.entries())
+        connections.append(toJson(entry));
+    const QJsonObject root {
+        { QStringLiteral("version"), kFormatVersion },
+        { QStringLiteral("lastHandle"), table.lastHandle() },
+        { QStringLiteral("connections"), connections },
+    };
+    QSaveFile file(filePath);
+    if (file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(root).toJson()) >= 0
+        && file.commit())
+        return true;
+    qWarning().noquote() << filePath << ": cannot save the connections:" << file.errorString();
+    return false;
+}
+
+void StateStore::moveAside(const QString &reason) const
+{
+    const QString stem = filePath + QStringLiteral(".corrupt-")
+            + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    QString aside = stem;
+    for (int n = 1; QFile::exists(aside); ++n)
+        aside = stem + QStringLiteral("-%1").arg(n);
+    // rename() refuses an existing target, so no earlier copy is ever overwritten.
+    if (QFile::rename(filePath, aside))
+        qWarning().noquote() << filePath << ":" << reason << "- kept as" << aside
+                             << "and starting with no connections";
+    else
+        qWarning().noquote() << filePath << ":" << reason << "- could not move it aside";
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+class ConnectionTable;
+
+// The connection table on disk, so that the ports come back after a crash, a logout or a
+// reboot. Every save replaces the file atomically; a file that cannot be read back is moved
+// aside under a new name, never overwritten, and the service starts with an empty table.
+class StateStore
+{
+public:
+    explicit StateStore(const QString &path);
+
+    // connections.json in the state directory.
+    static QString defaultPath();
+
+    QString path() const { return filePath; }
+    // Fills the empty table from the file (a missing file is an empty table).
+    void load(ConnectionTable &table) const;
+    bool save(const ConnectionTable &table) const;
+
+private:
+    void moveAside(const QString &reason) const;
+
+    QString filePath;
+};

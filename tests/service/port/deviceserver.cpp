@@ -1,0 +1,50 @@
+#include "deviceserver.h"
+
+#include <QTcpSocket>
+
+DeviceServer::DeviceServer(bool echo) : echo(echo)
+{
+    connect(&server, &QTcpServer::newConnection, this, &DeviceServer::accept);
+}
+
+bool DeviceServer::listen(quint16 port)
+{
+    if (!server.listen(QHostAddress::LocalHost, port))
+        return false;
+    lastPort = server.serverPort();
+    return true;
+}
+
+void DeviceServer::stop()
+{
+    server.close();
+    for (QTcpSocket *socket : qAsConst(sockets)) {
+        socket->abort();
+        socket->deleteLater();
+    }
+    sockets.clear();
+}
+
+void DeviceServer::send(const QByteArray &bytes)
+{
+    for (QTcpSocket *socket : qAsConst(sockets))
+        socket->write(bytes);
+}
+
+void DeviceServer::accept()
+{
+    while (QTcpSocket *socket = server.nextPendingConnection()) {
+        sockets.append(socket);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            const QByteArray bytes = socket->readAll();
+            if (echo)
+                socket->write(bytes);
+            else
+                received += bytes;
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            sockets.removeOne(socket);
+            socket->deleteLater();
+        });
+    }
+}

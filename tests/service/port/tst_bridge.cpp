@@ -1,0 +1,127 @@
+#include "deviceserver.h"
+#include "portfixture.h"
+#include "programend.h"
+
+#include <QtTest>
+
+namespace {
+
+// Every byte value, shifted per 256-byte block so that lost or reordered blocks show.
+QByteArray pattern(int size, int seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i + i / 256 + seed) & 0xff);
+    return bytes;
+}
+
+const int kMiB = 1024 * 1024;
+const int kHold = 64 * 1024;
+
+} // namespace
+
+class TestBridge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bytesPassUnchanged_data();
+    void bytesPassUnchanged();
+    void reconnectsAndSendsHeldBytes();
+    void holdBufferDropsTheOverflow();
+};
+
+void TestBridge::bytesPassUnchanged_data()
+{
+    QTest::addColumn<int>("toDevice");
+    QTest::addColumn<int>("toProgram");
+    QTest::addColumn<int>("sendMode");
+
+    QTest::newRow("program to device, every value") << 256 << 0 << 0;
+    QTest::newRow("device to program, every value") << 0 << 256 << 0;
+    QTest::newRow("program to device, 1 MiB") << kMiB << 0 << 0;
+    QTest::newRow("device to program, 1 MiB") << 0 << kMiB << 0;
+    QTest::newRow("both at once, 1 MiB") << kMiB << kMiB << 0;
+    // Packing may regroup bytes, never change or lose them.
+    QTest::newRow("both at once, packed") << kMiB << kMiB << 2;
+}
+
+void TestBridge::bytesPassUnchanged()
+{
+    QFETCH(int, toDevice);
+    QFETCH(int, toProgram);
+    QFETCH(int, sendMode);
+    DeviceServer device;
+    QVERIFY(device.listen());
+    PortFixture ports;
+    const ConnectionHandle handle =
+            ports.startPort(QStringLiteral("COM3"), device.port(), { 0, sendMode, 1 });
+    QVERIFY(handle > 0);
+    QVERIFY(waitFor([&] { return device.clients() == 1; }));
+    ProgramEnd program(PortFixture::linkPath(QStringLiteral("COM3")));
+    QVERIFY(program.isOpen());
+    QVERIFY(waitFor([&] { return ports.state(handle) == 2; }));
+
+    const QByteArray out = pattern(toDevice, 1);
+    const QByteArray in = pattern(toProgram, 7);
+    program.write(out);
+    device.send(in);
+    QVERIFY(waitFor([&] { return device.received.size() >= out.size()
+                                 && program.received.size() >= in.size(); }, 30000));
+    QCOMPARE(device.received.size(), out.size());
+    QCOMPARE(program.received.size(), in.size());
+    QVERIFY(device.received == out);
+    QVERIFY(program.received == in);
+}
+
+void TestBridge::reconnectsAndSendsHeldBytes()
+{
+    DeviceServer device;
+    QVERIFY(device.listen());
+    PortFixture ports;
+    const ConnectionHandle handle = ports.startPort(QStringLiteral("COM4"), device.port());
+    ProgramEnd program(PortFixture::linkPath(QStringLiteral("COM4")));
+    QVERIFY(waitFor([&] { return ports.remoteUp(handle) == QLatin1String("1"); }));
+
+    device.stop();
+    QVERIFY(waitFor([&] { return ports.remoteUp(handle) == QLatin1String("0"); }));
+    const QByteArray held = pattern(10000, 3);
+    program.write(held);
+    QVERIFY(waitFor([&] { return program.pending() == 0; }));
+
+    QVERIFY(device.listen(device.port()));
+    QVERIFY(waitFor([&] { return ports.remoteUp(handle) == QLatin1String("1"); }, 3000));
+    QVERIFY(waitFor([&] { return device.received.size() >= held.size(); }));
+    QVERIFY(device.received == held);
+    QCOMPARE(ports.state(handle), 2);
+}
+
+void TestBridge::holdBufferDropsTheOverflow()
+{
+    DeviceServer device;
+    QVERIFY(device.listen());
+    PortFixture ports;
+    const ConnectionHandle handle = ports.startPort(QStringLiteral("COM5"), device.port());
+    ProgramEnd program(PortFixture::linkPath(QStringLiteral("COM5")));
+    QVERIFY(waitFor([&] { return ports.remoteUp(handle) == QLatin1String("1"); }));
+    device.stop();
+    QVERIFY(waitFor([&] { return ports.remoteUp(handle) == QLatin1String("0"); }));
+
+    // Far beyond the hold buffer: the program is never blocked, the excess is dropped.
+    const QByteArray written = pattern(kHold + 4 * kHold, 5);
+    program.write(written);
+    QVERIFY(waitFor([&] { return program.pending() == 0; }));
+    QVERIFY(device.listen(device.port()));
+    const QByteArray marker("\xff\x00END", 5);
+    QVERIFY(waitFor([&] { return device.received.size() >= kHold; }));
+    program.write(marker);
+    QVERIFY(waitFor([&] { return device.received.endsWith(marker); }));
+
+    QVERIFY(device.received.startsWith(written.left(kHold)));
+    // What the pty itself still held when the device came back may follow; no more.
+    QVERIFY2(device.received.size() < kHold + 32 * 1024,
+             qPrintable(QString::number(device.received.size())));
+}
+
+QTEST_GUILESS_MAIN(TestBridge)
+#include "tst_bridge.moc"

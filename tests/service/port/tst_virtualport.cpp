@@ -1,0 +1,337 @@
+#include "deviceserver.h"
+#include "portdirectory.h"
+#include "portfixture.h"
+#include "programend.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray encoded(const QString &path) { return QFile::encodeName(path); }
+
+bool isLink(const QString &path) { return QFileInfo(path).isSymLink(); }
+
+qint64 cpuMicroseconds()
+{
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec
+            + usage.ru_stime.tv_usec;
+}
+
+// CPU time the process spends while its event loop idles for ms.
+qint64 idleCpuMicroseconds(int ms)
+{
+    const qint64 before = cpuMicroseconds();
+    QTest::qWait(ms);
+    return cpuMicroseconds() - before;
+}
+
+// A TCP port on loopback where nothing listens: every connect is refused.
+quint16 refusingPort()
+{
+    DeviceServer probe;
+    probe.listen();
+    const quint16 port = probe.port();
+    probe.stop();
+    return port;
+}
+
+} // namespace
+
+class TestVirtualPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void portDirectoryFollowsEnvironment_data();
+    void portDirectoryFollowsEnvironment();
+    void slaveIsPrivateAndRaw();
+    void statesFollowOpenAndClose_data();
+    void statesFollowOpenAndClose();
+    void renameMovesLinkAndDeleteRemovesIt();
+    void existingPathAtLink_data();
+    void existingPathAtLink();
+    void badSettingsFailTheStart_data();
+    void badSettingsFailTheStart();
+    void openCloseCyclesLeakNothing_data();
+    void openCloseCyclesLeakNothing();
+    void manyPortsComeAndGo();
+};
+
+void TestVirtualPort::portDirectoryFollowsEnvironment_data()
+{
+    QTest::addColumn<bool>("override");
+    QTest::addColumn<QString>("expectedUnderRuntime");
+
+    QTest::newRow("TIRV_PORT_DIR wins") << true << QString();
+    QTest::newRow("runtime folder otherwise") << false << QStringLiteral("/tirv");
+}
+
+void TestVirtualPort::portDirectoryFollowsEnvironment()
+{
+    QFETCH(bool, override);
+    QFETCH(QString, expectedUnderRuntime);
+    const QByteArray saved = qgetenv("TIRV_PORT_DIR");
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString nested = runtime + QStringLiteral("/a/b/ports");
+    if (override)
+        qputenv("TIRV_PORT_DIR", encoded(nested));
+    else
+        qunsetenv("TIRV_PORT_DIR");
+    const QString dir = portDirectory();
+    qputenv("TIRV_PORT_DIR", saved);
+
+    QCOMPARE(dir, override ? nested : runtime + expectedUnderRuntime);
+    struct stat st;
+    QCOMPARE(lstat(encoded(dir).constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), 0700);
+    QString reason;
+    QVERIFY(isSafePortDirectory(dir, &reason));
+    chmod(encoded(dir).constData(), 0770);
+    QVERIFY(!isSafePortDirectory(dir, &reason));
+}
+
+void TestVirtualPort::slaveIsPrivateAndRaw()
+{
+    PortFixture ports;
+    QVERIFY(ports.startPort(QStringLiteral("COM3"), refusingPort(), { 1 }) > 0);
+    const QString link = PortFixture::linkPath(QStringLiteral("COM3"));
+    const QString slave = QFileInfo(link).symLinkTarget();
+    QVERIFY2(slave.startsWith(QLatin1String("/dev/pts/")), qPrintable(slave));
+    struct stat st;
+    QCOMPARE(stat(encoded(slave).constData(), &st), 0);
+    QCOMPARE(st.st_uid, getuid());
+    QCOMPARE(int(st.st_mode & 0077), 0);
+
+    // A program that leaves the port cooked and locked does not spoil it for the next one.
+    int fd = ::open(encoded(link).constData(), O_RDWR | O_NOCTTY);
+    termios attributes;
+    tcgetattr(fd, &attributes);
+    attributes.c_lflag |= ICANON | ECHO;
+    tcsetattr(fd, TCSANOW, &attributes);
+    ioctl(fd, TIOCEXCL);
+    QVERIFY(waitFor([&] { return ports.state(ports.lastHandle) == 2; }));
+    ::close(fd);
+    QVERIFY(waitFor([&] { return ports.state(ports.lastHandle) == 1; }));
+    fd = ::open(encoded(link).constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    tcgetattr(fd, &attributes);
+    QCOMPARE(attributes.c_lflag & (ICANON | ECHO), tcflag_t(0));
+    int exclusive = 1;
+    QCOMPARE(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    QCOMPARE(exclusive, 0);
+    ::close(fd);
+}
+
+void TestVirtualPort::statesFollowOpenAndClose_data()
+{
+    QTest::addColumn<int>("openCondition");
+    QTest::addColumn<QString>("upWhileClosed");
+
+    QTest::newRow("connected from the start") << 0 << QStringLiteral("1");
+    QTest::newRow("connected while open") << 1 << QStringLiteral("0");
+}
+
+void TestVirtualPort::statesFollowOpenAndClose()
+{
+    QFETCH(int, openCondition);
+    QFETCH(QString, upWhileClosed);
+    DeviceServer device;
+    QVERIFY(device.listen());
+    PortFixture ports;
+    const ConnectionHandle handle =
+            ports.startPort(QStringLiteral("COM3"), device.port(), { openCondition });
+    QVERIFY(waitFor([&] { return ports.remoteUp(handle) == upWhileClosed; }));
+    QCOMPARE(ports.state(handle), 1);
+
+    auto first = std::make_unique<ProgramEnd>(PortFixture::linkPath(QStringLiteral("COM3")));
+    QVERIFY(waitFor([&] { return ports.state(handle) == 2; }));
+    QVERIFY(waitFor([&] { return ports.remoteUp(handle) == QLatin1String("1"); }));
+    ProgramEnd second(PortFixture::linkPath(QStringLiteral("COM3")));
+    first.reset();
+    // Still open through the second program.
+    QVERIFY(!waitFor([&] { return ports.state(handle) != 2; }, 200));
+    second.close();
+    QVERIFY(waitFor([&] { return ports.state(handle) == 1; }));
+    QVERIFY(waitFor([&] { return ports.remoteUp(handle) == upWhileClosed; }));
+    QCOMPARE(device.clients(), upWhileClosed == QLatin1String("1") ? 1 : 0);
+}
+
+void TestVirtualPort::renameMovesLinkAndDeleteRemovesIt()
+{
+    PortFixture ports;
+    const ConnectionHandle handle = ports.startPort(QStringLiteral("COM5"), refusingPort(), { 1 });
+    QVERIFY(handle > 0);
+    const QString target = QFileInfo(PortFixture::linkPath(QStringLiteral("COM5"))).symLinkTarget();
+
+    QVERIFY(ports.table->setParam(handle, QStringLiteral("port.name"), QStringLiteral("COM6")));
+    QVERIFY(ports.table->applyConnection(handle));
+    QVERIFY(!QFileInfo::exists(PortFixture::linkPath(QStringLiteral("COM5"))));
+    QCOMPARE(QFileInfo(PortFixture::linkPath(QStringLiteral("COM6"))).symLinkTarget(), target);
+    ProgramEnd program(PortFixture::linkPath(QStringLiteral("COM6")));
+    QVERIFY(waitFor([&] { return ports.state(handle) == 2; }));
+    program.close();
+
+    QVERIFY(ports.table->deleteConnection(handle));
+    QCOMPARE(QDir(PortFixture::portDir()).entryList(QDir::AllEntries | QDir::System
+                                                    | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+}
+
+void TestVirtualPort::existingPathAtLink_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("replaced");
+
+    QTest::newRow("regular file") << QStringLiteral("file") << false;
+    QTest::newRow("folder") << QStringLiteral("folder") << false;
+    QTest::newRow("link elsewhere") << QStringLiteral("link") << false;
+    // Left by a service that died: its pty is gone, so the link is stale.
+    QTest::newRow("stale pty link") << QStringLiteral("stale") << true;
+}
+
+void TestVirtualPort::existingPathAtLink()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, replaced);
+    const QString path = PortFixture::linkPath(QStringLiteral("COM7"));
+    const QByteArray name = encoded(path);
+    if (kind == QLatin1String("file")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("mine");
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkdir(path));
+    } else {
+        QVERIFY(symlink(kind == QLatin1String("link") ? "/dev/null" : "/dev/pts/999999",
+                        name.constData())
+                == 0);
+    }
+    struct stat before;
+    lstat(name.constData(), &before);
+
+    PortFixture ports;
+    const ConnectionHandle started = ports.startPort(QStringLiteral("COM7"), refusingPort(), { 1 });
+    QCOMPARE(started > 0, replaced);
+    QCOMPARE(ports.state(ports.lastHandle), replaced ? 1 : 0);
+    struct stat after;
+    QCOMPARE(lstat(name.constData(), &after), 0);
+    if (replaced) {
+        QVERIFY(QFileInfo(path).symLinkTarget().startsWith(QLatin1String("/dev/pts/")));
+        return;
+    }
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_mtime, before.st_mtime);
+
+    // Renaming a working port onto it fails and keeps the old link.
+    const ConnectionHandle other = ports.startPort(QStringLiteral("COM8"), refusingPort(), { 1 });
+    QVERIFY(other > 0);
+    QVERIFY(ports.table->setParam(other, QStringLiteral("port.name"), QStringLiteral("COM7")));
+    QVERIFY(!ports.table->applyConnection(other));
+    QVERIFY(isLink(PortFixture::linkPath(QStringLiteral("COM8"))));
+    QCOMPARE(lstat(name.constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    // Deleting the failed connection leaves the foreign path alone too.
+    QVERIFY(ports.table->deleteConnection(started < 0 ? 1 : started));
+    QCOMPARE(lstat(name.constData(), &after), 0);
+}
+
+void TestVirtualPort::badSettingsFailTheStart_data()
+{
+    QTest::addColumn<QString>("comName");
+    QTest::addColumn<QString>("tcpPort");
+
+    QTest::newRow("name leaves the folder") << QStringLiteral("../COM3") << QStringLiteral("966");
+    QTest::newRow("hidden name") << QStringLiteral(".COM3") << QStringLiteral("966");
+    QTest::newRow("port not a number") << QStringLiteral("COM3") << QStringLiteral("x");
+    QTest::newRow("port out of range") << QStringLiteral("COM3") << QStringLiteral("70000");
+}
+
+void TestVirtualPort::badSettingsFailTheStart()
+{
+    QFETCH(QString, comName);
+    QFETCH(QString, tcpPort);
+    PortFixture ports;
+    ConnectionHandle handle = -1;
+    ports.table->createConnection(1, &handle);
+    ports.table->setParam(handle, QStringLiteral("port.name"), comName);
+    const QVariantList hosts { QVariant(QVariantList { QStringLiteral("127.0.0.1"), tcpPort }) };
+    ports.table->setParam(handle, QStringLiteral("network.host"), hosts);
+    QVERIFY(!ports.table->startConnection(handle));
+    QCOMPARE(ports.state(handle), 0);
+    QCOMPARE(QDir(PortFixture::portDir()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden
+                                                    | QDir::NoDotAndDotDot),
+             QStringList());
+}
+
+void TestVirtualPort::openCloseCyclesLeakNothing_data()
+{
+    QTest::addColumn<int>("openCondition");
+    QTest::addColumn<bool>("deviceUp");
+
+    QTest::newRow("kept connected") << 0 << true;
+    // Every open tries a connect that is refused: a thousand failed connects.
+    QTest::newRow("connect per open, refused") << 1 << false;
+}
+
+void TestVirtualPort::openCloseCyclesLeakNothing()
+{
+    QFETCH(int, openCondition);
+    QFETCH(bool, deviceUp);
+    DeviceServer device(true);
+    const quint16 tcpPort = deviceUp && device.listen() ? device.port() : refusingPort();
+    PortFixture ports;
+    const ConnectionHandle handle =
+            ports.startPort(QStringLiteral("COM9"), tcpPort, { openCondition });
+    const QByteArray link = encoded(PortFixture::linkPath(QStringLiteral("COM9")));
+    QVERIFY(waitFor([&] { return device.clients() == (deviceUp ? 1 : 0); }));
+    const int descriptors = openDescriptors();
+
+    for (int cycle = 0; cycle < 1000; ++cycle) {
+        const int fd = ::open(link.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        QVERIFY(waitFor([&] { return ports.state(handle) == 2; }));
+        ::write(fd, "x", 1);
+        ::close(fd);
+        QVERIFY(waitFor([&] { return ports.state(handle) == 1; }));
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(openDescriptors(), descriptors);
+
+    // Idle, and with a program waiting for a device that refuses: no busy loop.
+    QVERIFY2(idleCpuMicroseconds(500) < 50000, "idle port burns CPU");
+    ProgramEnd program(QString::fromLocal8Bit(link));
+    QVERIFY(waitFor([&] { return ports.state(handle) == 2; }));
+    device.stop();
+    QVERIFY2(idleCpuMicroseconds(1000) < 100000, "reconnecting port burns CPU");
+}
+
+void TestVirtualPort::manyPortsComeAndGo()
+{
+    const quint16 tcpPort = refusingPort();
+    const int descriptors = openDescriptors();
+    {
+        PortFixture ports;
+        for (int i = 1; i <= 255; ++i)
+            QVERIFY(ports.startPort(QStringLiteral("COM%1").arg(i), tcpPort, { 1 }) > 0);
+        QCOMPARE(QDir(PortFixture::portDir()).entryList(QDir::System).size(), 255);
+        QVERIFY(ports.table->deleteConnection(1));
+        QVERIFY(!QFileInfo::exists(PortFixture::linkPath(QStringLiteral("COM1"))));
+        // The rest go with the table.
+    }
+    QCOMPARE(QDir(PortFixture::portDir()).entryList(QDir::AllEntries | QDir::System
+                                                    | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+    QCOMPARE(openDescriptors(), descriptors);
+}
+
+QTEST_GUILESS_MAIN(TestVirtualPort)
+#include "tst_virtualport.moc"

@@ -1,0 +1,440 @@
+#include "secapi.h"
+#include "serviceclient.h"
+#include "servicepaths.h"
+#include "serviceprotocol.h"
+
+#include <QLocalSocket>
+#include <QProcess>
+#include <QtEndian>
+#include <QtTest>
+
+#include <linux/securebits.h>
+#include <thread>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const QVariantList kHosts { QVariant(QVariantList { QStringLiteral("127.0.0.1"),
+                                                    QStringLiteral("9") }) };
+
+QString runtimeDirectory()
+{
+    QString error;
+    return ServicePaths::runtimeDirectory(&error);
+}
+
+QString statePath() { return ServicePaths::stateDirectory() + QStringLiteral("/connections.json"); }
+
+// The services of this test's runtime folder: the built binary, run with our environment.
+QList<int> servicePids()
+{
+    const QString executable = QFileInfo(qEnvironmentVariable("TIRV_SERVICE_EXEC")).canonicalFilePath();
+    const QByteArray marker = "XDG_RUNTIME_DIR=" + qgetenv("XDG_RUNTIME_DIR") + '\0';
+    QList<int> pids;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        const int pid = entry.toInt(&isPid);
+        if (!isPid || QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath() != executable)
+            continue;
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (environ.open(QIODevice::ReadOnly) && environ.readAll().contains(marker))
+            pids.append(pid);
+    }
+    return pids;
+}
+
+int lockedPid()
+{
+    QFile lock(ServicePaths::lockPath(runtimeDirectory()));
+    return lock.open(QIODevice::ReadOnly) ? lock.readAll().trimmed().toInt() : 0;
+}
+
+ConnectionHandle makeConnection(const QString &comName, bool start)
+{
+    ConnectionHandle handle = -1;
+    if (!sec_CreateConnection(1, &handle))
+        return -1;
+    sec_SetParam(handle, QStringLiteral("name"), QStringLiteral("TIR@127.0.0.1@T@1@1@null"));
+    sec_SetParam(handle, QStringLiteral("port.name"), comName);
+    sec_SetParam(handle, QStringLiteral("network.host"), kHosts);
+    if (start && !sec_AddConnectionService(handle))
+        return -1;
+    return handle;
+}
+
+QVariant read(ConnectionHandle handle, const char *key)
+{
+    QVariant value;
+    return sec_GetParam(handle, QString::fromLatin1(key), &value) ? value : QVariant();
+}
+
+QByteArray u32(quint32 value)
+{
+    char raw[4];
+    qToBigEndian(value, raw);
+    return QByteArray(raw, 4);
+}
+
+// Connects with the effective uid of nobody but keeps the right to reach the private folder,
+// so only the service's own credentials check stands between it and an answer. Exit code:
+// 0 refused, 1 answered, 2 the test bed could not be set up.
+int callAsOtherUid(const QByteArray &socketPath, const QByteArray &frame)
+{
+    if (::prctl(PR_SET_SECUREBITS, SECBIT_NO_SETUID_FIXUP) != 0
+        || ::syscall(SYS_setresuid, -1, 65534, -1) != 0)
+        return 2;
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+        return 2;
+    ::send(fd, frame.constData(), size_t(frame.size()), MSG_NOSIGNAL);
+    char byte;
+    return ::recv(fd, &byte, 1, 0) > 0 ? 1 : 0;
+}
+
+} // namespace
+
+class TestServiceProcess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void everyCallThroughService();
+    void callsWorkFromPlainThread();
+    void killedServiceRestartsWithConnections();
+    void concurrentStartsLeaveOneService();
+    void secondServiceRefused();
+    void corruptStateKeptAside();
+    void badFrameClosesOnlyThatClient_data();
+    void badFrameClosesOnlyThatClient();
+    void unsafeRuntimeDirectoryRefused_data();
+    void unsafeRuntimeDirectoryRefused();
+    void otherUidRefused();
+    void listingCostsConstantRoundTrips();
+
+private:
+    void stopServices();
+};
+
+void TestServiceProcess::initTestCase()
+{
+    QVERIFY(QFileInfo(qEnvironmentVariable("TIRV_SERVICE_EXEC")).isExecutable());
+    QVERIFY(qEnvironmentVariable("TIRV_SERVICE") != QLatin1String("inprocess"));
+    QVERIFY(!runtimeDirectory().isEmpty());
+}
+
+void TestServiceProcess::init()
+{
+    stopServices();
+    QFile::remove(statePath());
+}
+
+void TestServiceProcess::cleanup() { stopServices(); }
+
+void TestServiceProcess::stopServices()
+{
+    for (int pid : servicePids())
+        ::kill(pid, SIGTERM);
+    QTRY_VERIFY_WITH_TIMEOUT(servicePids().isEmpty(), 10000);
+}
+
+void TestServiceProcess::everyCallThroughService()
+{
+    QVERIFY(servicePids().isEmpty());
+    QVERIFY(sec_ConnectService(QStringLiteral("."))); // starts the service
+    QCOMPARE(servicePids(), QList<int> { lockedPid() });
+    QVERIFY(!sec_ConnectService(7));
+
+    ConnectionHandle handle = -1;
+    QVERIFY(sec_CreateConnection(1, &handle));
+    QVERIFY(handle > 0);
+    ConnectionHandle refused = -1;
+    QVERIFY(!sec_CreateConnection(2, &refused));
+    const QVariantMap written {
+        { "name", "TIR@127.0.0.1@T@1@1@null" }, { "port.name", "COM3" },
+        { "port.type", "Virtual" },           { "network.host", kHosts },
+        { "protocol.type", "RAW" },           { "port.sendmode.mode", 2 },
+        { "port.sendmode.param", 1 },         { "protocol.portopencondition.enable", 1 },
+    };
+    for (auto it = written.cbegin(); it != written.cend(); ++it)
+        QVERIFY2(sec_SetParam(handle, it.key(), it.value()), qPrintable(it.key()));
+    QVERIFY(!sec_SetParam(handle, QStringLiteral("status.port.state"), 2));
+    QVERIFY(!sec_SetParam(handle, QStringLiteral("port.sendmode.mode"), QStringLiteral("2")));
+    for (auto it = written.cbegin(); it != written.cend(); ++it) {
+        QVariant value;
+        QVERIFY(sec_GetParam(handle, it.key(), &value));
+        QCOMPARE(value, it.value());
+        QCOMPARE(value.userType(), it.value().userType());
+    }
+    QCOMPARE(read(handle, "status.port.state"), QVariant(3));
+    QVERIFY(sec_AddConnectionService(handle));
+    QCOMPARE(read(handle, "status.port.state"), QVariant(1));
+    QCOMPARE(read(handle, "status.remotehost"),
+             QVariant(QVariantList { QVariant(QVariantList { "127.0.0.1", "9", "0" }) }));
+
+    QVariant list;
+    QVERIFY(sec_GetConnectionsList(&list));
+    QCOMPARE(list.userType(), int(QMetaType::QVariantList));
+    QCOMPARE(list.toList(), QVariantList { handle });
+    QVERIFY(sec_SetParam(handle, QStringLiteral("port.name"), QStringLiteral("COM9")));
+    QVERIFY(sec_ApplyConnection(handle));
+    QCOMPARE(read(handle, "port.name"), QVariant("COM9"));
+
+    QVERIFY(sec_DeleteConnection(handle));
+    QVERIFY(!sec_DeleteConnection(handle));
+    QVERIFY(!sec_ApplyConnection(handle));
+    QVERIFY(!read(handle, "port.name").isValid());
+    QVERIFY(sec_GetConnectionsList(&list));
+    QVERIFY(list.toList().isEmpty());
+    QVERIFY(sec_DisconnectService());
+}
+
+// The worker calls from a thread that runs no event loop.
+void TestServiceProcess::callsWorkFromPlainThread()
+{
+    ConnectionHandle handle = -1;
+    QVariant list;
+    std::thread worker([&] {
+        handle = makeConnection(QStringLiteral("COM4"), true);
+        sec_GetConnectionsList(&list);
+    });
+    worker.join();
+    QVERIFY(handle > 0);
+    QCOMPARE(list.toList(), QVariantList { handle });
+}
+
+void TestServiceProcess::killedServiceRestartsWithConnections()
+{
+    const QStringList comNames { "COM3", "COM4", "COM12" };
+    QVariantList handles;
+    for (const QString &comName : comNames)
+        handles.append(makeConnection(comName, true));
+    const ConnectionHandle idle = makeConnection(QStringLiteral("COM20"), false);
+    handles.append(idle);
+    QVERIFY(!handles.contains(-1));
+
+    const int killed = lockedPid();
+    QVERIFY(killed > 0);
+    QCOMPARE(::kill(killed, SIGKILL), 0);
+    QTRY_VERIFY(!servicePids().contains(killed));
+
+    QVariant list;
+    QVERIFY(sec_GetConnectionsList(&list)); // restarts it
+    QCOMPARE(servicePids().size(), 1);
+    QVERIFY(lockedPid() != killed);
+    QCOMPARE(list.toList(), handles);
+    for (int i = 0; i < comNames.size(); ++i) {
+        QCOMPARE(read(handles.at(i).toInt(), "port.name"), QVariant(comNames.at(i)));
+        QCOMPARE(read(handles.at(i).toInt(), "status.port.state"), QVariant(1));
+    }
+    QCOMPARE(read(idle, "status.port.state"), QVariant(3));
+    ConnectionHandle next = -1;
+    QVERIFY(sec_CreateConnection(1, &next));
+    QCOMPARE(next, idle + 1);
+}
+
+void TestServiceProcess::concurrentStartsLeaveOneService()
+{
+    QVERIFY(servicePids().isEmpty());
+    std::vector<std::unique_ptr<QProcess>> callers;
+    for (int i = 0; i < 20; ++i) {
+        callers.push_back(std::make_unique<QProcess>());
+        callers.back()->start(QCoreApplication::applicationFilePath(), { "--connect-once" });
+    }
+    for (auto &caller : callers) {
+        QVERIFY(caller->waitForFinished(30000));
+        QCOMPARE(caller->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(caller->exitCode(), 0);
+    }
+    QCOMPARE(servicePids(), QList<int> { lockedPid() });
+}
+
+void TestServiceProcess::secondServiceRefused()
+{
+    QVERIFY(sec_ConnectService(QStringLiteral(".")));
+    QProcess second;
+    second.start(qEnvironmentVariable("TIRV_SERVICE_EXEC"), { "--foreground" });
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), 1);
+    QVERIFY(second.readAllStandardError().contains("another tirv-service is running"));
+    QCOMPARE(servicePids().size(), 1);
+}
+
+void TestServiceProcess::corruptStateKeptAside()
+{
+    const QByteArray garbage("{\"version\":1,\"connections\":[{\"hand");
+    {
+        QFile state(statePath());
+        QVERIFY(state.open(QIODevice::WriteOnly));
+        state.write(garbage);
+    }
+    QVERIFY(sec_ConnectService(QStringLiteral(".")));
+    QVariant list;
+    QVERIFY(sec_GetConnectionsList(&list));
+    QVERIFY(list.toList().isEmpty());
+    const QDir stateDir(ServicePaths::stateDirectory());
+    const QStringList aside = stateDir.entryList({ QStringLiteral("connections.json.corrupt-*") });
+    QCOMPARE(aside.size(), 1);
+    QFile kept(stateDir.filePath(aside.first()));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), garbage);
+    QFile log(stateDir.filePath(QStringLiteral("service.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("kept as"));
+    QVERIFY(makeConnection(QStringLiteral("COM3"), true) > 0); // and it works
+}
+
+void TestServiceProcess::badFrameClosesOnlyThatClient_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("oversized length") << u32(ServiceProtocol::kMaxPayload + 1);
+    QTest::newRow("largest length") << u32(0xffffffffu);
+    QTest::newRow("garbage payload") << u32(8) + QByteArray("\xde\xad\xbe\xef\x01\x02\x03\x04");
+    QTest::newRow("unknown call") << u32(7) + QByteArray("\x63\0\0\0\1\0\0", 7);
+    QTest::newRow("empty payload") << u32(0);
+}
+
+void TestServiceProcess::badFrameClosesOnlyThatClient()
+{
+    QFETCH(QByteArray, bytes);
+    QVERIFY(sec_ConnectService(QStringLiteral(".")));
+    const ConnectionHandle handle = makeConnection(QStringLiteral("COM5"), true);
+    const QString path = ServicePaths::socketPath(runtimeDirectory());
+    QLocalSocket good;
+    QLocalSocket bad;
+    good.connectToServer(path);
+    bad.connectToServer(path);
+    QVERIFY(good.waitForConnected(5000) && bad.waitForConnected(5000));
+
+    bad.write(bytes);
+    QVERIFY(bad.waitForDisconnected(5000));
+
+    good.write(ServiceProtocol::encodeRequest({ ConnectionTable::GetParam, handle,
+                                                QStringLiteral("port.name"), {} }));
+    QTRY_VERIFY(good.bytesAvailable() > ServiceProtocol::kHeaderSize
+                || (good.waitForReadyRead(100), false));
+    ServiceProtocol::Reply reply;
+    QVERIFY(ServiceProtocol::decodeReply(good.readAll().mid(ServiceProtocol::kHeaderSize),
+                                         &reply));
+    QCOMPARE(reply.value, QVariant("COM5"));
+    QCOMPARE(read(handle, "port.name"), QVariant("COM5"));
+    QCOMPARE(servicePids().size(), 1);
+}
+
+void TestServiceProcess::unsafeRuntimeDirectoryRefused_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("symlink");
+    QTest::newRow("group may enter") << 0750 << false;
+    QTest::newRow("world readable") << 0755 << false;
+    QTest::newRow("sticky") << 01700 << false;
+    QTest::newRow("symlink to a private folder") << 0700 << true;
+}
+
+void TestServiceProcess::unsafeRuntimeDirectoryRefused()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, symlink);
+    QTemporaryDir top;
+    QString folder = top.filePath(QStringLiteral("runtime"));
+    QVERIFY(QDir().mkdir(folder));
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), mode_t(mode)) == 0);
+    if (symlink) {
+        const QString link = top.filePath(QStringLiteral("link"));
+        QVERIFY(QFile::link(folder, link));
+        folder = link;
+    }
+    const QByteArray ownRuntime = qgetenv("XDG_RUNTIME_DIR");
+    QVERIFY(sec_DisconnectService());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
+    const bool connected = sec_ConnectService(QStringLiteral("."));
+    QProcess service;
+    service.start(qEnvironmentVariable("TIRV_SERVICE_EXEC"), { "--foreground" });
+    const bool finished = service.waitForFinished(10000);
+    qputenv("XDG_RUNTIME_DIR", ownRuntime);
+
+    QVERIFY(!connected);
+    QVERIFY(finished);
+    QCOMPARE(service.exitCode(), 1);
+    QVERIFY(service.readAllStandardError().contains("refusing to start"));
+    QVERIFY(!QFile::exists(folder + QStringLiteral("/tirv-service.sock")));
+}
+
+void TestServiceProcess::otherUidRefused()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to connect under another uid");
+    QVERIFY(sec_ConnectService(QStringLiteral(".")));
+    const QByteArray path = QFile::encodeName(ServicePaths::socketPath(runtimeDirectory()));
+    const QByteArray frame = ServiceProtocol::encodeRequest(
+            { ConnectionTable::ConnectService, -1, QStringLiteral("."), {} });
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(callAsOtherUid(path, frame));
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2)
+        QSKIP("this machine does not let a root process take another uid this way");
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QVERIFY(sec_ConnectService(QStringLiteral("."))); // our own uid is still served
+}
+
+// The window lists every 100 ms and reads four keys per port: that must not cost a round
+// trip per read.
+void TestServiceProcess::listingCostsConstantRoundTrips()
+{
+    QVariantList made;
+    for (int i = 0; i < 255; ++i)
+        made.append(makeConnection(QStringLiteral("COM%1").arg(i + 1), true));
+    QVERIFY(!made.contains(-1));
+
+    const quint64 before = ServiceClient::instance().roundTrips();
+    QVariant list;
+    QVERIFY(sec_GetConnectionsList(&list));
+    QCOMPARE(list.toList(), made);
+    for (int i = 0; i < made.size(); ++i) {
+        const ConnectionHandle handle = made.at(i).toInt();
+        QCOMPARE(read(handle, "name"), QVariant("TIR@127.0.0.1@T@1@1@null"));
+        QCOMPARE(read(handle, "port.name"), QVariant(QStringLiteral("COM%1").arg(i + 1)));
+        QCOMPARE(read(handle, "status.port.state"), QVariant(1));
+        QCOMPARE(read(handle, "status.remotehost").toList().size(), 1);
+        QVERIFY(!read(handle, "port.type").isValid()); // never written, as from the service
+    }
+    QCOMPARE(ServiceClient::instance().roundTrips() - before, quint64(1));
+
+    // A write through this client is seen by the next read.
+    const ConnectionHandle first = made.first().toInt();
+    QVERIFY(sec_SetParam(first, QStringLiteral("port.name"), QStringLiteral("COM300")));
+    QCOMPARE(read(first, "port.name"), QVariant("COM300"));
+
+    for (const QVariant &handle : qAsConst(made))
+        QVERIFY(sec_DeleteConnection(handle.toInt()));
+    QVERIFY(sec_GetConnectionsList(&list));
+    QVERIFY(list.toList().isEmpty());
+}
+
+int main(int argc, char **argv)
+{
+    // One of the concurrent callers of concurrentStartsLeaveOneService.
+    if (argc == 2 && qstrcmp(argv[1], "--connect-once") == 0)
+        return sec_ConnectService(QStringLiteral(".")) ? 0 : 1;
+    QCoreApplication app(argc, argv);
+    TestServiceProcess test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_serviceprocess.moc"

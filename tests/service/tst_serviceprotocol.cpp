@@ -1,0 +1,166 @@
+#include "framereader.h"
+#include "serviceprotocol.h"
+
+#include <QtEndian>
+#include <QtTest>
+
+using ServiceProtocol::Reply;
+using ServiceProtocol::Request;
+
+namespace {
+
+const QVariantList kHosts { QVariant(QVariantList { QStringLiteral("10.0.0.7"),
+                                                    QStringLiteral("966") }) };
+
+QByteArray payloadOf(const QByteArray &frame) { return frame.mid(ServiceProtocol::kHeaderSize); }
+
+QByteArray u32(quint32 value)
+{
+    char raw[4];
+    qToBigEndian(value, raw);
+    return QByteArray(raw, 4);
+}
+
+} // namespace
+
+class TestServiceProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestRoundTrip_data();
+    void requestRoundTrip();
+    void replyRoundTrip();
+    void truncatedPayloadRefused();
+    void hostilePayloadRefused_data();
+    void hostilePayloadRefused();
+    void framesSplitAnywhere();
+    void oversizedLengthRefusedFromHeader();
+};
+
+void TestServiceProtocol::requestRoundTrip_data()
+{
+    QTest::addColumn<int>("call");
+    QTest::addColumn<int>("handle");
+    QTest::addColumn<QVariant>("first");
+    QTest::addColumn<QVariant>("second");
+    QTest::newRow("connect") << int(ConnectionTable::ConnectService) << -1
+                             << QVariant(QStringLiteral(".")) << QVariant();
+    QTest::newRow("create") << int(ConnectionTable::CreateConnection) << -1 << QVariant(1)
+                            << QVariant();
+    QTest::newRow("set text") << int(ConnectionTable::SetParam) << 7
+                              << QVariant(QStringLiteral("name"))
+                              << QVariant(QStringLiteral("TIR@10.0.0.7@型号@4@1@null"));
+    QTest::newRow("set hosts") << int(ConnectionTable::SetParam) << 7
+                               << QVariant(QStringLiteral("network.host")) << QVariant(kHosts);
+    QTest::newRow("set negative") << int(ConnectionTable::SetParam) << 7
+                                  << QVariant(QStringLiteral("port.sendmode.param"))
+                                  << QVariant(-5);
+    QTest::newRow("empty text") << int(ConnectionTable::GetParam) << 2147483647
+                                << QVariant(QString()) << QVariant();
+    QTest::newRow("apply") << int(ConnectionTable::ApplyConnection) << 3 << QVariant()
+                           << QVariant();
+}
+
+void TestServiceProtocol::requestRoundTrip()
+{
+    QFETCH(int, call);
+    QFETCH(int, handle);
+    QFETCH(QVariant, first);
+    QFETCH(QVariant, second);
+    const Request sent { ConnectionTable::Call(call), handle, first, second };
+    Request received;
+    QVERIFY(ServiceProtocol::decodeRequest(payloadOf(ServiceProtocol::encodeRequest(sent)),
+                                           &received));
+    QCOMPARE(int(received.call), call);
+    QCOMPARE(received.handle, handle);
+    QCOMPARE(received.first, first);
+    QCOMPARE(received.first.userType(), first.userType());
+    QCOMPARE(received.second, second);
+}
+
+void TestServiceProtocol::replyRoundTrip()
+{
+    const QVariantMap keys { { QStringLiteral("port.name"), QStringLiteral("COM3") },
+                             { QStringLiteral("status.port.state"), 2 },
+                             { QStringLiteral("network.host"), kHosts } };
+    const Reply sent { 1, QVariantList { 1, 4 }, QVariantList { keys, QVariantMap() } };
+    Reply received;
+    QVERIFY(ServiceProtocol::decodeReply(payloadOf(ServiceProtocol::encodeReply(sent)),
+                                         &received));
+    QCOMPARE(received.result, 1);
+    QCOMPARE(received.value, sent.value);
+    QCOMPARE(received.snapshot, sent.snapshot);
+}
+
+// Every cut of a valid payload is refused, never read past its end.
+void TestServiceProtocol::truncatedPayloadRefused()
+{
+    const Request request { ConnectionTable::SetParam, 9, QStringLiteral("network.host"),
+                            kHosts };
+    const QByteArray payload = payloadOf(ServiceProtocol::encodeRequest(request));
+    Request decoded;
+    for (int size = 0; size < payload.size(); ++size)
+        QVERIFY2(!ServiceProtocol::decodeRequest(payload.left(size), &decoded),
+                 qPrintable(QString::number(size)));
+    QVERIFY(!ServiceProtocol::decodeRequest(payload + '\0', &decoded)); // bytes left over
+}
+
+void TestServiceProtocol::hostilePayloadRefused_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    const QByteArray head = QByteArray(1, char(ConnectionTable::GetParam)) + u32(1);
+    const QByteArray none(1, '\0');
+    QTest::newRow("unknown call") << QByteArray(1, char(42)) + u32(1) + none + none;
+    QTest::newRow("unknown tag") << head + QByteArray(1, char(9)) + none;
+    // Lengths and counts that claim far more than the frame holds must not be allocated.
+    QTest::newRow("huge text") << head + QByteArray(1, char(2)) + u32(0xffffffffu) + none;
+    QTest::newRow("huge list") << head + QByteArray(1, char(3)) + u32(0x7fffffffu) + none;
+    QTest::newRow("huge map") << head + QByteArray(1, char(4)) + u32(0x10000000u) + none;
+    QByteArray nested;
+    for (int depth = 0; depth < 64; ++depth)
+        nested += QByteArray(1, char(3)) + u32(1);
+    QTest::newRow("deep nesting") << head + nested + none + none;
+}
+
+void TestServiceProtocol::hostilePayloadRefused()
+{
+    QFETCH(QByteArray, payload);
+    Request request;
+    QVERIFY(!ServiceProtocol::decodeRequest(payload, &request));
+}
+
+void TestServiceProtocol::framesSplitAnywhere()
+{
+    const QByteArray stream =
+            ServiceProtocol::encodeRequest({ ConnectionTable::CreateConnection, -1, 1, {} })
+            + ServiceProtocol::encodeRequest({ ConnectionTable::DeleteConnection, 5, {}, {} });
+    FrameReader reader;
+    QList<QByteArray> frames;
+    QByteArray payload;
+    for (char byte : stream) {
+        reader.append(&byte, 1);
+        while (reader.next(&payload) == FrameReader::Complete)
+            frames.append(payload);
+    }
+    QCOMPARE(frames.size(), 2);
+    Request second;
+    QVERIFY(ServiceProtocol::decodeRequest(frames.at(1), &second));
+    QCOMPARE(second.call, ConnectionTable::DeleteConnection);
+    QCOMPARE(second.handle, 5);
+}
+
+void TestServiceProtocol::oversizedLengthRefusedFromHeader()
+{
+    FrameReader reader(1024);
+    const QByteArray header = u32(1025);
+    reader.append(header.constData(), 3);
+    QByteArray payload;
+    QCOMPARE(reader.next(&payload), FrameReader::Incomplete);
+    reader.append(header.constData() + 3, 1);
+    QCOMPARE(reader.next(&payload), FrameReader::TooLarge);
+    QCOMPARE(reader.refusedSize(), 1025u);
+}
+
+QTEST_GUILESS_MAIN(TestServiceProtocol)
+#include "tst_serviceprotocol.moc"

@@ -1,0 +1,160 @@
+#include "connectiontable.h"
+#include "statestore.h"
+
+#include <QtTest>
+
+namespace {
+
+const QVariantList kHosts { QVariant(QVariantList { QStringLiteral("10.0.0.7"),
+                                                    QStringLiteral("966") }) };
+
+ConnectionHandle addConnection(ConnectionTable &table, const QString &comName, bool start)
+{
+    ConnectionHandle handle = -1;
+    table.createConnection(1, &handle);
+    table.setParam(handle, QStringLiteral("name"), QStringLiteral("TIR@10.0.0.7@A@2@1@null"));
+    table.setParam(handle, QStringLiteral("port.name"), comName);
+    table.setParam(handle, QStringLiteral("network.host"), kHosts);
+    table.setParam(handle, QStringLiteral("port.sendmode.mode"), 2);
+    if (start)
+        table.startConnection(handle);
+    return handle;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+} // namespace
+
+class TestStateStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void defaultPathUnderStateHome();
+    void roundTripKeepsHandlesAndStates();
+    void missingFileIsEmptyTable();
+    void unreadableStateMovedAside_data();
+    void unreadableStateMovedAside();
+    void asideCopiesNeverOverwritten();
+
+private:
+    QString path() const { return dir->filePath(QStringLiteral("connections.json")); }
+    QStringList asideFiles() const
+    {
+        return QDir(dir->path()).entryList({ QStringLiteral("connections.json.corrupt-*") });
+    }
+
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+void TestStateStore::init() { dir = std::make_unique<QTemporaryDir>(); }
+
+void TestStateStore::defaultPathUnderStateHome()
+{
+    QCOMPARE(StateStore::defaultPath(),
+             qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/tirv/connections.json"));
+}
+
+void TestStateStore::roundTripKeepsHandlesAndStates()
+{
+    ConnectionTable saved;
+    addConnection(saved, QStringLiteral("COM3"), true);
+    const ConnectionHandle deleted = addConnection(saved, QStringLiteral("COM4"), true);
+    const ConnectionHandle idle = addConnection(saved, QStringLiteral("COM5"), false);
+    saved.deleteConnection(deleted);
+    const StateStore store(path());
+    QVERIFY(store.save(saved));
+
+    ConnectionTable restored;
+    store.load(restored);
+    QVariantList listed;
+    QVERIFY(restored.connections(&listed));
+    QCOMPARE(listed, (QVariantList { 1, idle }));
+    QVariant state;
+    QVERIFY(restored.param(1, QStringLiteral("status.port.state"), &state));
+    QCOMPARE(state, QVariant(1)); // started again
+    QVERIFY(restored.param(idle, QStringLiteral("status.port.state"), &state));
+    QCOMPARE(state, QVariant(3));
+    QVariant value;
+    QVERIFY(restored.param(1, QStringLiteral("port.sendmode.mode"), &value));
+    QCOMPARE(value.userType(), int(QMetaType::Int));
+    QVERIFY(restored.param(1, QStringLiteral("network.host"), &value));
+    QCOMPARE(value, QVariant(kHosts));
+    ConnectionHandle next = -1;
+    QVERIFY(restored.createConnection(1, &next));
+    QCOMPARE(next, idle + 1); // no handle is handed out twice across restarts
+    QVERIFY(asideFiles().isEmpty());
+}
+
+void TestStateStore::missingFileIsEmptyTable()
+{
+    ConnectionTable table;
+    StateStore(path()).load(table);
+    QVariantList listed;
+    QVERIFY(table.connections(&listed));
+    QVERIFY(listed.isEmpty());
+    QVERIFY(asideFiles().isEmpty());
+}
+
+void TestStateStore::unreadableStateMovedAside_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("blank") << QByteArray("\n  \n");
+    QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n\0\0", 10);
+    QTest::newRow("cut short") << QByteArray(R"({"version":1,"lastHandle":2,"connections":[{"ha)");
+    QTest::newRow("other version") << QByteArray(R"({"version":99,"connections":[]})");
+    QTest::newRow("bad parameter")
+            << QByteArray(R"({"version":1,"lastHandle":1,"connections":)"
+                          R"([{"handle":1,"params":{"port.name":3}}]})");
+    QTest::newRow("handle past last")
+            << QByteArray(R"({"version":1,"lastHandle":1,"connections":[{"handle":5,"params":{}}]})");
+    QTest::newRow("handle twice")
+            << QByteArray(R"({"version":1,"lastHandle":2,"connections":)"
+                          R"([{"handle":1,"params":{}},{"handle":1,"params":{}}]})");
+}
+
+void TestStateStore::unreadableStateMovedAside()
+{
+    QFETCH(QByteArray, contents);
+    writeFile(path(), contents);
+    ConnectionTable table;
+    StateStore store(path());
+    store.load(table);
+    QVariantList listed;
+    QVERIFY(table.connections(&listed));
+    QVERIFY(listed.isEmpty());
+    QVERIFY(!QFile::exists(path()));
+    const QStringList aside = asideFiles();
+    QCOMPARE(aside.size(), 1);
+    QFile kept(dir->filePath(aside.first()));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), contents);
+    // The service goes on and saves a fresh table where the bad one was.
+    addConnection(table, QStringLiteral("COM7"), true);
+    QVERIFY(store.save(table));
+    ConnectionTable again;
+    store.load(again);
+    QVERIFY(again.connections(&listed));
+    QCOMPARE(listed.size(), 1);
+}
+
+void TestStateStore::asideCopiesNeverOverwritten()
+{
+    const StateStore store(path());
+    for (int round = 0; round < 3; ++round) {
+        writeFile(path(), QByteArray("broken ") + QByteArray::number(round));
+        ConnectionTable table;
+        store.load(table);
+    }
+    QCOMPARE(asideFiles().size(), 3);
+}
+
+QTEST_GUILESS_MAIN(TestStateStore)
+#include "tst_statestore.moc"
