@@ -28,8 +28,6 @@ public:
     // Ends the loop at the next cycle, without waiting out the current pause.
     void stop();
 
-    PortOperations &operations() { return ops; }
-
 signals:
     void setProgressValue(int value);
     void hideProgress();

@@ -45,7 +45,6 @@ private slots:
     void createsOnePort_data();
     void createsOnePort();
     void recreatesMissingPort();
-    void refusesExistingPort();
     void refusesPortOutsideDevice();
 
     void clearsOnlyExactDevice();
@@ -351,13 +350,7 @@ void TestPortOperations::recreatesMissingPort()
     QVERIFY(message.isEmpty());
     QCOMPARE(params("port.name"), QStringList({ "COM1", "COM3", "COM4", "COM2" }));
     QCOMPARE(params("name").last(), QStringLiteral("TIR@192.168.1.200@4Ports@4@2@null"));
-}
 
-void TestPortOperations::refusesExistingPort()
-{
-    PortOperations ops;
-    createDevice(ops, 4, kIp);
-    QString message;
     ops.createOnePort(4, 2, "4Ports", kIp, "null", message);
     QCOMPARE(message, QStringLiteral("当前设备端口已存在相应的虚拟串口！"));
     QCOMPARE(handles().size(), 4);

@@ -33,7 +33,6 @@ class TestRefreshTree : public QObject
 private slots:
     void init();
 
-    void listsWhileIdle();
     void runsQueuedTasksInOrder();
     void bracketsEachTasksSignals();
     void deletedPortLeavesNextListing();
@@ -43,18 +42,6 @@ private slots:
 };
 
 void TestRefreshTree::init() { reset(); }
-
-void TestRefreshTree::listsWhileIdle()
-{
-    addConnection("TIR@10.0.0.7@1Ports@1@1@null", "COM3");
-    RefreshTree tree;
-    SignalLog log;
-    log.watch(&tree);
-    tree.start();
-    QTRY_VERIFY(log.lists.size() >= 2);
-    QCOMPARE(comNamesOf(log.lists.last()), QStringList({ "COM3" }));
-    QVERIFY(log.events.isEmpty());
-}
 
 void TestRefreshTree::runsQueuedTasksInOrder()
 {
