@@ -15,14 +15,17 @@ bool DeviceServer::listen(quint16 port)
     return true;
 }
 
+DeviceServer::~DeviceServer() { stop(); }
+
 void DeviceServer::stop()
 {
     server.close();
-    for (QTcpSocket *socket : qAsConst(sockets)) {
+    const QList<QTcpSocket *> dropped = std::exchange(sockets, {});
+    for (QTcpSocket *socket : dropped) {
+        socket->disconnect(this);
         socket->abort();
         socket->deleteLater();
     }
-    sockets.clear();
 }
 
 void DeviceServer::send(const QByteArray &bytes)

@@ -15,6 +15,7 @@ class DeviceServer : public QObject
 
 public:
     explicit DeviceServer(bool echo = false);
+    ~DeviceServer() override;
 
     bool listen(quint16 port = 0);
     // Stops listening and drops every connection, as a device that goes away.
