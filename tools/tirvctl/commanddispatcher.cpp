@@ -1,0 +1,139 @@
+#include "commanddispatcher.h"
+
+#include "ctlcommands.h"
+
+#include <QCommandLineParser>
+#include <QTextStream>
+
+CommandDispatcher::CommandDispatcher(CtlCommands &commands, QTextStream &out, QTextStream &err)
+    : commands(commands), out(out), err(err)
+{
+    buildTable();
+}
+
+void CommandDispatcher::buildTable()
+{
+    const QCommandLineOption json(QStringLiteral("json"), tr("Print JSON for scripts."));
+    const Argument ip { QStringLiteral("IP"), tr("IPv4 address of the device.") };
+    const Argument com { QStringLiteral("COMn"), tr("COM name of a virtual port, such as COM3.") };
+    table = {
+        { QStringLiteral("list"),
+          tr("Lists the devices and their virtual ports. Each port shows its COM name, device "
+             "port, TCP target, state and link in the port directory."),
+          {}, { json }, &CtlCommands::list },
+        { QStringLiteral("add"),
+          tr("Makes a virtual port for every port of a device, as the manual device entry does."),
+          { ip, { QStringLiteral("PORTS"), tr("Number of serial ports of the device, 1 to 48.") } },
+          { { QStringLiteral("type"), tr("Device type (default: <PORTS>Ports)."),
+              QStringLiteral("T") },
+            { QStringLiteral("mac"), tr("MAC address text of the device (default: null)."),
+              QStringLiteral("M") } },
+          &CtlCommands::add },
+        { QStringLiteral("create-port"),
+          tr("Makes the virtual port of one port of a device that already has virtual ports."),
+          { ip, { QStringLiteral("SEQ"), tr("Number of the device port, from 1.") } },
+          {}, &CtlCommands::createPort },
+        { QStringLiteral("clear"), tr("Deletes every virtual port of a device."), { ip }, {},
+          &CtlCommands::clear },
+        { QStringLiteral("delete"), tr("Deletes a virtual port."), { com }, {},
+          &CtlCommands::deletePort },
+        { QStringLiteral("rename"), tr("Gives a virtual port another COM name."),
+          { com, { QStringLiteral("COMm"), tr("The new COM name, COM1 to COM255, not in use.") } },
+          {}, &CtlCommands::rename },
+        { QStringLiteral("search"),
+          tr("Searches the local IPv4 networks for devices. The search is broadcast at once and "
+             "then every 5 seconds; the devices that answer are listed at the end."),
+          {},
+          { { QStringLiteral("interface"),
+              tr("Search through this network interface only (system name, such as eth0)."),
+              QStringLiteral("NAME") },
+            { QStringLiteral("seconds"), tr("Search for this many seconds (default: 5)."),
+              QStringLiteral("S") },
+            json },
+          &CtlCommands::search },
+    };
+}
+
+int CommandDispatcher::run(const QStringList &arguments)
+{
+    const QString first = arguments.value(1);
+    if (first.isEmpty() || first == QLatin1String("--help") || first == QLatin1String("-h")
+        || first == QLatin1String("help")) {
+        out << overview();
+        out.flush();
+        return first.isEmpty() ? ExitBadInput : ExitSuccess;
+    }
+    if (first == QLatin1String("--version")) {
+        out << QCoreApplication::applicationName() << ' '
+            << QCoreApplication::applicationVersion() << '\n';
+        out.flush();
+        return ExitSuccess;
+    }
+    const Command *command = find(first);
+    if (!command)
+        return usageError(tr("Unknown command \"%1\".").arg(first), QString());
+    return runCommand(*command, arguments);
+}
+
+const CommandDispatcher::Command *CommandDispatcher::find(const QString &name) const
+{
+    for (const Command &command : table) {
+        if (command.name == name)
+            return &command;
+    }
+    return nullptr;
+}
+
+int CommandDispatcher::runCommand(const Command &command, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(command.description);
+    const QCommandLineOption help = parser.addHelpOption();
+    parser.addOptions(command.options);
+    // The command itself is the first positional argument, so that the usage line shows it.
+    parser.addPositionalArgument(command.name, tr("The command."), command.name);
+    for (const Argument &argument : command.arguments)
+        parser.addPositionalArgument(argument.name, argument.description);
+
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText(), command.name);
+    if (parser.isSet(help)) {
+        out << parser.helpText();
+        out.flush();
+        return ExitSuccess;
+    }
+    const QStringList values = parser.positionalArguments().mid(1);
+    if (values.size() != command.arguments.size())
+        return usageError(tr("\"%1\" takes %n argument(s).", "", command.arguments.size())
+                                  .arg(command.name),
+                          command.name);
+    return (commands.*command.handler)(values, parser);
+}
+
+int CommandDispatcher::usageError(const QString &message, const QString &command)
+{
+    err << message << '\n'
+        << tr("Run \"tirvctl %1--help\" for help.")
+                   .arg(command.isEmpty() ? QString() : command + QLatin1Char(' '))
+        << '\n';
+    err.flush();
+    return ExitBadInput;
+}
+
+QString CommandDispatcher::overview() const
+{
+    QString text = tr("Usage: tirvctl COMMAND [options] [arguments]") + QLatin1Char('\n')
+            + tr("Lists, makes and removes TIRV's virtual serial ports from a shell.")
+            + QLatin1String("\n\n") + tr("Commands:") + QLatin1Char('\n');
+    for (const Command &command : table) {
+        QStringList synopsis { command.name };
+        for (const Argument &argument : command.arguments)
+            synopsis.append(argument.name);
+        text += QStringLiteral("  %1  %2\n")
+                        .arg(synopsis.join(QLatin1Char(' ')).leftJustified(22),
+                             command.description.section(QLatin1Char('.'), 0, 0)
+                                     + QLatin1Char('.'));
+    }
+    return text + QLatin1Char('\n') + tr("Run \"tirvctl COMMAND --help\" for a command's options.")
+            + QLatin1Char('\n');
+}

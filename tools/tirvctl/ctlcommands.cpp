@@ -1,0 +1,250 @@
+#include "ctlcommands.h"
+
+#include "ctlprinter.h"
+#include "devicesearch.h"
+#include "inputrules.h"
+#include "portlisting.h"
+#include "secapi.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QTextStream>
+
+#include <unistd.h>
+
+namespace {
+
+// The window's own texts, so that tirvctl says what the window says.
+QString windowText(const char *context, const char *source)
+{
+    return QCoreApplication::translate(context, source);
+}
+
+QString invalidIpText() { return windowText("AddDevice", "请输入规范的IP地址!"); }
+
+constexpr int maxSearchSeconds = 3600;
+
+} // namespace
+
+CtlCommands::CtlCommands(QTextStream &out, QTextStream &err) : out(out), err(err) { }
+
+CtlCommands::~CtlCommands()
+{
+    if (serviceOpen)
+        sec_DisconnectService();
+}
+
+QString CtlCommands::portDirectory()
+{
+    const QString chosen = qEnvironmentVariable("TIRV_PORT_DIR");
+    if (!chosen.isEmpty())
+        return chosen;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty())
+        return QDir(runtime).filePath(QStringLiteral("tirv"));
+    return QStringLiteral("/tmp/tirv-%1").arg(getuid());
+}
+
+int CtlCommands::list(const QStringList &, const QCommandLineParser &options)
+{
+    PortListing listing;
+    if (!readListing(&listing))
+        return ExitFailure;
+    CtlPrinter(out, options.isSet(QStringLiteral("json"))).printListing(listing);
+    return ExitSuccess;
+}
+
+int CtlCommands::add(const QStringList &args, const QCommandLineParser &options)
+{
+    const QString ip = args.at(0);
+    int portCount = 0;
+    if (!InputRules::isValidIp(ip))
+        return badInput(invalidIpText());
+    if (!InputRules::parseInt(args.at(1), InputRules::minPortCount, InputRules::maxPortCount,
+                              &portCount))
+        return badInput(tr("The port count must be a number from %1 to %2.")
+                                .arg(InputRules::minPortCount)
+                                .arg(InputRules::maxPortCount));
+    // The manual device entry's type and MAC address.
+    const QString type = options.isSet(QStringLiteral("type"))
+            ? options.value(QStringLiteral("type"))
+            : QStringLiteral("%1Ports").arg(portCount);
+    const QString mac = options.isSet(QStringLiteral("mac")) ? options.value(QStringLiteral("mac"))
+                                                             : QStringLiteral("null");
+    if (!InputRules::isNameField(type) || !InputRules::isNameField(mac))
+        return badInput(tr("The device type and MAC address must not be empty or contain \"@\"."));
+    if (!openService())
+        return ExitFailure;
+    QString message;
+    operations.createDevicePorts(portCount, type, ip, mac, message);
+    if (!message.isEmpty())
+        return failure(message);
+    return showDevice(ip);
+}
+
+int CtlCommands::createPort(const QStringList &args, const QCommandLineParser &)
+{
+    const QString ip = args.at(0);
+    if (!InputRules::isValidIp(ip))
+        return badInput(invalidIpText());
+    PortListing listing;
+    if (!readListing(&listing))
+        return ExitFailure;
+    // Type, port count and MAC address of a device live only in the names of its ports.
+    const ListedDevice *device = listing.device(ip);
+    if (!device)
+        return badInput(tr("Device %1 has no virtual ports; add the device first.").arg(ip));
+    int portSeq = 0;
+    if (!InputRules::parseInt(args.at(1), 1, device->portCount, &portSeq))
+        return badInput(tr("The device port must be a number from 1 to %1.").arg(device->portCount));
+    QString message;
+    operations.createOnePort(device->portCount, portSeq, device->type, ip, device->mac, message);
+    if (!message.isEmpty())
+        return failure(message);
+    return showDevice(ip);
+}
+
+int CtlCommands::clear(const QStringList &args, const QCommandLineParser &)
+{
+    const QString ip = args.at(0);
+    if (!InputRules::isValidIp(ip))
+        return badInput(invalidIpText());
+    PortListing listing;
+    if (!readListing(&listing))
+        return ExitFailure;
+    if (!listing.device(ip))
+        return badInput(tr("Device %1 has no virtual ports.").arg(ip));
+    QString message;
+    operations.clearDevicePorts(ip, message);
+    return confirm(
+            message, [&](const PortListing &after) { return !after.device(ip); },
+            "清空虚拟串口失败！");
+}
+
+int CtlCommands::deletePort(const QStringList &args, const QCommandLineParser &)
+{
+    const QString comName = args.at(0);
+    if (!InputRules::isComName(comName))
+        return badInput(tr("\"%1\" is not a COM name such as COM3.").arg(comName));
+    PortListing listing;
+    if (!readListing(&listing))
+        return ExitFailure;
+    if (!listing.hasComName(comName))
+        return badInput(tr("There is no virtual port %1.").arg(comName));
+    QString message;
+    operations.deleteComPort(comName, message);
+    return confirm(
+            message, [&](const PortListing &after) { return !after.hasComName(comName); },
+            "删除虚拟串口失败！");
+}
+
+int CtlCommands::rename(const QStringList &args, const QCommandLineParser &)
+{
+    const QString comName = args.at(0);
+    const QString newComName = args.at(1);
+    for (const QString &name : { comName, newComName }) {
+        if (!InputRules::isComName(name))
+            return badInput(tr("\"%1\" is not a COM name such as COM3.").arg(name));
+    }
+    if (!InputRules::isRenameTarget(newComName))
+        return badInput(tr("The new COM name must be one of COM1 to COM%1.")
+                                .arg(InputRules::maxComNumber));
+    PortListing listing;
+    if (!readListing(&listing))
+        return ExitFailure;
+    if (!listing.hasComName(comName))
+        return badInput(tr("There is no virtual port %1.").arg(comName));
+    operations.refreshSystemComNames();
+    if (listing.hasComName(newComName) || operations.systemComNames().contains(newComName))
+        return badInput(windowText("ModifyCom", "当前串口已被使用！"));
+    QString message;
+    operations.modifyComPort(comName, newComName, message);
+    return confirm(
+            message,
+            [&](const PortListing &after) {
+                return after.hasComName(newComName) && !after.hasComName(comName);
+            },
+            "修改串口号失败！");
+}
+
+int CtlCommands::search(const QStringList &, const QCommandLineParser &options)
+{
+    int seconds = 5;
+    if (options.isSet(QStringLiteral("seconds"))
+        && !InputRules::parseInt(options.value(QStringLiteral("seconds")), 1, maxSearchSeconds,
+                                 &seconds))
+        return badInput(tr("The search time must be a number of seconds from 1 to %1.")
+                                .arg(maxSearchSeconds));
+    DeviceSearch search;
+    const QString interface = options.value(QStringLiteral("interface"));
+    if (interface.isEmpty())
+        search.bindAllInterfaces();
+    else if (!search.bindInterface(interface))
+        return badInput(tr("There is no network interface %1.").arg(interface));
+    for (const QString &error : search.bindErrors())
+        err << tr("Cannot search from %1").arg(error) << '\n';
+    if (search.socketCount() == 0)
+        return failure(tr("No usable IPv4 address to search from."));
+    search.run(seconds);
+    CtlPrinter(out, options.isSet(QStringLiteral("json"))).printSearchRows(search.results().rows());
+    return ExitSuccess;
+}
+
+bool CtlCommands::openService()
+{
+    if (!serviceOpen && !sec_ConnectService(QVariant(QStringLiteral(".")))) {
+        failure(windowText("RefreshTree", "虚拟串口服务初始化失败！"));
+        return false;
+    }
+    serviceOpen = true;
+    return true;
+}
+
+bool CtlCommands::readListing(PortListing *listing)
+{
+    if (!openService())
+        return false;
+    QList<COMS_INFO> ports;
+    if (!operations.refreshComInfo(&ports)) {
+        failure(windowText("RefreshTree", "获取所有虚拟串口信息失败！"));
+        return false;
+    }
+    *listing = PortListing(ports, portDirectory());
+    return true;
+}
+
+int CtlCommands::showDevice(const QString &ip)
+{
+    PortListing listing;
+    if (!readListing(&listing))
+        return ExitFailure;
+    CtlPrinter(out, false).printListing(listing.deviceOnly(ip));
+    return ExitSuccess;
+}
+
+int CtlCommands::confirm(const QString &message,
+                         const std::function<bool(const PortListing &)> &done,
+                         const char *failureText)
+{
+    if (!message.isEmpty())
+        return failure(message);
+    PortListing after;
+    if (!readListing(&after))
+        return ExitFailure;
+    if (!done(after))
+        return failure(windowText("RefreshTree", failureText));
+    return ExitSuccess;
+}
+
+int CtlCommands::badInput(const QString &message)
+{
+    failure(message);
+    return ExitBadInput;
+}
+
+int CtlCommands::failure(const QString &message)
+{
+    err << message << '\n';
+    err.flush();
+    return ExitFailure;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QList>
+
+class PortListing;
+class QTextStream;
+struct SearchRow;
+
+// Writes what tirvctl found: aligned text for people, or one JSON document for scripts.
+class CtlPrinter
+{
+    Q_DECLARE_TR_FUNCTIONS(CtlPrinter)
+
+public:
+    CtlPrinter(QTextStream &out, bool json);
+
+    void printListing(const PortListing &listing);
+    void printSearchRows(const QList<SearchRow> &rows);
+
+private:
+    void printListingText(const PortListing &listing);
+    void printListingJson(const PortListing &listing);
+    void printSearchText(const QList<SearchRow> &rows);
+    void printSearchJson(const QList<SearchRow> &rows);
+    void printTable(const QList<QStringList> &table, const QString &indent);
+
+    QTextStream &out;
+    bool json;
+};

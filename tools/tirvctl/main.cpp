@@ -1,0 +1,33 @@
+#include "commanddispatcher.h"
+#include "ctlcommands.h"
+#include "tirvresources.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QLoggingCategory>
+#include <QTextStream>
+#include <QTranslator>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tirvctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TIRV_VERSION));
+    // The engine's diagnostic lines would mix with the output; QT_LOGGING_RULES brings them back.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+
+    // The window's catalogue of the locale's language, so that messages read the same.
+    initTirvResources();
+    QTranslator catalogue;
+    const bool chinese = QLocale::system().language() == QLocale::Chinese;
+    if (catalogue.load(chinese ? QStringLiteral(":/form/Chinese.qm")
+                               : QStringLiteral(":/form/English.qm")))
+        QCoreApplication::installTranslator(&catalogue);
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    CtlCommands commands(out, err);
+    return CommandDispatcher(commands, out, err).run(QCoreApplication::arguments());
+}

@@ -1,0 +1,94 @@
+#include "portlisting.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <algorithm>
+
+PortListing::PortListing(const QList<COMS_INFO> &ports, const QString &portDirectory)
+    : directory(portDirectory)
+{
+    for (const COMS_INFO &info : ports) {
+        auto owner = std::find_if(deviceList.begin(), deviceList.end(),
+                                  [&](const ListedDevice &d) { return d.ip == info.devIp; });
+        if (owner == deviceList.end()) {
+            deviceList.append({ info.devIp, info.devType, info.portCount, info.devMac, {} });
+            owner = deviceList.end() - 1;
+        }
+        owner->ports.append(listedPort(info));
+    }
+}
+
+const ListedDevice *PortListing::device(const QString &ip) const
+{
+    for (const ListedDevice &d : deviceList) {
+        if (d.ip == ip)
+            return &d;
+    }
+    return nullptr;
+}
+
+bool PortListing::hasComName(const QString &comName) const
+{
+    return comNames().contains(comName);
+}
+
+QStringList PortListing::comNames() const
+{
+    QStringList names;
+    for (const ListedDevice &d : deviceList) {
+        for (const ListedPort &port : d.ports)
+            names.append(port.comName);
+    }
+    return names;
+}
+
+PortListing PortListing::deviceOnly(const QString &ip) const
+{
+    PortListing result;
+    result.directory = directory;
+    if (const ListedDevice *d = device(ip))
+        result.deviceList.append(*d);
+    return result;
+}
+
+int PortListing::tcpPort(int devicePort) { return 964 + 2 * devicePort; }
+
+QString PortListing::stateKey(const QString &state)
+{
+    // The worker translates these source texts in this context at every listing.
+    static const struct
+    {
+        const char *source;
+        const char *key;
+    } states[] = {
+        { "串口错误", "error" },   { "串口关闭", "closed" },       { "串口打开", "open" },
+        { "已连接", "connected" }, { "未连接", "disconnected" },
+    };
+    if (state.isEmpty())
+        return QString();
+    for (const auto &s : states) {
+        if (state == QCoreApplication::translate("RefreshTree", s.source))
+            return QLatin1String(s.key);
+    }
+    return QString();
+}
+
+ListedPort PortListing::listedPort(const COMS_INFO &info) const
+{
+    ListedPort port;
+    port.comName = info.comName;
+    if (!info.comName.isEmpty())
+        port.link = QDir(directory).filePath(info.comName);
+    bool numbered = false;
+    port.devicePort = info.portSeq.toInt(&numbered, 10);
+    if (numbered && port.devicePort > 0) {
+        port.tcpHost = info.devIp;
+        port.tcpPort = tcpPort(port.devicePort);
+    } else {
+        port.devicePort = 0;
+    }
+    port.state = info.comState;
+    port.stateKey = stateKey(info.comState);
+    return port;
+}

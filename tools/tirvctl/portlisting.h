@@ -1,0 +1,57 @@
+#pragma once
+
+#include "records.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One virtual port as tirvctl shows it.
+struct ListedPort
+{
+    QString comName;
+    QString link;      // the port's link in the port directory
+    int devicePort = 0; // 0 when the connection name carries no number
+    QString tcpHost;
+    int tcpPort = 0;
+    QString state;     // translated, as the window shows it
+    QString stateKey;  // "error", "closed", "open", "connected", "disconnected" or ""
+};
+
+// One device with its virtual ports, in the order the service lists them.
+struct ListedDevice
+{
+    QString ip;
+    QString type;
+    int portCount = 0;
+    QString mac;
+    QList<ListedPort> ports;
+};
+
+// The service's port list grouped by device (by IP address, in order of first appearance).
+class PortListing
+{
+public:
+    PortListing() = default;
+    PortListing(const QList<COMS_INFO> &ports, const QString &portDirectory);
+
+    QString portDirectory() const { return directory; }
+    const QList<ListedDevice> &devices() const { return deviceList; }
+    // Null when no port of the listing belongs to ip.
+    const ListedDevice *device(const QString &ip) const;
+    bool hasComName(const QString &comName) const;
+    QStringList comNames() const;
+    // This listing cut down to the one device.
+    PortListing deviceOnly(const QString &ip) const;
+
+    // Device port k is TCP port 964 + 2k on the device.
+    static int tcpPort(int devicePort);
+    // The stable key of a translated state text.
+    static QString stateKey(const QString &state);
+
+private:
+    ListedPort listedPort(const COMS_INFO &info) const;
+
+    QString directory;
+    QList<ListedDevice> deviceList;
+};
