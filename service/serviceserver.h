@@ -30,6 +30,7 @@ private:
     ServiceProtocol::Reply serve(const ServiceProtocol::Request &request);
 
     ConnectionTable &table;
-    QLocalServer server;
+    // Before the server: its sockets report their disconnection here while it is destroyed.
     QHash<QLocalSocket *, FrameReader> readers;
+    QLocalServer server;
 };

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -31,6 +32,9 @@ struct Options
 
 // The log is started afresh once it passes this size.
 constexpr off_t kMaxLogSize = 1024 * 1024;
+// Changes are saved together at most this long after the first of them: each save syncs the
+// file to disk, and making 255 ports is over a thousand changes.
+constexpr int kSaveDelayMs = 50;
 
 int quitPipe[2] = { -1, -1 };
 
@@ -167,7 +171,18 @@ int main(int argc, char **argv)
     ConnectionTable table;
     StateStore store(StateStore::defaultPath());
     store.load(table);
-    QObject::connect(&table, &ConnectionTable::changed, &app, [&] { store.save(table); });
+    QTimer saveTimer;
+    saveTimer.setSingleShot(true);
+    saveTimer.setInterval(kSaveDelayMs);
+    QObject::connect(&saveTimer, &QTimer::timeout, &app, [&] { store.save(table); });
+    QObject::connect(&table, &ConnectionTable::changed, &saveTimer, [&] {
+        if (!saveTimer.isActive())
+            saveTimer.start();
+    });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &saveTimer, [&] {
+        if (saveTimer.isActive())
+            store.save(table);
+    });
 
     ServiceServer server(table);
     if (!server.listen(ServicePaths::socketPath(runtimeDirectory)))

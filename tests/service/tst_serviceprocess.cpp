@@ -51,6 +51,19 @@ QList<int> servicePids()
     return pids;
 }
 
+// Changes reach the disk a moment after the call that made them.
+int savedConnections(bool startedOnly)
+{
+    QFile state(statePath());
+    if (!state.open(QIODevice::ReadOnly))
+        return -1;
+    const QJsonArray connections =
+            QJsonDocument::fromJson(state.readAll()).object().value("connections").toArray();
+    return int(std::count_if(connections.begin(), connections.end(), [&](const QJsonValue &entry) {
+        return !startedOnly || entry.toObject().value("started").toBool();
+    }));
+}
+
 int lockedPid()
 {
     QFile lock(ServicePaths::lockPath(runtimeDirectory()));
@@ -117,6 +130,7 @@ private slots:
     void killedServiceRestartsWithConnections();
     void concurrentStartsLeaveOneService();
     void secondServiceRefused();
+    void foregroundServiceServesCalls();
     void corruptStateKeptAside();
     void badFrameClosesOnlyThatClient_data();
     void badFrameClosesOnlyThatClient();
@@ -226,6 +240,8 @@ void TestServiceProcess::killedServiceRestartsWithConnections()
     handles.append(idle);
     QVERIFY(!handles.contains(-1));
 
+    QTRY_COMPARE(savedConnections(false), handles.size());
+    QTRY_COMPARE(savedConnections(true), comNames.size());
     const int killed = lockedPid();
     QVERIFY(killed > 0);
     QCOMPARE(::kill(killed, SIGKILL), 0);
@@ -271,6 +287,23 @@ void TestServiceProcess::secondServiceRefused()
     QCOMPARE(second.exitCode(), 1);
     QVERIFY(second.readAllStandardError().contains("another tirv-service is running"));
     QCOMPARE(servicePids().size(), 1);
+}
+
+// Started by hand, the service says when it listens, and callers use it instead of starting one.
+void TestServiceProcess::foregroundServiceServesCalls()
+{
+    QProcess service;
+    service.start(qEnvironmentVariable("TIRV_SERVICE_EXEC"), { "--foreground" });
+    QTRY_VERIFY_WITH_TIMEOUT(service.canReadLine() || (service.waitForReadyRead(100), false), 10000);
+    QCOMPARE(service.readLine(), QByteArray("ready\n"));
+    QVERIFY(sec_ConnectService(QStringLiteral(".")));
+    QVERIFY(makeConnection(QStringLiteral("COM6"), true) > 0);
+    QCOMPARE(servicePids(), QList<int> { int(service.processId()) });
+    service.terminate();
+    QVERIFY(service.waitForFinished(10000));
+    QVERIFY2(service.exitStatus() == QProcess::NormalExit, service.readAllStandardError());
+    QCOMPARE(service.exitCode(), 0);
+    QVERIFY(!QFile::exists(ServicePaths::socketPath(runtimeDirectory())));
 }
 
 void TestServiceProcess::corruptStateKeptAside()
@@ -390,6 +423,9 @@ void TestServiceProcess::otherUidRefused()
     if (WEXITSTATUS(status) == 2)
         QSKIP("this machine does not let a root process take another uid this way");
     QCOMPARE(WEXITSTATUS(status), 0);
+    QFile log(ServicePaths::stateDirectory() + QStringLiteral("/service.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("refused a client of uid 65534"));
     QVERIFY(sec_ConnectService(QStringLiteral("."))); // our own uid is still served
 }
 
