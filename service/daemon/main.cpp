@@ -2,6 +2,7 @@
 // port, serves the sec_* calls on the control socket, and keeps the table on disk.
 
 #include "connectiontable.h"
+#include "ptyportfactory.h"
 #include "servicepaths.h"
 #include "serviceserver.h"
 #include "statestore.h"
@@ -168,7 +169,10 @@ int main(int argc, char **argv)
                                       "%{if-critical}error: %{endif}%{message}"));
     quitOnSignals(app);
 
+    // Outlives the table, whose ports it serves.
+    PtyPortFactory ports;
     ConnectionTable table;
+    table.setPortFactory(&ports);
     StateStore store(StateStore::defaultPath());
     store.load(table);
     QTimer saveTimer;

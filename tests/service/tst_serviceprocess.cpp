@@ -255,6 +255,8 @@ void TestServiceProcess::killedServiceRestartsWithConnections()
     for (int i = 0; i < comNames.size(); ++i) {
         QCOMPARE(read(handles.at(i).toInt(), "port.name"), QVariant(comNames.at(i)));
         QCOMPARE(read(handles.at(i).toInt(), "status.port.state"), QVariant(1));
+        const QFileInfo link(qEnvironmentVariable("TIRV_PORT_DIR") + '/' + comNames.at(i));
+        QVERIFY2(link.isSymLink() && link.exists(), qPrintable(link.filePath()));
     }
     QCOMPARE(read(idle, "status.port.state"), QVariant(3));
     ConnectionHandle next = -1;
