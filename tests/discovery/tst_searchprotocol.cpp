@@ -53,8 +53,6 @@ private slots:
     void mcpAck2TypeWithoutNul();
     void untrustedTexts_data();
     void untrustedTexts();
-    void macBytes_data();
-    void macBytes();
     void fuzzDecoder();
 };
 
@@ -198,26 +196,6 @@ void TestSearchProtocol::untrustedTexts()
     QCOMPARE(reply.portCount, QString("4"));
     QCOMPARE(decodeReply(mcpAck2(mac, 1, type, "10.0.0.7"), "x").devType,
              expectedType.left(16).trimmed());
-}
-
-void TestSearchProtocol::macBytes_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("upper") << "00:1A:2B:3C:4D:5E" << mac;
-    QTest::newRow("lower") << "00:1a:2b:3c:4d:5e" << mac;
-    QTest::newRow("short") << "00:1A:2B:3C:4D" << QByteArray();
-    QTest::newRow("dashes") << "00-1A-2B-3C-4D-5E" << QByteArray();
-    QTest::newRow("not hex") << "00:1A:2B:3C:4D:5G" << QByteArray();
-}
-
-void TestSearchProtocol::macBytes()
-{
-    QFETCH(QString, text);
-    QFETCH(QByteArray, bytes);
-    QCOMPARE(SearchProtocol::macBytes(text), bytes);
-    if (!bytes.isEmpty())
-        QCOMPARE(macText(bytes), text.toUpper());
 }
 
 // Random and mutated replies: the decoder must neither crash nor read outside the datagram (the

@@ -8,8 +8,6 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include <csignal>
-
 namespace {
 
 QTextStream &out()
@@ -56,8 +54,6 @@ bool servePorts(const QList<SimulatedDevice> &devices, bool withPty, QString *er
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
-    std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
