@@ -57,6 +57,8 @@ void ServiceServer::acceptClients()
             client->deleteLater();
             continue;
         }
+        // Qt reads ahead of us; never more than one whole frame.
+        client->setReadBufferSize(ServiceProtocol::kHeaderSize + ServiceProtocol::kMaxPayload);
         readers.insert(client, FrameReader());
         connect(client, &QLocalSocket::readyRead, this, [this, client] { readClient(client); });
         connect(client, &QLocalSocket::disconnected, this, [this, client] {

@@ -137,6 +137,7 @@ private slots:
     void unsafeRuntimeDirectoryRefused_data();
     void unsafeRuntimeDirectoryRefused();
     void otherUidRefused();
+    void missingExecutableFailsCleanly();
     void listingCostsConstantRoundTrips();
 
 private:
@@ -429,6 +430,16 @@ void TestServiceProcess::otherUidRefused()
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().contains("refused a client of uid 65534"));
     QVERIFY(sec_ConnectService(QStringLiteral("."))); // our own uid is still served
+}
+
+void TestServiceProcess::missingExecutableFailsCleanly()
+{
+    const QByteArray executable = qgetenv("TIRV_SERVICE_EXEC");
+    qputenv("TIRV_SERVICE_EXEC", "/nonexistent/tirv-service");
+    const bool connected = sec_ConnectService(QStringLiteral("."));
+    qputenv("TIRV_SERVICE_EXEC", executable);
+    QVERIFY(!connected);
+    QVERIFY(sec_ConnectService(QStringLiteral("."))); // found again: started
 }
 
 // The window lists every 100 ms and reads four keys per port: that must not cost a round
