@@ -1,11 +1,13 @@
 #include "mainwindow.h"
 
+#include "abouthelp.h"
 #include "adddevice.h"
 #include "appointvcom.h"
 #include "getdevice.h"
 #include "modifycom.h"
 #include "progressbar.h"
 #include "refreshtree.h"
+#include "systemsettings.h"
 #include "ui_mainwindow.h"
 
 #include <QDebug>
@@ -103,6 +105,7 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
     , worker(nullptr)
     , treeModel(new QStandardItemModel(this))
+    , settingsDialog(nullptr)
     , deviceIcon(QStringLiteral(":/icons/device"))
     , plainPortIcon(QStringLiteral(":/icons/serial"))
     , stateIcons{
@@ -117,6 +120,7 @@ MainWindow::MainWindow(QWidget *parent)
     setupTreeView();
     setupTables();
     setupWorker();
+    setupSettings();
 }
 
 // The window owns its worker: deleting it ends the thread before the service goes away.
@@ -176,6 +180,22 @@ void MainWindow::setupWorker()
     connect(worker, &RefreshTree::taskFinished, this, &MainWindow::onTaskFinished);
     connect(worker, &RefreshTree::setProgressValue, this, &MainWindow::forwardProgress);
     connect(worker, &RefreshTree::hideProgress, this, &MainWindow::onHideProgress);
+}
+
+// Announces the autorun state and installs the catalogue of the system's language, so the
+// status bar and the texts are set when the constructor returns.
+void MainWindow::setupSettings()
+{
+    settingsDialog = new SystemSettings(this);
+    settingsDialog->setWindowTitle(tr("系统设置"));
+    settingsDialog->setWindowFlags(dialogFlags);
+    settingsDialog->setModal(true);
+    connect(settingsDialog, &SystemSettings::changeAutoRunStatus, this, &MainWindow::setAutoRunIcon);
+    settingsDialog->readAutoRunStatus();
+    connect(settingsDialog, &SystemSettings::changeLanguageStatus, this,
+            &MainWindow::setLanguageIcon);
+    connect(settingsDialog, &SystemSettings::retranslateUI, this, &MainWindow::retranslate);
+    settingsDialog->selectSystemLanguage();
 }
 
 // ---- Rebuild ----------------------------------------------------------------------------
@@ -312,6 +332,7 @@ void MainWindow::retranslate()
 {
     ui->retranslateUi(this);
     treeModel->horizontalHeaderItem(0)->setText(tr("设备列表"));
+    settingsDialog->readAutoRunStatus();
     viewsStale = true;
     emit retranslateUI();
 }
@@ -384,9 +405,16 @@ void MainWindow::on_toolButton_searchDev_clicked() { toSerchDev(); }
 
 void MainWindow::on_toolButton_addDev_clicked() { toAddDev(); }
 
-void MainWindow::on_toolButton_setSystem_clicked() {}
+void MainWindow::on_toolButton_setSystem_clicked() { settingsDialog->show(); }
 
-void MainWindow::on_toolButton_about_clicked() {}
+void MainWindow::on_toolButton_about_clicked()
+{
+    aboutDialog = new AboutHelp(this);
+    aboutDialog->setWindowFlags(dialogFlags);
+    aboutDialog->setModal(true);
+    aboutDialog->show();
+    aboutDialog->setAttribute(Qt::WA_DeleteOnClose);
+}
 
 void MainWindow::toSerchDev()
 {

@@ -15,11 +15,13 @@
 namespace Ui {
 class MainWindow;
 }
+class AboutHelp;
 class Progressbar;
 class QStandardItem;
 class QStandardItemModel;
 class QTableWidget;
 class RefreshTree;
+class SystemSettings;
 
 // The working view: a tree of devices with their virtual ports, the device table and the
 // COM-port table, all rebuilt from the worker's port lists; and the commands on them.
@@ -77,6 +79,7 @@ private:
     void setupTreeView();
     void setupTables();
     void setupWorker();
+    void setupSettings();
 
     // Rebuild
     std::optional<QString> currentDeviceKey() const;
@@ -124,6 +127,8 @@ private:
     Ui::MainWindow *ui;
     RefreshTree *worker;
     QStandardItemModel *treeModel;
+    SystemSettings *settingsDialog;
+    QPointer<AboutHelp> aboutDialog;
 
     QIcon deviceIcon;
     QIcon plainPortIcon;

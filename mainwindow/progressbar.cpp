@@ -3,6 +3,7 @@
 #include "ui_progressbar.h"
 
 #include <QCloseEvent>
+#include <QLayout>
 
 namespace {
 
@@ -19,8 +20,9 @@ Progressbar::Progressbar(QString title, QWidget *parent)
     ui->progressBar->setRange(0, 100);
     ui->label->hide();
     setWindowTitle(title);
-    resize(compactSize);
+    // Flags first: changing them re-creates the window and would drop the size.
     setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
+    resize(compactSize);
 }
 
 Progressbar::~Progressbar() { delete ui; }
@@ -44,6 +46,8 @@ void Progressbar::onSetRange(int min, int max) { ui->progressBar->setRange(min, 
 void Progressbar::closeEvent(QCloseEvent *event)
 {
     ui->label->hide();
+    // The layout must forget the label before the dialog can shrink to its compact height.
+    layout()->activate();
     resize(compactSize);
     QDialog::closeEvent(event);
 }
