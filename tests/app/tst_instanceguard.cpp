@@ -22,6 +22,10 @@ qint64 lockHolder(const QString &path)
 void startTirv(QProcess &tirv)
 {
     tirv.setProgram(QStringLiteral(TIRV_EXECUTABLE));
+    // Keeps the program's port list in memory: this test is about the guard only.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TIRV_SERVICE"), QStringLiteral("inprocess"));
+    tirv.setProcessEnvironment(environment);
     tirv.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     tirv.start();
 }
