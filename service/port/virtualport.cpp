@@ -24,6 +24,8 @@ namespace {
 const int kBufferBytes = 64 * 1024;
 // Rounds of one pump before the loop serves others: a steady stream must not starve them.
 const int kMaxRounds = 16;
+// The most a read from a pty master returns at once.
+const int kPtyChunk = 4095;
 
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
@@ -193,9 +195,9 @@ void VirtualPort::resetSlave()
 void VirtualPort::pumpToDevice()
 {
     for (int round = 0; round < kMaxRounds; ++round) {
-        const bool read = readFromProgram();
-        const bool sent = sendToDevice();
-        if (!read && !sent)
+        const bool more = readFromProgram();
+        sendToDevice();
+        if (!more || toDevice.isFull())
             break;
     }
     if (!tcp->isUp() && toDevice.isFull()) {
@@ -212,18 +214,20 @@ void VirtualPort::pumpToDevice()
 void VirtualPort::pumpToProgram()
 {
     for (int round = 0; round < kMaxRounds; ++round) {
-        const bool received = readFromDevice();
-        const bool written = writeToProgram();
-        if (!received && !written)
+        const bool more = readFromDevice();
+        writeToProgram();
+        if (!more || toProgram.isFull())
             break;
     }
     updateWatches();
 }
 
+// True when it stopped only because the buffer filled: the pty may hold more.
 bool VirtualPort::readFromProgram()
 {
     bool progress = false;
-    while (!toDevice.isFull()) {
+    bool drained = false;
+    while (!toDevice.isFull() && !drained) {
         int room;
         char *at = toDevice.tail(&room);
         const ssize_t count = read(master, at, size_t(room));
@@ -231,6 +235,8 @@ bool VirtualPort::readFromProgram()
             break;
         toDevice.produced(int(count));
         progress = true;
+        // A pty read gives at most kPtyChunk bytes; less means nothing more is queued yet.
+        drained = count < qMin(room, kPtyChunk);
     }
     if (progress && settings.packIdleMs > 0) {
         if (toDevice.isFull())
@@ -238,22 +244,23 @@ bool VirtualPort::readFromProgram()
         else if (!releasing)
             packTimer.start(settings.packIdleMs);
     }
-    return progress;
+    return toDevice.isFull();
 }
 
-bool VirtualPort::sendToDevice()
+void VirtualPort::sendToDevice()
 {
-    bool progress = false;
     while (tcp->isUp() && !toDevice.isEmpty() && mayRelease()) {
-        const ssize_t count =
-                send(tcp->descriptor(), toDevice.head(), size_t(toDevice.size()), MSG_NOSIGNAL);
+        const int size = toDevice.size();
+        const ssize_t count = send(tcp->descriptor(), toDevice.head(), size_t(size), MSG_NOSIGNAL);
         if (count < 0) {
             if (!wouldBlock(errno))
                 tcp->lose(QStringLiteral("lost: %1").arg(errorText()));
             break;
         }
         toDevice.consumed(int(count));
-        progress = true;
+        // A short send means the socket is full: wait until it says it has room.
+        if (count < size)
+            break;
     }
     if (toDevice.isEmpty()) {
         releasing = false;
@@ -262,31 +269,32 @@ bool VirtualPort::sendToDevice()
             tcp->close();
         }
     }
-    return progress;
 }
 
+// True when it stopped only because the buffer filled: the socket may hold more.
 bool VirtualPort::readFromDevice()
 {
-    bool progress = false;
     while (tcp->isUp() && !toProgram.isFull()) {
         int room;
         char *at = toProgram.tail(&room);
         const ssize_t count = recv(tcp->descriptor(), at, size_t(room), 0);
         if (count > 0) {
             toProgram.produced(int(count));
-            progress = true;
+            // A stream socket hands over all it has: less than asked means it is empty.
+            if (count < room)
+                return false;
             continue;
         }
         if (count == 0)
             tcp->lose(QStringLiteral("closed by the device"));
         else if (!wouldBlock(errno))
             tcp->lose(QStringLiteral("lost: %1").arg(errorText()));
-        break;
+        return false;
     }
-    return progress;
+    return toProgram.isFull();
 }
 
-bool VirtualPort::writeToProgram()
+void VirtualPort::writeToProgram()
 {
     // Opens are reported asynchronously: catch up before deciding nobody is listening.
     if (openCount == 0 && !toProgram.isEmpty())
@@ -294,17 +302,18 @@ bool VirtualPort::writeToProgram()
     // Like a closed serial port, a port no program has open loses what arrives.
     if (openCount == 0) {
         toProgram.clear();
-        return false;
+        return;
     }
-    bool progress = false;
     while (!toProgram.isEmpty()) {
-        const ssize_t count = write(master, toProgram.head(), size_t(toProgram.size()));
+        const int size = toProgram.size();
+        const ssize_t count = write(master, toProgram.head(), size_t(size));
         if (count <= 0)
             break;
         toProgram.consumed(int(count));
-        progress = true;
+        // The pty took what it had room for; the next try would only fail.
+        if (count < size)
+            break;
     }
-    return progress;
 }
 
 quint64 VirtualPort::discardFromProgram()

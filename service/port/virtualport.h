@@ -43,9 +43,9 @@ private:
     void pumpToDevice();
     void pumpToProgram();
     bool readFromProgram();
-    bool sendToDevice();
+    void sendToDevice();
     bool readFromDevice();
-    bool writeToProgram();
+    void writeToProgram();
     quint64 discardFromProgram();
     void linkUp();
     void updateWatches();
