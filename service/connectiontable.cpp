@@ -116,15 +116,18 @@ bool ConnectionTable::connections(QVariantList *handles)
     return true;
 }
 
-bool ConnectionTable::snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable)
+bool ConnectionTable::snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable,
+                               quint32 *revision, quint32 knownRevision)
 {
     QMutexLocker lock(&mutex);
     if (injectedFailure(GetConnectionsList))
         return false;
+    *revision = this->revision;
+    const bool statusOnly = knownRevision == this->revision;
     readable->clear();
     readable->reserve(int(table.size()));
     for (const auto &[handle, connection] : table) {
-        QVariantMap keys = connection.params;
+        QVariantMap keys = statusOnly ? QVariantMap() : connection.params;
         keys.insert(kState, statusLocked(connection, kState));
         keys.insert(kRemoteHost, statusLocked(connection, kRemoteHost));
         readable->append({ handle, keys });
@@ -160,6 +163,7 @@ bool ConnectionTable::restore(const QList<Entry> &entries, ConnectionHandle last
         seen.insert(entry.handle);
     }
     highestHandle = lastHandle;
+    ++revision;
     for (const Entry &entry : entries) {
         Connection &connection = table[entry.handle];
         connection.params = entry.params;
@@ -178,7 +182,7 @@ bool ConnectionTable::createConnection(int kind, ConnectionHandle *handle)
         *handle = ++highestHandle;
         table[*handle];
     }
-    emit changed();
+    publishChange();
     return true;
 }
 
@@ -196,7 +200,7 @@ bool ConnectionTable::setParam(ConnectionHandle handle, const QVariant &key,
             return false;
         it->second.params.insert(key.toString(), value);
     }
-    emit changed();
+    publishChange();
     return true;
 }
 
@@ -232,7 +236,7 @@ bool ConnectionTable::startConnection(ConnectionHandle handle)
             return false;
         started = startLocked(handle, it->second);
     }
-    emit changed();
+    publishChange();
     return started;
 }
 
@@ -243,7 +247,7 @@ bool ConnectionTable::deleteConnection(ConnectionHandle handle)
         if (injectedFailure(DeleteConnection) || table.erase(handle) == 0)
             return false;
     }
-    emit changed();
+    publishChange();
     return true;
 }
 
@@ -263,7 +267,7 @@ bool ConnectionTable::applyConnection(ConnectionHandle handle)
             applied = !comNameTaken(comName, handle)
                 && (!connection.port || connection.port->rename(comName));
     }
-    emit changed();
+    publishChange();
     return applied;
 }
 
@@ -294,6 +298,15 @@ bool ConnectionTable::injectedFailure(Call call)
         return true;
     }
     return false;
+}
+
+void ConnectionTable::publishChange()
+{
+    {
+        QMutexLocker lock(&mutex);
+        ++revision;
+    }
+    emit changed();
 }
 
 bool ConnectionTable::isValidEntry(const Entry &entry, ConnectionHandle lastHandle) const

@@ -58,8 +58,11 @@ public:
     bool applyConnection(ConnectionHandle handle);
 
     // Every connection's readable keys (its parameters and status) in listing order: what a
-    // listing client reads next, in one go. Fails like connections().
-    bool snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable);
+    // listing client reads next, in one go. *revision names the stored state; when it equals
+    // knownRevision only the status keys are given, the parameters being unchanged since.
+    // Fails like connections().
+    bool snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable, quint32 *revision,
+                  quint32 knownRevision = 0);
 
     QList<Entry> entries() const;
     // The last handle handed out; restored so that no handle is ever handed out twice.
@@ -93,6 +96,7 @@ private:
     };
 
     bool injectedFailure(Call call);
+    void publishChange();
     bool isValidEntry(const Entry &entry, ConnectionHandle lastHandle) const;
     bool comNameTaken(const QString &comName, ConnectionHandle except) const;
     bool startLocked(ConnectionHandle handle, Connection &connection);
@@ -101,6 +105,8 @@ private:
     mutable QMutex mutex;
     std::map<ConnectionHandle, Connection> table;
     ConnectionHandle highestHandle = 0;
+    // Grows with every change of the stored state; never 0.
+    quint32 revision = 1;
     PortFactory *portFactory = nullptr;
     QList<Fault> faults;
 };

@@ -64,14 +64,30 @@ void ServiceClient::disconnectService()
 
 bool ServiceClient::connections(QVariantList *handles)
 {
+    quint32 known;
+    {
+        QMutexLocker lock(&mutex);
+        known = listedRevision;
+    }
     ServiceProtocol::Reply reply;
-    if (!call({ ConnectionTable::GetConnectionsList, -1, {}, {} }, &reply) || !reply.result)
+    const bool listedNow =
+            call({ ConnectionTable::GetConnectionsList, -1, int(known), {} }, &reply) && reply.result;
+    QMutexLocker lock(&mutex);
+    // Status alone completes the listing held before; a reconnect during the call dropped it.
+    const bool statusOnly = listedNow && known != 0 && reply.revision == known;
+    const bool usable = listedNow && (!statusOnly || listedRevision == known);
+    listedStatus.clear();
+    if (!statusOnly || !usable)
+        forgetListing();
+    if (!listedNow)
         return false;
     *handles = reply.value.toList();
-    QMutexLocker lock(&mutex);
-    listed.clear();
+    if (!usable)
+        return true;
+    QHash<ConnectionHandle, QVariantMap> &target = statusOnly ? listedStatus : listed;
     for (int i = 0; i < handles->size() && i < reply.snapshot.size(); ++i)
-        listed.insert(handles->at(i).toInt(), reply.snapshot.at(i).toMap());
+        target.insert(handles->at(i).toInt(), reply.snapshot.at(i).toMap());
+    listedRevision = reply.revision;
     return true;
 }
 
@@ -96,8 +112,13 @@ bool ServiceClient::param(ConnectionHandle handle, const QVariant &key, QVariant
         const auto it = listed.constFind(handle);
         if (it != listed.constEnd()) {
             // The service refuses the same keys: non-text ones and those never written.
-            const auto found = it->constFind(key.toString());
-            if (key.userType() != QMetaType::QString || found == it->constEnd())
+            if (key.userType() != QMetaType::QString)
+                return false;
+            const QString name = key.toString();
+            const QVariantMap status = listedStatus.value(handle);
+            const QVariantMap &source = status.contains(name) ? status : it.value();
+            const auto found = source.constFind(name);
+            if (found == source.constEnd())
                 return false;
             *value = found.value();
             return true;
@@ -142,7 +163,7 @@ bool ServiceClient::call(const ServiceProtocol::Request &request, ServiceProtoco
 {
     QMutexLocker lock(&mutex);
     if (!isRead(request.call))
-        listed.clear();
+        forgetListing();
     const QByteArray frame = ServiceProtocol::encodeRequest(request);
     // A lost connection means the service went away: once more, to a restarted one.
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -216,7 +237,7 @@ bool ServiceClient::ensureConnected()
     socketFd = connectTo(path);
     if (socketFd < 0 && ServiceLauncher::start(directory))
         socketFd = connectTo(path);
-    listed.clear();
+    forgetListing();
     return socketFd >= 0;
 }
 
@@ -225,5 +246,12 @@ void ServiceClient::closeSocket()
     if (socketFd >= 0)
         ::close(socketFd);
     socketFd = -1;
+    forgetListing();
+}
+
+void ServiceClient::forgetListing()
+{
     listed.clear();
+    listedStatus.clear();
+    listedRevision = 0;
 }

@@ -40,9 +40,14 @@ private:
     Exchange exchange(const QByteArray &frame, ServiceProtocol::Reply *reply);
     bool ensureConnected();
     void closeSocket();
+    void forgetListing();
 
     mutable QMutex mutex;
     int socketFd = -1;
     quint64 framesSent = 0;
+    // The last full listing and the table revision it shows (0: none), then the status keys
+    // of the listings since, while the table kept that revision.
     QHash<ConnectionHandle, QVariantMap> listed;
+    quint32 listedRevision = 0;
+    QHash<ConnectionHandle, QVariantMap> listedStatus;
 };

@@ -194,6 +194,7 @@ QByteArray encodeReply(const Reply &reply)
     writer.u32(quint32(reply.result));
     writer.value(reply.value);
     writer.value(reply.snapshot);
+    writer.u32(reply.revision);
     return writer.frame();
 }
 
@@ -216,7 +217,7 @@ bool decodeReply(const QByteArray &payload, Reply *reply)
     quint32 result;
     QVariant snapshot;
     if (!reader.u32(&result) || !reader.value(&reply->value) || !reader.value(&snapshot)
-        || snapshot.userType() != QMetaType::QVariantList)
+        || snapshot.userType() != QMetaType::QVariantList || !reader.u32(&reply->revision))
         return false;
     reply->result = qint32(result);
     reply->snapshot = snapshot.toList();

@@ -19,7 +19,8 @@ struct Request
 {
     ConnectionTable::Call call = ConnectionTable::ConnectService;
     ConnectionHandle handle = -1;
-    // The call's arguments: machine, kind, or key and value.
+    // The call's arguments: machine, kind, key and value, or the revision of the table the
+    // lister already holds.
     QVariant first;
     QVariant second;
 };
@@ -29,8 +30,10 @@ struct Reply
     qint32 result = 0;
     // The read value, the created handle, or the listed handles.
     QVariant value;
-    // With a list: the readable keys of each listed connection, in the same order.
+    // With a list: the readable keys of each listed connection, in the same order, and the
+    // table's revision. Only the status keys when the lister already holds that revision.
     QVariantList snapshot;
+    quint32 revision = 0;
 };
 
 // Whole frames, header included.

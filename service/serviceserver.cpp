@@ -132,7 +132,7 @@ ServiceProtocol::Reply ServiceServer::serve(const ServiceProtocol::Request &requ
         break;
     case ConnectionTable::GetConnectionsList: {
         QList<QPair<ConnectionHandle, QVariantMap>> readable;
-        reply.result = table.snapshot(&readable);
+        reply.result = table.snapshot(&readable, &reply.revision, quint32(request.first.toInt()));
         QVariantList handles;
         for (const auto &[handle, keys] : qAsConst(readable)) {
             handles.append(handle);

@@ -250,7 +250,8 @@ void TestConnectionTable::snapshotHoldsEveryReadableKey()
     ConnectionHandle idle = -1;
     table.createConnection(1, &idle);
     QList<QPair<ConnectionHandle, QVariantMap>> readable;
-    QVERIFY(table.snapshot(&readable));
+    quint32 revision = 0;
+    QVERIFY(table.snapshot(&readable, &revision));
     QCOMPARE(readable.size(), 2);
     QCOMPARE(readable.at(0).first, started);
     QCOMPARE(readable.at(1).first, idle);
@@ -265,8 +266,19 @@ void TestConnectionTable::snapshotHoldsEveryReadableKey()
         }
     }
     QCOMPARE(readable.at(1).second.value("status.port.state"), QVariant(3));
+
+    // Nothing stored changed: the status alone is enough for one who holds that revision.
+    quint32 again = 0;
+    QVERIFY(table.snapshot(&readable, &again, revision));
+    QCOMPARE(again, revision);
+    QCOMPARE(readable.at(0).second.keys(), (QStringList { "status.port.state", "status.remotehost" }));
+    QVERIFY(table.setParam(idle, "port.name", "COM4"));
+    QVERIFY(table.snapshot(&readable, &again, revision));
+    QVERIFY(again != revision);
+    QCOMPARE(readable.at(1).second.value("port.name"), QVariant("COM4"));
+
     table.failCall(ConnectionTable::GetConnectionsList);
-    QVERIFY(!table.snapshot(&readable));
+    QVERIFY(!table.snapshot(&readable, &revision));
 }
 
 void TestConnectionTable::restoreRefusesBadOrLateEntries()
