@@ -1,0 +1,231 @@
+#include "adddevice.h"
+#include "appointvcom.h"
+#include "connectiontable.h"
+#include "inprocessservice.h"
+#include "mainwindow.h"
+#include "modifycom.h"
+#include "progressbar.h"
+#include "secapi.h"
+#include "tirvresources.h"
+#include "windowfixture.h"
+
+#include <QProgressBar>
+#include <QStandardItemModel>
+#include <QTableWidget>
+#include <QTreeView>
+#include <QtTest>
+
+// The user's whole cycle against the in-process service, with the worker listing as usual.
+class TestMainWindowCycle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void wholeCycle();
+    void eachProgressDialogFollowsItsOwnTask();
+    void clearingRangeIsTheDevicesPortCount_data();
+    void clearingRangeIsTheDevicesPortCount();
+
+private:
+    QTreeView *tree() const { return window->findChild<QTreeView *>("treeView"); }
+    QTableWidget *devTable() const { return window->findChild<QTableWidget *>("tableWidget_dev"); }
+    QTableWidget *comTable() const { return window->findChild<QTableWidget *>("tableWidget"); }
+    QStandardItemModel *model() const { return qobject_cast<QStandardItemModel *>(tree()->model()); }
+    QStringList portNames(int device) const;
+    QStringList column(QTableWidget *table, int column) const;
+    int comRowOfPort(const QString &portSeq) const;
+
+    MainWindow *window = nullptr;
+};
+
+// Records the values a progress dialog's bar is given.
+static QSharedPointer<QList<int>> recordValues(Progressbar *dialog)
+{
+    auto values = QSharedPointer<QList<int>>::create();
+    QObject::connect(dialog->findChild<QProgressBar *>(), &QProgressBar::valueChanged,
+                     [values](int value) { values->append(value); });
+    return values;
+}
+
+void TestMainWindowCycle::initTestCase()
+{
+    initTirvResources();
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void TestMainWindowCycle::init()
+{
+    window = new MainWindow;
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+}
+
+void TestMainWindowCycle::cleanup()
+{
+    delete window;
+    window = nullptr;
+    InProcessService::table().clearFaults();
+    QVariant list;
+    sec_GetConnectionsList(&list);
+    for (const QVariant &handle : list.toList())
+        sec_DeleteConnection(handle.toInt());
+}
+
+QStringList TestMainWindowCycle::portNames(int device) const
+{
+    QStringList names;
+    const QStandardItem *deviceItem = model()->item(device);
+    for (int row = 0; deviceItem && row < deviceItem->rowCount(); ++row)
+        names << deviceItem->child(row)->text();
+    return names;
+}
+
+QStringList TestMainWindowCycle::column(QTableWidget *table, int column) const
+{
+    QStringList texts;
+    for (int row = 0; row < table->rowCount(); ++row)
+        texts << table->item(row, column)->text();
+    return texts;
+}
+
+int TestMainWindowCycle::comRowOfPort(const QString &portSeq) const
+{
+    return column(comTable(), 2).indexOf(portSeq);
+}
+
+void TestMainWindowCycle::wholeCycle()
+{
+    // Manual entry of a 4-port device.
+    window->toAddDev();
+    QPointer<AddDevice> entry = window->findChild<AddDevice *>();
+    QVERIFY(entry);
+    emit entry->addDevInfo(4, "192.168.1.100");
+    entry->close();
+    QTRY_VERIFY(!entry);
+
+    QPointer<Progressbar> progress = window->findChild<Progressbar *>();
+    QVERIFY(progress);
+    QCOMPARE(progress->findChild<QProgressBar *>()->maximum(), 4);
+    const auto values = recordValues(progress);
+    QTRY_VERIFY(!progress);
+    QCOMPARE(*values, QList<int>({1, 2, 3, 4}));
+
+    // The ports appear with their states; the device is current and expanded.
+    QTRY_COMPARE(portNames(0).size(), 4);
+    QCOMPARE(column(devTable(), 1), QStringList{"4Ports"});
+    QCOMPARE(column(devTable(), 2), QStringList{"4"});
+    QCOMPARE(column(devTable(), 3), QStringList{"null"});
+    QCOMPARE(column(devTable(), 4), QStringList{"192.168.1.100"});
+    QTRY_COMPARE(tree()->currentIndex(), model()->index(0, 0));
+    QVERIFY(tree()->isExpanded(model()->index(0, 0)));
+    QTRY_COMPARE(column(comTable(), 2), QStringList({"1", "2", "3", "4"}));
+    QCOMPARE(column(comTable(), 4), QStringList({"COM Closed", "COM Closed", "COM Closed", "COM Closed"}));
+
+    // Renumber the first port from the tree.
+    const QString renamed = portNames(0).first();
+    tree()->setCurrentIndex(model()->item(0)->child(0)->index());
+    WindowFixture::runContextMenu(tree(), "Modify COM");
+    QPointer<ModifyCom> modify = window->findChild<ModifyCom *>();
+    QVERIFY(modify);
+    emit modify->modifyToCom("COM200");
+    modify->close();
+    QTRY_VERIFY(portNames(0).contains("COM200"));
+    QVERIFY(!portNames(0).contains(renamed));
+    QTRY_VERIFY(!modify);
+
+    // Delete port 2 from the COM table: its device becomes current.
+    QTRY_COMPARE(comTable()->rowCount(), 4);
+    const int row = comRowOfPort("2");
+    const QString deleted = comTable()->item(row, 3)->text();
+    comTable()->setCurrentCell(row, 0);
+    WindowFixture::runContextMenu(comTable(), "Delete COM");
+    QCOMPARE(tree()->currentIndex(), model()->index(0, 0));
+    QTRY_VERIFY(!portNames(0).contains(deleted));
+    QCOMPARE(portNames(0).size(), 3);
+
+    // Create port 2 again from the device table: its row is selected, its port current.
+    devTable()->setCurrentCell(0, 0);
+    WindowFixture::runContextMenu(devTable(), "Create COM");
+    QPointer<AppointVcom> appoint = window->findChild<AppointVcom *>();
+    QVERIFY(appoint);
+    emit appoint->appointSeq(2);
+    appoint->close();
+    QTRY_COMPARE(portNames(0).size(), 4);
+    QTRY_COMPARE(comTable()->selectionModel()->selectedRows().size(), 1);
+    const int selected = comTable()->selectionModel()->selectedRows().first().row();
+    QCOMPARE(comTable()->item(selected, 2)->text(), QString("2"));
+    QCOMPARE(tree()->currentIndex().data().toString(), comTable()->item(selected, 3)->text());
+
+    // Clear the device from the tree.
+    tree()->setCurrentIndex(model()->index(0, 0));
+    WindowFixture::runContextMenu(tree(), "Delete all COM");
+    progress = window->findChild<Progressbar *>();
+    QVERIFY(progress);
+    QCOMPARE(progress->findChild<QProgressBar *>()->maximum(), 4);
+    QTRY_VERIFY(!progress);
+    QTRY_COMPARE(model()->rowCount(), 0);
+    QCOMPARE(comTable()->rowCount(), 0);
+}
+
+// Two devices chosen at once: both are created and each dialog sees only its own progress.
+void TestMainWindowCycle::eachProgressDialogFollowsItsOwnTask()
+{
+    window->addSearchedDevice({"TIR-A", "4", "00:11:22:33:44:01", "10.0.1.1"});
+    window->addSearchedDevice({"TIR-B", "8", "00:11:22:33:44:02", "10.0.1.2"});
+    const QList<Progressbar *> dialogs = window->findChildren<Progressbar *>();
+    QCOMPARE(dialogs.size(), 2);
+    QPointer<Progressbar> first = dialogs.at(0), second = dialogs.at(1);
+    const auto firstValues = recordValues(first);
+    const auto secondValues = recordValues(second);
+
+    QTRY_VERIFY(!first && !second);
+    QCOMPARE(*firstValues, QList<int>({1, 2, 3, 4}));
+    QCOMPARE(*secondValues, QList<int>({1, 2, 3, 4, 5, 6, 7, 8}));
+    QTRY_COMPARE(comTable()->rowCount(), 12);
+    QCOMPARE(column(devTable(), 1), QStringList({"TIR-A", "TIR-B"}));
+    QCOMPARE(column(devTable(), 3), QStringList({"00:11:22:33:44:01", "00:11:22:33:44:02"}));
+}
+
+void TestMainWindowCycle::clearingRangeIsTheDevicesPortCount_data()
+{
+    QTest::addColumn<bool>("failOne");
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("all deleted") << false << QStringList();
+    // The dialog goes away although the bar never reaches its end.
+    QTest::newRow("one deletion fails") << true << QStringList{"Failed to delete all COM!"};
+}
+
+void TestMainWindowCycle::clearingRangeIsTheDevicesPortCount()
+{
+    QFETCH(bool, failOne);
+    QFETCH(QStringList, messages);
+
+    WindowFixture::MessageBoxCatcher boxes;
+    window->addManualDevice(2, "10.0.2.1");
+    window->addManualDevice(3, "10.0.2.2");
+    QTRY_COMPARE(comTable()->rowCount(), 5);
+    tree()->setCurrentIndex(QModelIndex());
+    QTRY_COMPARE(comTable()->rowCount(), 5);
+
+    if (failOne)
+        InProcessService::table().failCall(ConnectionTable::DeleteConnection);
+    devTable()->setCurrentCell(1, 0);
+    WindowFixture::runContextMenu(devTable(), "Delete all COM");
+    QPointer<Progressbar> progress = window->findChild<Progressbar *>();
+    QVERIFY(progress);
+    QCOMPARE(progress->findChild<QProgressBar *>()->maximum(), 3);
+    QTRY_VERIFY(!progress);
+
+    QStringList left{"10.0.2.1", "10.0.2.1"};
+    if (failOne)
+        left << "10.0.2.2";
+    QTRY_COMPARE(column(comTable(), 1), left);
+    QTRY_COMPARE(boxes.texts, messages);
+}
+
+QTEST_MAIN(TestMainWindowCycle)
+#include "tst_mainwindowcycle.moc"
