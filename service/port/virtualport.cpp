@@ -24,6 +24,8 @@ namespace {
 const int kBufferBytes = 64 * 1024;
 // Rounds of one pump before the loop serves others: a steady stream must not starve them.
 const int kMaxRounds = 16;
+// How long after the last close the port waits for that program's final bytes.
+const int kCloseGraceMs = 100;
 // The most a read from a pty master returns at once.
 const int kPtyChunk = 4095;
 
@@ -45,6 +47,9 @@ VirtualPort::VirtualPort(const PortSettings &settings, std::shared_ptr<OpenWatch
         releasing = true;
         pumpToDevice();
     });
+    closeGrace.setSingleShot(true);
+    closeGrace.setInterval(kCloseGraceMs);
+    connect(&closeGrace, &QTimer::timeout, this, &VirtualPort::finishClose);
 }
 
 VirtualPort::~VirtualPort()
@@ -158,6 +163,7 @@ void VirtualPort::slaveEvent(std::uint32_t mask)
 void VirtualPort::programOpened()
 {
     closeWhenSent = false;
+    closeGrace.stop();
     if (settings.connectWhileOpen)
         tcp->open();
     updateWatches();
@@ -169,14 +175,22 @@ void VirtualPort::programClosed()
     resetSlave();
     toProgram.clear();
     if (settings.connectWhileOpen) {
-        if (tcp->isUp() && !toDevice.isEmpty()) {
-            closeWhenSent = true;
-        } else {
-            tcp->close();
-            toDevice.clear();
-            discardFromProgram();
-        }
+        closeWhenSent = true;
+        closeGrace.start();
     }
+    updateWatches();
+}
+
+// The last program's final bytes may still be on their way through the pty when its close is
+// seen: send them, then close (or drop them if the device is away).
+void VirtualPort::finishClose()
+{
+    pumpToDevice();
+    if (!closeWhenSent || (tcp->isUp() && !toDevice.isEmpty()))
+        return;
+    closeWhenSent = false;
+    tcp->close();
+    toDevice.clear();
     updateWatches();
 }
 
@@ -264,7 +278,7 @@ void VirtualPort::sendToDevice()
     }
     if (toDevice.isEmpty()) {
         releasing = false;
-        if (closeWhenSent) {
+        if (closeWhenSent && !closeGrace.isActive()) {
             closeWhenSent = false;
             tcp->close();
         }

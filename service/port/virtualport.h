@@ -39,6 +39,7 @@ private:
     void slaveEvent(std::uint32_t mask);
     void programOpened();
     void programClosed();
+    void finishClose();
     void resetSlave();
     void pumpToDevice();
     void pumpToProgram();
@@ -76,8 +77,10 @@ private:
     QTimer packTimer;
     // Send mode 2: the pack is released and goes out with whatever joins it until empty.
     bool releasing = false;
-    // The last program closed while bytes were on their way: close TCP once they are out.
+    // Connect while open: the last program closed; close TCP once its bytes are out.
     bool closeWhenSent = false;
+    // Connect while open: the last program's final bytes may still be in the pty.
+    QTimer closeGrace;
     // Bytes the program wrote beyond the hold buffer while the device was away.
     quint64 dropped = 0;
 };

@@ -27,6 +27,7 @@ class TestBridge : public QObject
 private slots:
     void bytesPassUnchanged_data();
     void bytesPassUnchanged();
+    void lastCloseSendsWhatWasWritten();
     void reconnectsAndSendsHeldBytes();
     void holdBufferDropsTheOverflow();
 };
@@ -72,6 +73,26 @@ void TestBridge::bytesPassUnchanged()
     QCOMPARE(program.received.size(), in.size());
     QVERIFY(device.received == out);
     QVERIFY(program.received == in);
+}
+
+void TestBridge::lastCloseSendsWhatWasWritten()
+{
+    DeviceServer device;
+    QVERIFY(device.listen());
+    PortFixture ports;
+    const ConnectionHandle handle = ports.startPort(QStringLiteral("COM6"), device.port(), { 1 });
+    for (int session = 0; session < 3; ++session) {
+        ProgramEnd program(PortFixture::linkPath(QStringLiteral("COM6")));
+        QVERIFY(waitFor([&] { return device.clients() == 1; }));
+        const QByteArray out = pattern(200 * 1024, session);
+        program.write(out);
+        QVERIFY(waitFor([&] { return program.pending() == 0; }));
+        program.close();
+        QVERIFY(waitFor([&] { return device.clients() == 0; }));
+        QVERIFY(device.received == out);
+        QCOMPARE(ports.remoteUp(handle), QStringLiteral("0"));
+        device.received.clear();
+    }
 }
 
 void TestBridge::reconnectsAndSendsHeldBytes()
