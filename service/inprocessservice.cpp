@@ -2,9 +2,14 @@
 
 #include "connectiontable.h"
 
+#include <cstdlib>
+#include <cstring>
+
+// Asked at every call, so kept free of allocations.
 bool InProcessService::isSelected()
 {
-    return qEnvironmentVariable("TIRV_SERVICE") == QLatin1String("inprocess");
+    const char *selected = ::getenv("TIRV_SERVICE");
+    return selected && strcmp(selected, "inprocess") == 0;
 }
 
 ConnectionTable &InProcessService::table()

@@ -57,6 +57,11 @@ bool ServiceClient::connectService(const QVariant &machine)
 
 void ServiceClient::disconnectService()
 {
+    {
+        QMutexLocker lock(&mutex);
+        if (socketFd < 0)
+            return; // never start a service only to leave it
+    }
     simpleCall(ConnectionTable::DisconnectService, -1);
     QMutexLocker lock(&mutex);
     closeSocket();

@@ -169,6 +169,8 @@ void TestServiceProcess::stopServices()
 void TestServiceProcess::everyCallThroughService()
 {
     QVERIFY(servicePids().isEmpty());
+    QVERIFY(sec_DisconnectService()); // with nothing to leave, nothing is started
+    QVERIFY(servicePids().isEmpty());
     QVERIFY(sec_ConnectService(QStringLiteral("."))); // starts the service
     QCOMPARE(servicePids(), QList<int> { lockedPid() });
     QVERIFY(!sec_ConnectService(7));
