@@ -3,14 +3,12 @@
 #include "ctlprinter.h"
 #include "devicesearch.h"
 #include "inputrules.h"
+#include "portdirectory.h"
 #include "portlisting.h"
 #include "secapi.h"
 
 #include <QCommandLineParser>
-#include <QDir>
 #include <QTextStream>
-
-#include <unistd.h>
 
 namespace {
 
@@ -32,17 +30,6 @@ CtlCommands::~CtlCommands()
 {
     if (serviceOpen)
         sec_DisconnectService();
-}
-
-QString CtlCommands::portDirectory()
-{
-    const QString chosen = qEnvironmentVariable("TIRV_PORT_DIR");
-    if (!chosen.isEmpty())
-        return chosen;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty())
-        return QDir(runtime).filePath(QStringLiteral("tirv"));
-    return QStringLiteral("/tmp/tirv-%1").arg(getuid());
 }
 
 int CtlCommands::list(const QStringList &, const QCommandLineParser &options)

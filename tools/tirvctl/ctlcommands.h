@@ -32,9 +32,6 @@ public:
     int rename(const QStringList &args, const QCommandLineParser &options);
     int search(const QStringList &args, const QCommandLineParser &options);
 
-    // The folder that holds the links named after the COM names.
-    static QString portDirectory();
-
 private:
     bool openService();
     // False, with the window's message printed, when the service cannot list its ports.
