@@ -8,7 +8,10 @@
 #include "statestore.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -129,6 +132,19 @@ void quitOnSignals(QCoreApplication &app)
         ::sigaction(signal, &action, nullptr);
 }
 
+// The runtime folder goes at logout (and a test's with the test): nobody could reach the
+// service any more, so it ends rather than linger.
+void quitWhenSocketRemoved(QCoreApplication &app, const QString &socketPath)
+{
+    auto *watcher = new QFileSystemWatcher({ QFileInfo(socketPath).absolutePath() }, &app);
+    QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, &app, [&app, socketPath] {
+        if (QFileInfo::exists(socketPath))
+            return;
+        qWarning().noquote() << socketPath << "was removed; stopping";
+        app.quit();
+    });
+}
+
 void announceReady(const Options &options)
 {
     if (options.foreground) {
@@ -189,8 +205,10 @@ int main(int argc, char **argv)
     });
 
     ServiceServer server(table);
-    if (!server.listen(ServicePaths::socketPath(runtimeDirectory)))
+    const QString socketPath = ServicePaths::socketPath(runtimeDirectory);
+    if (!server.listen(socketPath))
         return 1;
+    quitWhenSocketRemoved(app, socketPath);
     announceReady(options);
     return app.exec();
 }

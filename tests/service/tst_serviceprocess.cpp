@@ -132,6 +132,7 @@ private slots:
     void concurrentStartsLeaveOneService();
     void secondServiceRefused();
     void foregroundServiceServesCalls();
+    void serviceEndsWhenSocketRemoved();
     void corruptStateKeptAside();
     void badFrameClosesOnlyThatClient_data();
     void badFrameClosesOnlyThatClient();
@@ -310,6 +311,16 @@ void TestServiceProcess::foregroundServiceServesCalls()
     QVERIFY2(service.exitStatus() == QProcess::NormalExit, service.readAllStandardError());
     QCOMPARE(service.exitCode(), 0);
     QVERIFY(!QFile::exists(ServicePaths::socketPath(runtimeDirectory())));
+}
+
+void TestServiceProcess::serviceEndsWhenSocketRemoved()
+{
+    const ConnectionHandle handle = makeConnection(QStringLiteral("COM7"), true);
+    QVERIFY(handle > 0);
+    QVERIFY(QFile::remove(ServicePaths::socketPath(runtimeDirectory())));
+    QTRY_VERIFY(servicePids().isEmpty());
+    QVERIFY(!QFileInfo::exists(qEnvironmentVariable("TIRV_PORT_DIR") + "/COM7"));
+    QCOMPARE(read(handle, "port.name"), QVariant("COM7")); // the next call brings it back
 }
 
 void TestServiceProcess::corruptStateKeptAside()
