@@ -132,6 +132,23 @@ void quitOnSignals(QCoreApplication &app)
         ::sigaction(signal, &action, nullptr);
 }
 
+// Changes made together are saved together, and none is lost at a clean exit.
+void saveAfterChanges(QCoreApplication &app, ConnectionTable &table, const StateStore &store)
+{
+    auto *timer = new QTimer(&app);
+    timer->setSingleShot(true);
+    timer->setInterval(kSaveDelayMs);
+    QObject::connect(timer, &QTimer::timeout, &app, [&table, &store] { store.save(table); });
+    QObject::connect(&table, &ConnectionTable::changed, timer, [timer] {
+        if (!timer->isActive())
+            timer->start();
+    });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, timer, [timer, &table, &store] {
+        if (timer->isActive())
+            store.save(table);
+    });
+}
+
 // The runtime folder goes at logout (and a test's with the test): nobody could reach the
 // service any more, so it ends rather than linger.
 void quitWhenSocketRemoved(QCoreApplication &app, const QString &socketPath)
@@ -191,18 +208,7 @@ int main(int argc, char **argv)
     table.setPortFactory(&ports);
     StateStore store(StateStore::defaultPath());
     store.load(table);
-    QTimer saveTimer;
-    saveTimer.setSingleShot(true);
-    saveTimer.setInterval(kSaveDelayMs);
-    QObject::connect(&saveTimer, &QTimer::timeout, &app, [&] { store.save(table); });
-    QObject::connect(&table, &ConnectionTable::changed, &saveTimer, [&] {
-        if (!saveTimer.isActive())
-            saveTimer.start();
-    });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &saveTimer, [&] {
-        if (saveTimer.isActive())
-            store.save(table);
-    });
+    saveAfterChanges(app, table, store);
 
     ServiceServer server(table);
     const QString socketPath = ServicePaths::socketPath(runtimeDirectory);
