@@ -107,8 +107,8 @@ void TstTirvctl::badInput_data()
     QTest::newRow("no command") << "" << "";
     QTest::newRow("unknown command") << "frobnicate" << "Unknown command";
     QTest::newRow("unknown option") << "list --bogus" << "Unknown option";
-    QTest::newRow("too few arguments") << "add 10.0.0.2" << "takes 2 argument";
-    QTest::newRow("too many arguments") << "delete COM1 COM2" << "takes 1 argument";
+    QTest::newRow("too few arguments") << "add 10.0.0.2" << "2 expected";
+    QTest::newRow("too many arguments") << "delete COM1 COM2" << "1 expected";
     QTest::newRow("three groups") << "add 192.168.1 4" << badIp;
     QTest::newRow("trailing dot") << "add 192.168.1. 4" << badIp;
     QTest::newRow("group of 256") << "add 192.168.1.256 4" << badIp;

@@ -18,6 +18,8 @@ class TstTirvctlService : public QObject
 private slots:
     void initTestCase();
     void portsComeAndGo();
+    void messagesInLocaleLanguage_data();
+    void messagesInLocaleLanguage();
     void cleanupTestCase();
 
 private:
@@ -81,6 +83,35 @@ void TstTirvctlService::portsComeAndGo()
 
     QCOMPARE(tirvctl("clear 127.0.0.1").code, 0);
     QCOMPARE(QJsonDocument::fromJson(tirvctl("list --json").out)["devices"].toArray().size(), 0);
+}
+
+void TstTirvctlService::messagesInLocaleLanguage_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<QString>("message");
+    // The window's message from its catalogue; tirvctl's own in English or from its catalogue.
+    QTest::newRow("window's, English") << "C" << "add 1.2.3 4"
+                                       << "Please enter a standardized IP address!";
+    QTest::newRow("window's, Chinese") << "zh_CN.UTF-8" << "add 1.2.3 4" << "请输入规范的IP地址!";
+    QTest::newRow("own, English") << "en_GB.UTF-8" << "delete COM"
+                                  << "\"COM\" is not a COM name such as COM3.";
+    QTest::newRow("own, Chinese") << "zh_CN.UTF-8" << "delete COM" << "“COM”不是 COM3 这样的串口号。";
+}
+
+void TstTirvctlService::messagesInLocaleLanguage()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, commandLine);
+    QFETCH(QString, message);
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LC_ALL", locale);
+    process.setProcessEnvironment(environment);
+    process.start(TIRVCTL, commandLine.split(' '));
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 2);
+    QCOMPARE(QString::fromUtf8(process.readAllStandardError()).trimmed(), message);
 }
 
 void TstTirvctlService::cleanupTestCase()

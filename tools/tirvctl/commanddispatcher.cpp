@@ -18,11 +18,13 @@ void CommandDispatcher::buildTable()
     const Argument com { QStringLiteral("COMn"), tr("COM name of a virtual port, such as COM3.") };
     table = {
         { QStringLiteral("list"),
-          tr("Lists the devices and their virtual ports. Each port shows its COM name, device "
-             "port, TCP target, state and link in the port directory."),
+          tr("Lists the devices and their virtual ports."),
+          tr("Each port shows its COM name, device port, TCP target, state and link in the port "
+             "directory."),
           {}, { json }, &CtlCommands::list },
         { QStringLiteral("add"),
-          tr("Makes a virtual port for every port of a device, as the manual device entry does."),
+          tr("Makes a virtual port for every port of a device."),
+          tr("Unless given, type and MAC address are those of the manual device entry."),
           { ip, { QStringLiteral("PORTS"), tr("Number of serial ports of the device, 1 to 48.") } },
           { { QStringLiteral("type"), tr("Device type (default: <PORTS>Ports)."),
               QStringLiteral("T") },
@@ -30,19 +32,23 @@ void CommandDispatcher::buildTable()
               QStringLiteral("M") } },
           &CtlCommands::add },
         { QStringLiteral("create-port"),
-          tr("Makes the virtual port of one port of a device that already has virtual ports."),
+          tr("Makes the virtual port of one port of a device."),
+          tr("The device must have virtual ports already; its type, port count and MAC address "
+             "are taken from them."),
           { ip, { QStringLiteral("SEQ"), tr("Number of the device port, from 1.") } },
           {}, &CtlCommands::createPort },
-        { QStringLiteral("clear"), tr("Deletes every virtual port of a device."), { ip }, {},
+        { QStringLiteral("clear"), tr("Deletes every virtual port of a device."), QString(),
+          { ip }, {},
           &CtlCommands::clear },
-        { QStringLiteral("delete"), tr("Deletes a virtual port."), { com }, {},
+        { QStringLiteral("delete"), tr("Deletes a virtual port."), QString(), { com }, {},
           &CtlCommands::deletePort },
-        { QStringLiteral("rename"), tr("Gives a virtual port another COM name."),
+        { QStringLiteral("rename"), tr("Gives a virtual port another COM name."), QString(),
           { com, { QStringLiteral("COMm"), tr("The new COM name, COM1 to COM255, not in use.") } },
           {}, &CtlCommands::rename },
         { QStringLiteral("search"),
-          tr("Searches the local IPv4 networks for devices. The search is broadcast at once and "
-             "then every 5 seconds; the devices that answer are listed at the end."),
+          tr("Searches the local IPv4 networks for devices."),
+          tr("The search is broadcast at once and then every 5 seconds; the devices that answer "
+             "are listed at the end."),
           {},
           { { QStringLiteral("interface"),
               tr("Search through this network interface only (system name, such as eth0)."),
@@ -87,7 +93,9 @@ const CommandDispatcher::Command *CommandDispatcher::find(const QString &name) c
 int CommandDispatcher::runCommand(const Command &command, const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(command.description);
+    parser.setApplicationDescription(
+            command.details.isEmpty() ? command.summary
+                                      : command.summary + QLatin1Char('\n') + command.details);
     const QCommandLineOption help = parser.addHelpOption();
     parser.addOptions(command.options);
     // The command itself is the first positional argument, so that the usage line shows it.
@@ -104,8 +112,9 @@ int CommandDispatcher::runCommand(const Command &command, const QStringList &arg
     }
     const QStringList values = parser.positionalArguments().mid(1);
     if (values.size() != command.arguments.size())
-        return usageError(tr("\"%1\" takes %n argument(s).", "", command.arguments.size())
-                                  .arg(command.name),
+        return usageError(tr("Wrong number of arguments for \"%1\": %2 expected.")
+                                  .arg(command.name)
+                                  .arg(command.arguments.size()),
                           command.name);
     return (commands.*command.handler)(values, parser);
 }
@@ -130,9 +139,7 @@ QString CommandDispatcher::overview() const
         for (const Argument &argument : command.arguments)
             synopsis.append(argument.name);
         text += QStringLiteral("  %1  %2\n")
-                        .arg(synopsis.join(QLatin1Char(' ')).leftJustified(22),
-                             command.description.section(QLatin1Char('.'), 0, 0)
-                                     + QLatin1Char('.'));
+                        .arg(synopsis.join(QLatin1Char(' ')).leftJustified(22), command.summary);
     }
     return text + QLatin1Char('\n') + tr("Run \"tirvctl COMMAND --help\" for a command's options.")
             + QLatin1Char('\n');

@@ -31,7 +31,8 @@ private:
     struct Command
     {
         QString name;
-        QString description;
+        QString summary;
+        QString details;
         QList<Argument> arguments;
         QList<QCommandLineOption> options;
         Handler handler;

@@ -18,13 +18,17 @@ int main(int argc, char *argv[])
     // The engine's diagnostic lines would mix with the output; QT_LOGGING_RULES brings them back.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
 
-    // The window's catalogue of the locale's language, so that messages read the same.
+    // The window's catalogue of the locale's language, so that messages read as in the window,
+    // and in Chinese tirvctl's own (its texts are written in English).
     initTirvResources();
-    QTranslator catalogue;
     const bool chinese = QLocale::system().language() == QLocale::Chinese;
-    if (catalogue.load(chinese ? QStringLiteral(":/form/Chinese.qm")
-                               : QStringLiteral(":/form/English.qm")))
-        QCoreApplication::installTranslator(&catalogue);
+    QTranslator windowCatalogue;
+    if (windowCatalogue.load(chinese ? QStringLiteral(":/form/Chinese.qm")
+                                     : QStringLiteral(":/form/English.qm")))
+        QCoreApplication::installTranslator(&windowCatalogue);
+    QTranslator ownCatalogue;
+    if (chinese && ownCatalogue.load(QStringLiteral(":/tirvctl/tirvctl_zh_CN.qm")))
+        QCoreApplication::installTranslator(&ownCatalogue);
 
     QTextStream out(stdout);
     QTextStream err(stderr);
