@@ -18,8 +18,8 @@ private slots:
 
 private:
     // Runs program and returns its exit code, -1 when it did not finish; output in *output.
-    static int runProgram(const QString &program, const QStringList &arguments,
-                          QString *output = nullptr);
+    static int runProgram(
+        const QString &program, const QStringList &arguments, QString *output = nullptr);
     // Checks the programs, menu entry, icons and user unit under prefix.
     static void verifyInstalledTree(const QString &prefix);
     static QString fileText(const QString &path);
@@ -28,8 +28,7 @@ private:
     bool installedPackage = false;
 };
 
-int TstPackaging::runProgram(const QString &program, const QStringList &arguments,
-                             QString *output)
+int TstPackaging::runProgram(const QString &program, const QStringList &arguments, QString *output)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
@@ -61,7 +60,7 @@ void TstPackaging::verifyInstalledTree(const QString &prefix)
     QVERIFY(version.contains(TIRV_VERSION));
 
     for (const char *icon : { "scalable/apps/tirv.svg", "48x48/apps/tirv.png",
-                              "128x128/apps/tirv.png", "256x256/apps/tirv.png" })
+             "128x128/apps/tirv.png", "256x256/apps/tirv.png" })
         QVERIFY2(QFile::exists(prefix + "/share/icons/hicolor/" + icon), icon);
 
     const QString entryPath = prefix + "/share/applications/tirv.desktop";
@@ -83,8 +82,8 @@ void TstPackaging::installIntoPrefix()
 {
     QTemporaryDir prefix;
     QVERIFY(prefix.isValid());
-    QCOMPARE(runProgram(CMAKE_COMMAND, { "--install", TIRV_BUILD_DIR, "--prefix", prefix.path() }),
-             0);
+    QCOMPARE(
+        runProgram(CMAKE_COMMAND, { "--install", TIRV_BUILD_DIR, "--prefix", prefix.path() }), 0);
     verifyInstalledTree(prefix.path());
 }
 
@@ -106,18 +105,18 @@ void TstPackaging::debianPackage()
 
     QTemporaryDir packageDir;
     QVERIFY(packageDir.isValid());
-    QCOMPARE(runProgram(CPACK_COMMAND, { "-G", "DEB", "--config",
-                                         TIRV_BUILD_DIR "/CPackConfig.cmake", "-B",
-                                         packageDir.path() }),
-             0);
+    QCOMPARE(runProgram(CPACK_COMMAND,
+                 { "-G", "DEB", "--config", TIRV_BUILD_DIR "/CPackConfig.cmake", "-B",
+                     packageDir.path() }),
+        0);
     const QStringList debs = QDir(packageDir.path()).entryList({ "tirv_*.deb" });
     QCOMPARE(debs.size(), 1);
     const QString deb = packageDir.filePath(debs.first());
 
     QString fields;
     QCOMPARE(runProgram("dpkg-deb", { "--field", deb, "Package", "Depends" }, &fields), 0);
-    QVERIFY2(fields.contains("Package: tirv") && fields.contains("libqt5core5a"),
-             qPrintable(fields));
+    QVERIFY2(
+        fields.contains("Package: tirv") && fields.contains("libqt5core5a"), qPrintable(fields));
 
     installedPackage = true;
     QCOMPARE(runProgram("dpkg", { "-i", deb }), 0);

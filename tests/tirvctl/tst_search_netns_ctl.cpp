@@ -26,7 +26,8 @@ private:
 void TstSearchNetnsCtl::initTestCase()
 {
     if (qgetenv("TIRV_TESTBED") != "1")
-        QSKIP("the search broadcasts: it runs only inside the namespace test bed, which needs root");
+        QSKIP(
+            "the search broadcasts: it runs only inside the namespace test bed, which needs root");
 }
 
 QString TstSearchNetnsCtl::pcInterface()
@@ -70,8 +71,7 @@ void TstSearchNetnsCtl::search()
     QMap<QString, QStringList> found; // by MAC: type, ports, ip
     for (const QJsonValue &device : devices) {
         found.insert(device["mac"].toString(),
-                     { device["type"].toString(), device["ports"].toString(),
-                       device["ip"].toString() });
+            { device["type"].toString(), device["ports"].toString(), device["ip"].toString() });
     }
     QCOMPARE(found.value("00:1A:2B:3C:4D:5E"), QStringList({ "TIR-8", "8", "10.77.0.2" }));
     // Answers the probes only: the first reply makes the row, the second completes it.
@@ -83,7 +83,7 @@ void TstSearchNetnsCtl::textTable()
 {
     const QString table = QString::fromUtf8(runSearch({}));
     QVERIFY2(table.contains(QRegularExpression("TIR-8 +8 +00:1A:2B:3C:4D:5E +10.77.0.2\n")),
-             qPrintable(table));
+        qPrintable(table));
 }
 
 QTEST_GUILESS_MAIN(TstSearchNetnsCtl)

@@ -32,25 +32,22 @@ void TstSearchResults::rows_data()
     QTest::newRow("text reply") << QList<QByteArray> { vcomA }
                                 << QStringList { "TIR-4|4|00:1A:2B:3C:4D:5E|192.168.1.10" };
     QTest::newRow("first probe reply: sender, no type yet")
-            << QList<QByteArray> { ack1A } << QStringList { "||00:1A:2B:3C:4D:5E|192.168.1.10" };
-    QTest::newRow("second probe reply completes")
-            << QList<QByteArray> { ack1A, ack2A }
-            << QStringList { "MCP-8|8|00:1A:2B:3C:4D:5E|192.168.1.10" };
+        << QList<QByteArray> { ack1A } << QStringList { "||00:1A:2B:3C:4D:5E|192.168.1.10" };
+    QTest::newRow("second probe reply completes") << QList<QByteArray> { ack1A,
+        ack2A } << QStringList { "MCP-8|8|00:1A:2B:3C:4D:5E|192.168.1.10" };
     QTest::newRow("second probe reply first changes nothing")
-            << QList<QByteArray> { ack2A, ack1A } << QStringList { "||00:1A:2B:3C:4D:5E|192.168.1.10" };
-    QTest::newRow("same MAC of either kind adds nothing")
-            << QList<QByteArray> { vcomA, ack1A, vcomA }
-            << QStringList { "TIR-4|4|00:1A:2B:3C:4D:5E|192.168.1.10" };
+        << QList<QByteArray> { ack2A, ack1A } << QStringList { "||00:1A:2B:3C:4D:5E|192.168.1.10" };
+    QTest::newRow("same MAC of either kind adds nothing") << QList<QByteArray> { vcomA, ack1A,
+        vcomA } << QStringList { "TIR-4|4|00:1A:2B:3C:4D:5E|192.168.1.10" };
     QTest::newRow("other IP not completed")
-            << QList<QByteArray> { ack1A, mcpAck2(macA, 8, "MCP-8", "192.168.1.11") }
-            << QStringList { "||00:1A:2B:3C:4D:5E|192.168.1.10" };
+        << QList<QByteArray> { ack1A, mcpAck2(macA, 8, "MCP-8", "192.168.1.11") }
+        << QStringList { "||00:1A:2B:3C:4D:5E|192.168.1.10" };
     QTest::newRow("two devices in arrival order")
-            << QList<QByteArray> { vcomAck("2", "TIR-2", macB, "10.0.0.7"), vcomA }
-            << QStringList { "TIR-2|2|00:1A:2B:3C:9F:01|10.0.0.7",
-                             "TIR-4|4|00:1A:2B:3C:4D:5E|192.168.1.10" };
-    QTest::newRow("own probe and odd lengths dropped")
-            << QList<QByteArray> { probeA(), QByteArray(143, 'x'), QByteArray(25, 'x') }
-            << QStringList {};
+        << QList<QByteArray> { vcomAck("2", "TIR-2", macB, "10.0.0.7"), vcomA }
+        << QStringList { "TIR-2|2|00:1A:2B:3C:9F:01|10.0.0.7",
+               "TIR-4|4|00:1A:2B:3C:4D:5E|192.168.1.10" };
+    QTest::newRow("own probe and odd lengths dropped") << QList<QByteArray> { probeA(),
+        QByteArray(143, 'x'), QByteArray(25, 'x') } << QStringList {};
 }
 
 void TstSearchResults::rows()

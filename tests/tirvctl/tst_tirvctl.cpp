@@ -60,7 +60,7 @@ TstTirvctl::Outcome TstTirvctl::run(const QString &commandLine)
     {
         CtlCommands commands(out, err);
         const QStringList arguments = (QStringLiteral("tirvctl ") + commandLine)
-                                              .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                                          .split(QLatin1Char(' '), Qt::SkipEmptyParts);
         code = CommandDispatcher(commands, out, err).run(arguments);
     }
     return { code, outText, errText };
@@ -104,37 +104,57 @@ void TstTirvctl::badInput_data()
 
     const QString badIp = text("AddDevice", "请输入规范的IP地址!");
     const QString notCom = QStringLiteral("is not a COM name");
-    QTest::newRow("no command") << "" << "";
-    QTest::newRow("unknown command") << "frobnicate" << "Unknown command";
-    QTest::newRow("unknown option") << "list --bogus" << "Unknown option";
-    QTest::newRow("too few arguments") << "add 10.0.0.2" << "2 expected";
-    QTest::newRow("too many arguments") << "delete COM1 COM2" << "1 expected";
+    QTest::newRow("no command") << ""
+                                << "";
+    QTest::newRow("unknown command") << "frobnicate"
+                                     << "Unknown command";
+    QTest::newRow("unknown option") << "list --bogus"
+                                    << "Unknown option";
+    QTest::newRow("too few arguments") << "add 10.0.0.2"
+                                       << "2 expected";
+    QTest::newRow("too many arguments") << "delete COM1 COM2"
+                                        << "1 expected";
     QTest::newRow("three groups") << "add 192.168.1 4" << badIp;
     QTest::newRow("trailing dot") << "add 192.168.1. 4" << badIp;
     QTest::newRow("group of 256") << "add 192.168.1.256 4" << badIp;
     QTest::newRow("three digits with a leading zero") << "clear 192.168.1.010" << badIp;
     QTest::newRow("letters") << "create-port host.lan 1" << badIp;
-    QTest::newRow("no ports") << "add 10.0.0.2 0" << "from 1 to 48";
-    QTest::newRow("49 ports") << "add 10.0.0.2 49" << "from 1 to 48";
-    QTest::newRow("port count not a number") << "add 10.0.0.2 four" << "from 1 to 48";
+    QTest::newRow("no ports") << "add 10.0.0.2 0"
+                              << "from 1 to 48";
+    QTest::newRow("49 ports") << "add 10.0.0.2 49"
+                              << "from 1 to 48";
+    QTest::newRow("port count not a number") << "add 10.0.0.2 four"
+                                             << "from 1 to 48";
     // An "@" would shift the fields of the connection name that follow it.
-    QTest::newRow("@ in type") << "add 10.0.0.2 4 --type a@b" << "\"@\"";
-    QTest::newRow("@ in mac") << "add 10.0.0.2 4 --mac a@b" << "\"@\"";
-    QTest::newRow("unknown device to extend") << "create-port 10.0.0.2 1" << "add the device first";
-    QTest::newRow("device port 0") << "create-port 10.0.0.1 0" << "from 1 to 4";
-    QTest::newRow("device port beyond count") << "create-port 10.0.0.1 5" << "from 1 to 4";
-    QTest::newRow("clear unknown device") << "clear 10.0.0.2" << "has no virtual ports";
+    QTest::newRow("@ in type") << "add 10.0.0.2 4 --type a@b"
+                               << "\"@\"";
+    QTest::newRow("@ in mac") << "add 10.0.0.2 4 --mac a@b"
+                              << "\"@\"";
+    QTest::newRow("unknown device to extend") << "create-port 10.0.0.2 1"
+                                              << "add the device first";
+    QTest::newRow("device port 0") << "create-port 10.0.0.1 0"
+                                   << "from 1 to 4";
+    QTest::newRow("device port beyond count") << "create-port 10.0.0.1 5"
+                                              << "from 1 to 4";
+    QTest::newRow("clear unknown device") << "clear 10.0.0.2"
+                                          << "has no virtual ports";
     QTest::newRow("lower-case com") << "delete com1" << notCom;
     QTest::newRow("leading zero") << "delete COM01" << notCom;
     QTest::newRow("no number") << "rename COM COM9" << notCom;
     QTest::newRow("target no number") << "rename COM1 COMx" << notCom;
-    QTest::newRow("delete unknown COM") << "delete COM9" << "There is no virtual port COM9";
-    QTest::newRow("rename unknown COM") << "rename COM9 COM10" << "There is no virtual port COM9";
-    QTest::newRow("target beyond COM255") << "rename COM1 COM256" << "COM1 to COM255";
+    QTest::newRow("delete unknown COM") << "delete COM9"
+                                        << "There is no virtual port COM9";
+    QTest::newRow("rename unknown COM") << "rename COM9 COM10"
+                                        << "There is no virtual port COM9";
+    QTest::newRow("target beyond COM255") << "rename COM1 COM256"
+                                          << "COM1 to COM255";
     QTest::newRow("target in use") << "rename COM1 COM2" << text("ModifyCom", "当前串口已被使用！");
-    QTest::newRow("target is itself") << "rename COM1 COM1" << text("ModifyCom", "当前串口已被使用！");
-    QTest::newRow("zero seconds") << "search --seconds 0" << "from 1 to 3600";
-    QTest::newRow("unknown interface") << "search --interface nosuch0" << "nosuch0";
+    QTest::newRow("target is itself")
+        << "rename COM1 COM1" << text("ModifyCom", "当前串口已被使用！");
+    QTest::newRow("zero seconds") << "search --seconds 0"
+                                  << "from 1 to 3600";
+    QTest::newRow("unknown interface") << "search --interface nosuch0"
+                                       << "nosuch0";
 }
 
 void TstTirvctl::badInput()
@@ -156,23 +176,23 @@ void TstTirvctl::serviceFailure_data()
 
     QTest::newRow("service not there") << "list" << int(ConnectionTable::ConnectService) << 0
                                        << text("RefreshTree", "虚拟串口服务初始化失败！");
-    QTest::newRow("listing fails") << "list --json" << int(ConnectionTable::GetConnectionsList)
-                                   << 0 << text("RefreshTree", "获取所有虚拟串口信息失败！");
+    QTest::newRow("listing fails") << "list --json" << int(ConnectionTable::GetConnectionsList) << 0
+                                   << text("RefreshTree", "获取所有虚拟串口信息失败！");
     QTest::newRow("third port not created")
-            << "add 10.0.0.2 4" << int(ConnectionTable::CreateConnection) << 2
-            << text("RefreshTree", "创建虚拟串口失败！");
-    QTest::newRow("port not started") << "add 10.0.0.2 4"
-                                      << int(ConnectionTable::AddConnectionService) << 0
-                                      << text("RefreshTree", "添加虚拟串口失败！");
-    QTest::newRow("deletion fails") << "delete COM2" << int(ConnectionTable::DeleteConnection)
-                                    << 0 << text("RefreshTree", "删除虚拟串口失败！");
+        << "add 10.0.0.2 4" << int(ConnectionTable::CreateConnection) << 2
+        << text("RefreshTree", "创建虚拟串口失败！");
+    QTest::newRow("port not started")
+        << "add 10.0.0.2 4" << int(ConnectionTable::AddConnectionService) << 0
+        << text("RefreshTree", "添加虚拟串口失败！");
+    QTest::newRow("deletion fails") << "delete COM2" << int(ConnectionTable::DeleteConnection) << 0
+                                    << text("RefreshTree", "删除虚拟串口失败！");
     QTest::newRow("clearing fails") << "clear 10.0.0.1" << int(ConnectionTable::DeleteConnection)
                                     << 1 << text("RefreshTree", "清空虚拟串口失败！");
-    QTest::newRow("apply fails") << "rename COM2 COM9" << int(ConnectionTable::ApplyConnection)
-                                 << 0 << text("RefreshTree", "修改串口号失败！");
+    QTest::newRow("apply fails") << "rename COM2 COM9" << int(ConnectionTable::ApplyConnection) << 0
+                                 << text("RefreshTree", "修改串口号失败！");
     // The engine stays silent when the new name cannot be written; the port keeps its name.
-    QTest::newRow("new name refused") << "rename COM2 COM9" << int(ConnectionTable::SetParam)
-                                      << 0 << text("RefreshTree", "修改串口号失败！");
+    QTest::newRow("new name refused") << "rename COM2 COM9" << int(ConnectionTable::SetParam) << 0
+                                      << text("RefreshTree", "修改串口号失败！");
 }
 
 void TstTirvctl::serviceFailure()
@@ -192,7 +212,7 @@ void TstTirvctl::help_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("usage");
     for (const char *usage : { "list", "add IP PORTS", "create-port IP SEQ", "clear IP",
-                               "delete COMn", "rename COMn COMm", "search" })
+             "delete COMn", "rename COMn COMm", "search" })
         QTest::newRow(usage) << QString(usage).section(' ', 0, 0) << QString(usage);
 }
 
@@ -303,7 +323,7 @@ void TstTirvctl::renameMovesPort()
     QCOMPARE(comNames(), QStringList({ "COM1", "COM2", "COM9", "COM4" }));
     const Outcome listed = run(QStringLiteral("list"));
     QVERIFY2(listed.out.contains(QRegularExpression("COM9 +port 3 +10.0.0.1:970")),
-             qPrintable(listed.out));
+        qPrintable(listed.out));
 }
 
 QTEST_GUILESS_MAIN(TstTirvctl)

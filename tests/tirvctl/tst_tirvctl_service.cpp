@@ -62,7 +62,8 @@ void TstTirvctlService::initTestCase()
 void TstTirvctlService::portsComeAndGo()
 {
     QCOMPARE(tirvctl("add 127.0.0.1 2").code, 0);
-    const QJsonArray devices = QJsonDocument::fromJson(tirvctl("list --json").out)["devices"].toArray();
+    const QJsonArray devices
+        = QJsonDocument::fromJson(tirvctl("list --json").out)["devices"].toArray();
     QCOMPARE(devices.size(), 1);
     const QJsonArray ports = devices.at(0)["ports"].toArray();
     QCOMPARE(ports.size(), 2);
@@ -70,7 +71,7 @@ void TstTirvctlService::portsComeAndGo()
         const QFileInfo pty(port["link"].toString());
         QCOMPARE(pty.filePath(), link(port["comName"].toString()));
         QVERIFY2(pty.isSymLink() && pty.symLinkTarget().startsWith("/dev/pts/"),
-                 qPrintable(pty.filePath()));
+            qPrintable(pty.filePath()));
     }
 
     QCOMPARE(tirvctl("rename COM1 COM7").code, 0);
@@ -91,12 +92,18 @@ void TstTirvctlService::messagesInLocaleLanguage_data()
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<QString>("message");
     // The window's message from its catalogue; tirvctl's own in English or from its catalogue.
-    QTest::newRow("window's, English") << "C" << "add 1.2.3 4"
+    QTest::newRow("window's, English") << "C"
+                                       << "add 1.2.3 4"
                                        << "Please enter a standardized IP address!";
-    QTest::newRow("window's, Chinese") << "zh_CN.UTF-8" << "add 1.2.3 4" << "请输入规范的IP地址!";
-    QTest::newRow("own, English") << "en_GB.UTF-8" << "delete COM"
+    QTest::newRow("window's, Chinese") << "zh_CN.UTF-8"
+                                       << "add 1.2.3 4"
+                                       << "请输入规范的IP地址!";
+    QTest::newRow("own, English") << "en_GB.UTF-8"
+                                  << "delete COM"
                                   << "\"COM\" is not a COM name such as COM3.";
-    QTest::newRow("own, Chinese") << "zh_CN.UTF-8" << "delete COM" << "“COM”不是 COM3 这样的串口号。";
+    QTest::newRow("own, Chinese") << "zh_CN.UTF-8"
+                                  << "delete COM"
+                                  << "“COM”不是 COM3 这样的串口号。";
 }
 
 void TstTirvctlService::messagesInLocaleLanguage()

@@ -6,7 +6,9 @@
 #include <QTextStream>
 
 CommandDispatcher::CommandDispatcher(CtlCommands &commands, QTextStream &out, QTextStream &err)
-    : commands(commands), out(out), err(err)
+    : commands(commands)
+    , out(out)
+    , err(err)
 {
     buildTable();
 }
@@ -17,46 +19,43 @@ void CommandDispatcher::buildTable()
     const Argument ip { QStringLiteral("IP"), tr("IPv4 address of the device.") };
     const Argument com { QStringLiteral("COMn"), tr("COM name of a virtual port, such as COM3.") };
     table = {
-        { QStringLiteral("list"),
-          tr("Lists the devices and their virtual ports."),
-          tr("Each port shows its COM name, device port, TCP target, state and link in the port "
-             "directory."),
-          {}, { json }, &CtlCommands::list },
-        { QStringLiteral("add"),
-          tr("Makes a virtual port for every port of a device."),
-          tr("Unless given, type and MAC address are those of the manual device entry."),
-          { ip, { QStringLiteral("PORTS"), tr("Number of serial ports of the device, 1 to 48.") } },
-          { { QStringLiteral("type"), tr("Device type (default: <PORTS>Ports)."),
-              QStringLiteral("T") },
-            { QStringLiteral("mac"), tr("MAC address text of the device (default: null)."),
-              QStringLiteral("M") } },
-          &CtlCommands::add },
-        { QStringLiteral("create-port"),
-          tr("Makes the virtual port of one port of a device."),
-          tr("The device must have virtual ports already; its type, port count and MAC address "
-             "are taken from them."),
-          { ip, { QStringLiteral("SEQ"), tr("Number of the device port, from 1.") } },
-          {}, &CtlCommands::createPort },
-        { QStringLiteral("clear"), tr("Deletes every virtual port of a device."), QString(),
-          { ip }, {},
-          &CtlCommands::clear },
+        { QStringLiteral("list"), tr("Lists the devices and their virtual ports."),
+            tr("Each port shows its COM name, device port, TCP target, state and link in the port "
+               "directory."),
+            {}, { json }, &CtlCommands::list },
+        { QStringLiteral("add"), tr("Makes a virtual port for every port of a device."),
+            tr("Unless given, type and MAC address are those of the manual device entry."),
+            { ip,
+                { QStringLiteral("PORTS"), tr("Number of serial ports of the device, 1 to 48.") } },
+            { { QStringLiteral("type"), tr("Device type (default: <PORTS>Ports)."),
+                  QStringLiteral("T") },
+                { QStringLiteral("mac"), tr("MAC address text of the device (default: null)."),
+                    QStringLiteral("M") } },
+            &CtlCommands::add },
+        { QStringLiteral("create-port"), tr("Makes the virtual port of one port of a device."),
+            tr("The device must have virtual ports already; its type, port count and MAC address "
+               "are taken from them."),
+            { ip, { QStringLiteral("SEQ"), tr("Number of the device port, from 1.") } }, {},
+            &CtlCommands::createPort },
+        { QStringLiteral("clear"), tr("Deletes every virtual port of a device."), QString(), { ip },
+            {}, &CtlCommands::clear },
         { QStringLiteral("delete"), tr("Deletes a virtual port."), QString(), { com }, {},
-          &CtlCommands::deletePort },
+            &CtlCommands::deletePort },
         { QStringLiteral("rename"), tr("Gives a virtual port another COM name."), QString(),
-          { com, { QStringLiteral("COMm"), tr("The new COM name, COM1 to COM255, not in use.") } },
-          {}, &CtlCommands::rename },
-        { QStringLiteral("search"),
-          tr("Searches the local IPv4 networks for devices."),
-          tr("The search is broadcast at once and then every 5 seconds; the devices that answer "
-             "are listed at the end."),
-          {},
-          { { QStringLiteral("interface"),
-              tr("Search through this network interface only (system name, such as eth0)."),
-              QStringLiteral("NAME") },
-            { QStringLiteral("seconds"), tr("Search for this many seconds (default: 5)."),
-              QStringLiteral("S") },
-            json },
-          &CtlCommands::search },
+            { com,
+                { QStringLiteral("COMm"), tr("The new COM name, COM1 to COM255, not in use.") } },
+            {}, &CtlCommands::rename },
+        { QStringLiteral("search"), tr("Searches the local IPv4 networks for devices."),
+            tr("The search is broadcast at once and then every 5 seconds; the devices that answer "
+               "are listed at the end."),
+            {},
+            { { QStringLiteral("interface"),
+                  tr("Search through this network interface only (system name, such as eth0)."),
+                  QStringLiteral("NAME") },
+                { QStringLiteral("seconds"), tr("Search for this many seconds (default: 5)."),
+                    QStringLiteral("S") },
+                json },
+            &CtlCommands::search },
     };
 }
 
@@ -70,8 +69,8 @@ int CommandDispatcher::run(const QStringList &arguments)
         return first.isEmpty() ? ExitBadInput : ExitSuccess;
     }
     if (first == QLatin1String("--version")) {
-        out << QCoreApplication::applicationName() << ' '
-            << QCoreApplication::applicationVersion() << '\n';
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
+            << '\n';
         out.flush();
         return ExitSuccess;
     }
@@ -93,9 +92,9 @@ const CommandDispatcher::Command *CommandDispatcher::find(const QString &name) c
 int CommandDispatcher::runCommand(const Command &command, const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-            command.details.isEmpty() ? command.summary
-                                      : command.summary + QLatin1Char('\n') + command.details);
+    parser.setApplicationDescription(command.details.isEmpty()
+            ? command.summary
+            : command.summary + QLatin1Char('\n') + command.details);
     const QCommandLineOption help = parser.addHelpOption();
     parser.addOptions(command.options);
     // The command itself is the first positional argument, so that the usage line shows it.
@@ -113,9 +112,9 @@ int CommandDispatcher::runCommand(const Command &command, const QStringList &arg
     const QStringList values = parser.positionalArguments().mid(1);
     if (values.size() != command.arguments.size())
         return usageError(tr("Wrong number of arguments for \"%1\": %2 expected.")
-                                  .arg(command.name)
-                                  .arg(command.arguments.size()),
-                          command.name);
+                              .arg(command.name)
+                              .arg(command.arguments.size()),
+            command.name);
     return (commands.*command.handler)(values, parser);
 }
 
@@ -123,7 +122,7 @@ int CommandDispatcher::usageError(const QString &message, const QString &command
 {
     err << message << '\n'
         << tr("Run \"tirvctl %1--help\" for help.")
-                   .arg(command.isEmpty() ? QString() : command + QLatin1Char(' '))
+               .arg(command.isEmpty() ? QString() : command + QLatin1Char(' '))
         << '\n';
     err.flush();
     return ExitBadInput;
@@ -132,15 +131,15 @@ int CommandDispatcher::usageError(const QString &message, const QString &command
 QString CommandDispatcher::overview() const
 {
     QString text = tr("Usage: tirvctl COMMAND [options] [arguments]") + QLatin1Char('\n')
-            + tr("Lists, makes and removes TIRV's virtual serial ports from a shell.")
-            + QLatin1String("\n\n") + tr("Commands:") + QLatin1Char('\n');
+        + tr("Lists, makes and removes TIRV's virtual serial ports from a shell.")
+        + QLatin1String("\n\n") + tr("Commands:") + QLatin1Char('\n');
     for (const Command &command : table) {
         QStringList synopsis { command.name };
         for (const Argument &argument : command.arguments)
             synopsis.append(argument.name);
         text += QStringLiteral("  %1  %2\n")
-                        .arg(synopsis.join(QLatin1Char(' ')).leftJustified(22), command.summary);
+                    .arg(synopsis.join(QLatin1Char(' ')).leftJustified(22), command.summary);
     }
     return text + QLatin1Char('\n') + tr("Run \"tirvctl COMMAND --help\" for a command's options.")
-            + QLatin1Char('\n');
+        + QLatin1Char('\n');
 }

@@ -18,13 +18,20 @@ QString windowText(const char *context, const char *source)
     return QCoreApplication::translate(context, source);
 }
 
-QString invalidIpText() { return windowText("AddDevice", "请输入规范的IP地址!"); }
+QString invalidIpText()
+{
+    return windowText("AddDevice", "请输入规范的IP地址!");
+}
 
 constexpr int maxSearchSeconds = 3600;
 
 } // namespace
 
-CtlCommands::CtlCommands(QTextStream &out, QTextStream &err) : out(out), err(err) { }
+CtlCommands::CtlCommands(QTextStream &out, QTextStream &err)
+    : out(out)
+    , err(err)
+{
+}
 
 CtlCommands::~CtlCommands()
 {
@@ -47,15 +54,15 @@ int CtlCommands::add(const QStringList &args, const QCommandLineParser &options)
     int portCount = 0;
     if (!InputRules::isValidIp(ip))
         return badInput(invalidIpText());
-    if (!InputRules::parseInt(args.at(1), InputRules::minPortCount, InputRules::maxPortCount,
-                              &portCount))
+    if (!InputRules::parseInt(
+            args.at(1), InputRules::minPortCount, InputRules::maxPortCount, &portCount))
         return badInput(tr("The port count must be a number from %1 to %2.")
-                                .arg(InputRules::minPortCount)
-                                .arg(InputRules::maxPortCount));
+                            .arg(InputRules::minPortCount)
+                            .arg(InputRules::maxPortCount));
     // The manual device entry's type and MAC address.
     const QString type = options.isSet(QStringLiteral("type"))
-            ? options.value(QStringLiteral("type"))
-            : QStringLiteral("%1Ports").arg(portCount);
+        ? options.value(QStringLiteral("type"))
+        : QStringLiteral("%1Ports").arg(portCount);
     const QString mac = options.isSet(QStringLiteral("mac")) ? options.value(QStringLiteral("mac"))
                                                              : QStringLiteral("null");
     if (!InputRules::isNameField(type) || !InputRules::isNameField(mac))
@@ -83,7 +90,8 @@ int CtlCommands::createPort(const QStringList &args, const QCommandLineParser &)
         return badInput(tr("Device %1 has no virtual ports; add the device first.").arg(ip));
     int portSeq = 0;
     if (!InputRules::parseInt(args.at(1), 1, device->portCount, &portSeq))
-        return badInput(tr("The device port must be a number from 1 to %1.").arg(device->portCount));
+        return badInput(
+            tr("The device port must be a number from 1 to %1.").arg(device->portCount));
     QString message;
     operations.createOnePort(device->portCount, portSeq, device->type, ip, device->mac, message);
     if (!message.isEmpty())
@@ -104,8 +112,7 @@ int CtlCommands::clear(const QStringList &args, const QCommandLineParser &)
     QString message;
     operations.clearDevicePorts(ip, message);
     return confirm(
-            message, [&](const PortListing &after) { return !after.device(ip); },
-            "清空虚拟串口失败！");
+        message, [&](const PortListing &after) { return !after.device(ip); }, "清空虚拟串口失败！");
 }
 
 int CtlCommands::deletePort(const QStringList &args, const QCommandLineParser &)
@@ -121,8 +128,8 @@ int CtlCommands::deletePort(const QStringList &args, const QCommandLineParser &)
     QString message;
     operations.deleteComPort(comName, message);
     return confirm(
-            message, [&](const PortListing &after) { return !after.hasComName(comName); },
-            "删除虚拟串口失败！");
+        message, [&](const PortListing &after) { return !after.hasComName(comName); },
+        "删除虚拟串口失败！");
 }
 
 int CtlCommands::rename(const QStringList &args, const QCommandLineParser &)
@@ -134,8 +141,8 @@ int CtlCommands::rename(const QStringList &args, const QCommandLineParser &)
             return badInput(tr("\"%1\" is not a COM name such as COM3.").arg(name));
     }
     if (!InputRules::isRenameTarget(newComName))
-        return badInput(tr("The new COM name must be one of COM1 to COM%1.")
-                                .arg(InputRules::maxComNumber));
+        return badInput(
+            tr("The new COM name must be one of COM1 to COM%1.").arg(InputRules::maxComNumber));
     PortListing listing;
     if (!readListing(&listing))
         return ExitFailure;
@@ -147,21 +154,21 @@ int CtlCommands::rename(const QStringList &args, const QCommandLineParser &)
     QString message;
     operations.modifyComPort(comName, newComName, message);
     return confirm(
-            message,
-            [&](const PortListing &after) {
-                return after.hasComName(newComName) && !after.hasComName(comName);
-            },
-            "修改串口号失败！");
+        message,
+        [&](const PortListing &after) {
+            return after.hasComName(newComName) && !after.hasComName(comName);
+        },
+        "修改串口号失败！");
 }
 
 int CtlCommands::search(const QStringList &, const QCommandLineParser &options)
 {
     int seconds = 5;
     if (options.isSet(QStringLiteral("seconds"))
-        && !InputRules::parseInt(options.value(QStringLiteral("seconds")), 1, maxSearchSeconds,
-                                 &seconds))
-        return badInput(tr("The search time must be a number of seconds from 1 to %1.")
-                                .arg(maxSearchSeconds));
+        && !InputRules::parseInt(
+            options.value(QStringLiteral("seconds")), 1, maxSearchSeconds, &seconds))
+        return badInput(
+            tr("The search time must be a number of seconds from 1 to %1.").arg(maxSearchSeconds));
     DeviceSearch search;
     const QString interface = options.value(QStringLiteral("interface"));
     if (interface.isEmpty())
@@ -210,8 +217,7 @@ int CtlCommands::showDevice(const QString &ip)
 }
 
 int CtlCommands::confirm(const QString &message,
-                         const std::function<bool(const PortListing &)> &done,
-                         const char *failureText)
+    const std::function<bool(const PortListing &)> &done, const char *failureText)
 {
     if (!message.isEmpty())
         return failure(message);

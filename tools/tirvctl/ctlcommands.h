@@ -40,7 +40,7 @@ private:
     int showDevice(const QString &ip);
     // The engine's message is a failure; without one, a fresh listing must show done.
     int confirm(const QString &message, const std::function<bool(const PortListing &)> &done,
-                const char *failureText);
+        const char *failureText);
     int badInput(const QString &message);
     int failure(const QString &message);
 

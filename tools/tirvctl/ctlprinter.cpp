@@ -8,7 +8,11 @@
 #include <QJsonObject>
 #include <QTextStream>
 
-CtlPrinter::CtlPrinter(QTextStream &out, bool json) : out(out), json(json) { }
+CtlPrinter::CtlPrinter(QTextStream &out, bool json)
+    : out(out)
+    , json(json)
+{
+}
 
 void CtlPrinter::printListing(const PortListing &listing)
 {
@@ -36,14 +40,15 @@ void CtlPrinter::printListingText(const PortListing &listing)
     }
     for (const ListedDevice &device : listing.devices()) {
         out << tr("Device %1  type %2  ports %3  MAC %4")
-                       .arg(device.ip, device.type, QString::number(device.portCount), device.mac)
+                   .arg(device.ip, device.type, QString::number(device.portCount), device.mac)
             << '\n';
         QList<QStringList> table;
         for (const ListedPort &port : device.ports) {
-            const QString target = port.tcpPort ? QStringLiteral("%1:%2").arg(port.tcpHost).arg(port.tcpPort)
-                                                : QStringLiteral("-");
+            const QString target = port.tcpPort
+                ? QStringLiteral("%1:%2").arg(port.tcpHost).arg(port.tcpPort)
+                : QStringLiteral("-");
             table.append({ port.comName, tr("port %1").arg(port.devicePort), target, port.state,
-                           port.link });
+                port.link });
         }
         printTable(table, QStringLiteral("  "));
     }
@@ -56,25 +61,25 @@ void CtlPrinter::printListingJson(const PortListing &listing)
         QJsonArray ports;
         for (const ListedPort &port : device.ports) {
             ports.append(QJsonObject {
-                    { QStringLiteral("comName"), port.comName },
-                    { QStringLiteral("link"), port.link },
-                    { QStringLiteral("devicePort"), port.devicePort },
-                    { QStringLiteral("tcpHost"), port.tcpHost },
-                    { QStringLiteral("tcpPort"), port.tcpPort },
-                    { QStringLiteral("state"), port.state },
-                    { QStringLiteral("stateKey"), port.stateKey },
+                { QStringLiteral("comName"), port.comName },
+                { QStringLiteral("link"), port.link },
+                { QStringLiteral("devicePort"), port.devicePort },
+                { QStringLiteral("tcpHost"), port.tcpHost },
+                { QStringLiteral("tcpPort"), port.tcpPort },
+                { QStringLiteral("state"), port.state },
+                { QStringLiteral("stateKey"), port.stateKey },
             });
         }
         devices.append(QJsonObject {
-                { QStringLiteral("ip"), device.ip },
-                { QStringLiteral("type"), device.type },
-                { QStringLiteral("portCount"), device.portCount },
-                { QStringLiteral("mac"), device.mac },
-                { QStringLiteral("ports"), ports },
+            { QStringLiteral("ip"), device.ip },
+            { QStringLiteral("type"), device.type },
+            { QStringLiteral("portCount"), device.portCount },
+            { QStringLiteral("mac"), device.mac },
+            { QStringLiteral("ports"), ports },
         });
     }
     const QJsonObject root { { QStringLiteral("portDirectory"), listing.portDirectory() },
-                             { QStringLiteral("devices"), devices } };
+        { QStringLiteral("devices"), devices } };
     out << QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -95,12 +100,11 @@ void CtlPrinter::printSearchJson(const QList<SearchRow> &rows)
     QJsonArray devices;
     for (const SearchRow &row : rows) {
         devices.append(QJsonObject { { QStringLiteral("type"), row.devType },
-                                     { QStringLiteral("ports"), row.portCount },
-                                     { QStringLiteral("mac"), row.mac },
-                                     { QStringLiteral("ip"), row.ip } });
+            { QStringLiteral("ports"), row.portCount }, { QStringLiteral("mac"), row.mac },
+            { QStringLiteral("ip"), row.ip } });
     }
     out << QJsonDocument(QJsonObject { { QStringLiteral("devices"), devices } })
-                    .toJson(QJsonDocument::Indented);
+               .toJson(QJsonDocument::Indented);
 }
 
 void CtlPrinter::printTable(const QList<QStringList> &table, const QString &indent)

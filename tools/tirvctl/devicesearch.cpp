@@ -12,7 +12,10 @@ namespace {
 constexpr int searchIntervalMs = 5000;
 }
 
-DeviceSearch::DeviceSearch(QObject *parent) : QObject(parent) { }
+DeviceSearch::DeviceSearch(QObject *parent)
+    : QObject(parent)
+{
+}
 
 void DeviceSearch::bindAllInterfaces()
 {
@@ -33,7 +36,7 @@ bool DeviceSearch::bindInterface(const QString &name)
 bool DeviceSearch::isUsable(const QNetworkAddressEntry &entry)
 {
     return !entry.broadcast().isNull() && entry.ip() != QHostAddress(QHostAddress::LocalHost)
-            && entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
+        && entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
 }
 
 void DeviceSearch::bindEntries(const QList<QNetworkAddressEntry> &entries, quint16 port)
@@ -70,8 +73,8 @@ void DeviceSearch::sendRequests()
     const QHostAddress everyone(QHostAddress::Broadcast);
     for (auto it = udpSockets.cbegin(); it != udpSockets.cend(); ++it) {
         QUdpSocket *socket = it.value();
-        socket->writeDatagram(SearchProtocol::textRequest(it.key()), everyone,
-                              SearchProtocol::requestPort);
+        socket->writeDatagram(
+            SearchProtocol::textRequest(it.key()), everyone, SearchProtocol::requestPort);
         socket->writeDatagram(SearchProtocol::probeA(), everyone, SearchProtocol::probePort);
         socket->writeDatagram(SearchProtocol::probeB(), everyone, SearchProtocol::probePort);
     }
@@ -82,7 +85,7 @@ void DeviceSearch::readDatagrams()
     auto *socket = qobject_cast<QUdpSocket *>(sender());
     while (socket && socket->hasPendingDatagrams()) {
         const QNetworkDatagram datagram = socket->receiveDatagram();
-        found.add(SearchProtocol::decodeReply(datagram.data(),
-                                              datagram.senderAddress().toString()));
+        found.add(
+            SearchProtocol::decodeReply(datagram.data(), datagram.senderAddress().toString()));
     }
 }

@@ -23,8 +23,8 @@ int main(int argc, char *argv[])
     initTirvResources();
     const bool chinese = QLocale::system().language() == QLocale::Chinese;
     QTranslator windowCatalogue;
-    if (windowCatalogue.load(chinese ? QStringLiteral(":/form/Chinese.qm")
-                                     : QStringLiteral(":/form/English.qm")))
+    if (windowCatalogue.load(
+            chinese ? QStringLiteral(":/form/Chinese.qm") : QStringLiteral(":/form/English.qm")))
         QCoreApplication::installTranslator(&windowCatalogue);
     QTranslator ownCatalogue;
     if (chinese && ownCatalogue.load(QStringLiteral(":/tirvctl/tirvctl_zh_CN.qm")))

@@ -10,7 +10,7 @@ PortListing::PortListing(const QList<COMS_INFO> &ports, const QString &portDirec
 {
     for (const COMS_INFO &info : ports) {
         auto owner = std::find_if(deviceList.begin(), deviceList.end(),
-                                  [&](const ListedDevice &d) { return d.ip == info.devIp; });
+            [&](const ListedDevice &d) { return d.ip == info.devIp; });
         if (owner == deviceList.end()) {
             deviceList.append({ info.devIp, info.devType, info.portCount, info.devMac, {} });
             owner = deviceList.end() - 1;
@@ -52,7 +52,10 @@ PortListing PortListing::deviceOnly(const QString &ip) const
     return result;
 }
 
-int PortListing::tcpPort(int devicePort) { return 964 + 2 * devicePort; }
+int PortListing::tcpPort(int devicePort)
+{
+    return 964 + 2 * devicePort;
+}
 
 QString PortListing::stateKey(const QString &state)
 {
@@ -62,8 +65,11 @@ QString PortListing::stateKey(const QString &state)
         const char *source;
         const char *key;
     } states[] = {
-        { "串口错误", "error" },   { "串口关闭", "closed" },       { "串口打开", "open" },
-        { "已连接", "connected" }, { "未连接", "disconnected" },
+        { "串口错误", "error" },
+        { "串口关闭", "closed" },
+        { "串口打开", "open" },
+        { "已连接", "connected" },
+        { "未连接", "disconnected" },
     };
     if (state.isEmpty())
         return QString();

@@ -10,12 +10,12 @@
 struct ListedPort
 {
     QString comName;
-    QString link;      // the port's link in the port directory
+    QString link; // the port's link in the port directory
     int devicePort = 0; // 0 when the connection name carries no number
     QString tcpHost;
     int tcpPort = 0;
-    QString state;     // translated, as the window shows it
-    QString stateKey;  // "error", "closed", "open", "connected", "disconnected" or ""
+    QString state; // translated, as the window shows it
+    QString stateKey; // "error", "closed", "open", "connected", "disconnected" or ""
 };
 
 // One device with its virtual ports, in the order the service lists them.

@@ -3,7 +3,9 @@
 #include <QList>
 #include <QString>
 
-namespace SearchProtocol { struct SearchReply; }
+namespace SearchProtocol {
+struct SearchReply;
+}
 
 // One device found by the search, with the four texts the search dialog shows.
 struct SearchRow
