@@ -86,6 +86,7 @@ void TcpLink::open()
     if (stage != Stage::Closed)
         return;
     backoffMs = kFirstBackoffMs;
+    failedSinceUp = false;
     attempt();
 }
 
@@ -112,6 +113,7 @@ void TcpLink::lose(const QString &cause)
         backoffMs = kFirstBackoffMs;
     closeSocket();
     stage = Stage::Waiting;
+    failedSinceUp = true;
     tell(QStringLiteral("connection to %1 %2").arg(hostText(), cause));
     emit down();
     retryLater();
@@ -198,6 +200,7 @@ void TcpLink::becomeUp()
 {
     connectTimer.stop();
     stage = Stage::Up;
+    failedSinceUp = false;
     upSince.start();
     writeNotifier->setEnabled(false);
     readNotifier->setEnabled(true);
@@ -212,6 +215,7 @@ void TcpLink::fail(const QString &cause)
     connectTimer.stop();
     closeSocket();
     stage = Stage::Waiting;
+    failedSinceUp = true;
     tell(cause);
     // Alternate hosts come in turn, each with the same backoff.
     hostIndex = (hostIndex + 1) % hosts.size();

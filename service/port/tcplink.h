@@ -28,7 +28,8 @@ public:
     void lose(const QString &cause);
 
     bool isUp() const { return stage == Stage::Up; }
-    bool isWanted() const { return stage != Stage::Closed; }
+    // Down after a failed attempt or a loss, not merely still connecting.
+    bool isAway() const { return stage != Stage::Up && failedSinceUp; }
     // Index of the host connected to, -1 while down.
     int upHost() const { return isUp() ? hostIndex : -1; }
     int descriptor() const { return fd; }
@@ -74,6 +75,7 @@ private:
     QTimer connectTimer;
     int backoffMs;
     QElapsedTimer upSince;
+    bool failedSinceUp = false;
     // What was said during the current episode of trouble.
     QSet<QString> told;
 };

@@ -191,6 +191,7 @@ void VirtualPort::finishClose()
     closeWhenSent = false;
     tcp->close();
     toDevice.clear();
+    dropped = 0;
     updateWatches();
 }
 
@@ -214,7 +215,7 @@ void VirtualPort::pumpToDevice()
         if (!more || toDevice.isFull())
             break;
     }
-    if (!tcp->isUp() && toDevice.isFull()) {
+    if (tcp->isAway() && toDevice.isFull()) {
         const quint64 count = discardFromProgram();
         if (count > 0 && dropped == 0)
             report(QStringLiteral("device away: dropping what the program writes beyond %1 "
@@ -351,7 +352,7 @@ void VirtualPort::linkUp()
 
 void VirtualPort::updateWatches()
 {
-    masterRead->setEnabled(!toDevice.isFull() || !tcp->isUp());
+    masterRead->setEnabled(!toDevice.isFull() || tcp->isAway());
     masterWrite->setEnabled(!toProgram.isEmpty());
     tcp->setReadWatched(tcp->isUp() && !toProgram.isFull());
     tcp->setWriteWatched(!toDevice.isEmpty() && mayRelease());
