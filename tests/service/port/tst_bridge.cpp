@@ -2,7 +2,13 @@
 #include "portfixture.h"
 #include "programend.h"
 
+#include <QSocketNotifier>
+#include <QTcpSocket>
 #include <QtTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,6 +33,7 @@ class TestBridge : public QObject
 private slots:
     void bytesPassUnchanged_data();
     void bytesPassUnchanged();
+    void writesBeforeTheConnectionWait();
     void lastCloseSendsWhatWasWritten();
     void reconnectsAndSendsHeldBytes();
     void holdBufferDropsTheOverflow();
@@ -73,6 +80,45 @@ void TestBridge::bytesPassUnchanged()
     QCOMPARE(program.received.size(), in.size());
     QVERIFY(device.received == out);
     QVERIFY(program.received == in);
+}
+
+void TestBridge::writesBeforeTheConnectionWait()
+{
+    // A listener whose accept queue is full: the port's connect stays in flight, its SYN dropped.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QCOMPARE(bind(listener, reinterpret_cast<sockaddr *>(&address), length), 0);
+    QCOMPARE(listen(listener, 0), 0);
+    getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+    QTcpSocket filler;
+    filler.connectToHost(QHostAddress::LocalHost, ntohs(address.sin_port));
+    QVERIFY(filler.waitForConnected());
+
+    PortFixture ports;
+    ports.startPort(QStringLiteral("COM7"), ntohs(address.sin_port), { 1 });
+    ProgramEnd program(PortFixture::linkPath(QStringLiteral("COM7")));
+    const QByteArray out = pattern(8 * kHold, 9);
+    program.write(out);
+    // The program is held back, not drained into a drop.
+    QVERIFY(!waitFor([&] { return program.pending() == 0; }, 300));
+
+    ::close(accept(listener, nullptr, nullptr));
+    QTcpSocket device;
+    QSocketNotifier arrival(listener, QSocketNotifier::Read);
+    bool arrived = false;
+    connect(&arrival, &QSocketNotifier::activated, this, [&] { arrived = true; });
+    QVERIFY(waitFor([&] { return arrived; }));
+    QVERIFY(device.setSocketDescriptor(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)));
+    ::close(listener);
+    QByteArray received;
+    QVERIFY(waitFor([&] {
+        received += device.readAll();
+        return received.size() >= out.size();
+    }, 10000));
+    QVERIFY(received == out);
 }
 
 void TestBridge::lastCloseSendsWhatWasWritten()
