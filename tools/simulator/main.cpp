@@ -22,11 +22,11 @@ int fail(const QString &message)
     return 1;
 }
 
-bool readDevices(const QStringList &specs, QList<SimulatedDevice> *devices, QString *error)
+bool readDevices(const QStringList &descriptions, QList<SimulatedDevice> *devices, QString *error)
 {
-    for (const QString &spec : specs) {
+    for (const QString &description : descriptions) {
         SimulatedDevice device;
-        if (!SimulatedDevice::parse(spec, &device, error))
+        if (!SimulatedDevice::parse(description, &device, error))
             return false;
         devices->append(device);
     }
@@ -57,12 +57,12 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Simulated serial-device servers. A device spec is a comma-separated list of\n"
+        "Simulated serial-device servers. A device is described by a comma-separated list of\n"
         "ip=A.B.C.D (bound and reported, default 127.0.0.1), report=TEXT (IP text of the\n"
         "text reply), type=TEXT, ports=N, mac=00:1A:2B:3C:4D:5E, answer=text|probes|both."));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("device"), QStringLiteral("One simulated device (repeatable)."),
-                      QStringLiteral("spec")});
+                      QStringLiteral("description")});
     parser.addOption({QStringLiteral("pty"),
                       QStringLiteral("Bridge each device port to a pseudo-terminal instead of echoing.")});
     parser.addOption({QStringLiteral("no-tcp"),

@@ -40,9 +40,9 @@ bool setField(const QString &key, const QString &value, SimulatedDevice *device)
 
 } // namespace
 
-bool SimulatedDevice::parse(const QString &spec, SimulatedDevice *device, QString *error)
+bool SimulatedDevice::parse(const QString &description, SimulatedDevice *device, QString *error)
 {
-    const QStringList fields = spec.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QStringList fields = description.split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &field : fields) {
         const QString key = field.section(QLatin1Char('='), 0, 0).trimmed();
         const QString value = field.section(QLatin1Char('='), 1).trimmed();

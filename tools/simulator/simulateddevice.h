@@ -15,6 +15,6 @@ struct SimulatedDevice
     bool answersProbes = true;  // the two probes on 1029
 
     // Reads "ip=10.77.0.2,type=X,ports=8,mac=00:1A:2B:3C:4D:5E,answer=text|probes|both,
-    // report=IP"; every key is optional. On a bad spec returns false with error set.
-    static bool parse(const QString &spec, SimulatedDevice *device, QString *error);
+    // report=IP"; every key is optional. On a bad description returns false with error set.
+    static bool parse(const QString &description, SimulatedDevice *device, QString *error);
 };
