@@ -38,8 +38,8 @@ int servePorts(const QStringList &specs)
         const QStringList fields = spec.split(QLatin1Char(':'));
         ConnectionHandle handle = -1;
         table.createConnection(1, &handle);
-        const QVariantList hosts { QVariant(QVariantList { QStringLiteral("127.0.0.1"),
-                                                           fields.value(1) }) };
+        const QVariantList hosts { QVariant(
+            QVariantList { QStringLiteral("127.0.0.1"), fields.value(1) }) };
         table.setParam(handle, QStringLiteral("port.name"), fields.value(0));
         table.setParam(handle, QStringLiteral("network.host"), hosts);
         table.setParam(handle, QStringLiteral("port.sendmode.mode"), fields.value(2).toInt());
@@ -75,8 +75,8 @@ Bridge startTirv(const QString &dir, const QStringList &specs)
 {
     Bridge bridge { std::make_unique<QProcess>(), QString() };
     bridge.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    bridge.process->start(QCoreApplication::applicationFilePath(),
-                          QStringList { QStringLiteral("--serve") } + specs);
+    bridge.process->start(
+        QCoreApplication::applicationFilePath(), QStringList { QStringLiteral("--serve") } + specs);
     if (!bridge.process->waitForReadyRead(60000)) {
         fprintf(stderr, "ports did not start\n");
         exit(1);
@@ -90,8 +90,8 @@ Bridge startSocat(const QString &dir, quint16 tcpPort)
     static int serial = 0;
     Bridge bridge { std::make_unique<QProcess>(), dir + QStringLiteral("/socat%1").arg(++serial) };
     bridge.process->start(QStringLiteral("socat"),
-                          { QStringLiteral("pty,link=%1,raw,echo=0").arg(bridge.link),
-                            QStringLiteral("tcp:127.0.0.1:%1").arg(tcpPort) });
+        { QStringLiteral("pty,link=%1,raw,echo=0").arg(bridge.link),
+            QStringLiteral("tcp:127.0.0.1:%1").arg(tcpPort) });
     if (!bridge.process->waitForStarted() || !waitForLink(bridge.link)) {
         fprintf(stderr, "socat did not start (apt-get install socat)\n");
         exit(1);
@@ -113,8 +113,7 @@ double cpuSeconds(qint64 pid)
     FILE *file = fopen(QStringLiteral("/proc/%1/stat").arg(pid).toLocal8Bit().constData(), "r");
     unsigned long user = 0, system = 0;
     if (file) {
-        fscanf(file, "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user,
-               &system);
+        fscanf(file, "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system);
         fclose(file);
     }
     return double(user + system) / double(sysconf(_SC_CLK_TCK));
@@ -187,26 +186,42 @@ struct Latency
     double p99Us;
 };
 
-Latency roundTrips(const QString &link, int size, int rounds)
+void roundTrip(
+    int fd, const std::vector<char> &message, std::vector<char> *echo, std::vector<double> *micros)
 {
-    const int fd = openRaw(link);
-    const std::vector<char> message(static_cast<size_t>(size), 'a');
-    std::vector<char> echo(message.size());
-    std::vector<double> micros;
-    for (int round = -50; round < rounds; ++round) {
-        const auto start = Clock::now();
-        writeAll(fd, message.data(), message.size());
-        if (!readExactly(fd, echo.data(), echo.size())) {
-            fprintf(stderr, "echo lost\n");
-            exit(1);
-        }
-        if (round >= 0)
-            micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start)
-                                     .count());
+    const auto start = Clock::now();
+    writeAll(fd, message.data(), message.size());
+    if (!readExactly(fd, echo->data(), echo->size())) {
+        fprintf(stderr, "echo lost\n");
+        exit(1);
     }
-    close(fd);
+    micros->push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+}
+
+Latency percentiles(std::vector<double> micros)
+{
     std::sort(micros.begin(), micros.end());
     return { micros[micros.size() / 2], micros[micros.size() * 99 / 100] };
+}
+
+// Both bridges in alternating blocks, so a busy moment of the machine hits both alike.
+std::pair<Latency, Latency> roundTrips(
+    const QString &ours, const QString &theirs, int size, int rounds)
+{
+    const int fds[2] = { openRaw(ours), openRaw(theirs) };
+    const std::vector<char> message(static_cast<size_t>(size), 'a');
+    std::vector<char> echo(message.size());
+    std::vector<double> micros[2], warmUp;
+    for (int fd : fds)
+        for (int i = 0; i < 20; ++i)
+            roundTrip(fd, message, &echo, &warmUp);
+    for (int block = 0; block < rounds / 50; ++block)
+        for (int side = 0; side < 2; ++side)
+            for (int i = 0; i < 50; ++i)
+                roundTrip(fds[side], message, &echo, &micros[side]);
+    close(fds[0]);
+    close(fds[1]);
+    return { percentiles(micros[0]), percentiles(micros[1]) };
 }
 
 struct Transfer
@@ -244,7 +259,7 @@ Transfer transfer(const QString &link, qint64 pid, const std::vector<char> &byte
 void printLatency(const char *what, Latency tirv, Latency socat)
 {
     printf("%-34s TIRV p50 %7.1f us p99 %7.1f us | socat p50 %7.1f us p99 %7.1f us\n", what,
-           tirv.p50Us, tirv.p99Us, socat.p50Us, socat.p99Us);
+        tirv.p50Us, tirv.p99Us, socat.p50Us, socat.p99Us);
 }
 
 void benchLatency(const QString &dir, const LoopbackServers &servers)
@@ -253,27 +268,32 @@ void benchLatency(const QString &dir, const LoopbackServers &servers)
     Bridge plain = startTirv(dir, { QStringLiteral("COM1:%1:0:0").arg(echo) });
     Bridge packed = startTirv(dir, { QStringLiteral("COM2:%1:2:1").arg(echo) });
     for (int size : { 1, 64 }) {
-        Bridge socat = startSocat(dir, servers.echoPort());
-        const Latency reference = roundTrips(socat.link, size, 2000);
-        stop(socat);
-        const QByteArray what = QStringLiteral("round trip %1 B, mode 0").arg(size).toLatin1();
-        printLatency(what.constData(), roundTrips(plain.link, size, 2000), reference);
-        const QByteArray packedWhat =
-                QStringLiteral("round trip %1 B, mode 2 param 1").arg(size).toLatin1();
-        printLatency(packedWhat.constData(), roundTrips(packed.link, size, 500), reference);
+        for (const Bridge *tirv : { &plain, &packed }) {
+            Bridge socat = startSocat(dir, servers.echoPort());
+            const bool isPacked = tirv == &packed;
+            const auto [ours, theirs]
+                = roundTrips(tirv->link, socat.link, size, isPacked ? 500 : 2000);
+            stop(socat);
+            const QByteArray what
+                = QStringLiteral("round trip %1 B, %2")
+                      .arg(size)
+                      .arg(isPacked ? QStringLiteral("mode 2 param 1") : QStringLiteral("mode 0"))
+                      .toLatin1();
+            printLatency(what.constData(), ours, theirs);
+        }
     }
     stop(plain);
     stop(packed);
 }
 
-void benchThroughput(const QString &dir, const LoopbackServers &servers, size_t size,
-                     int rounds)
+void benchThroughput(const QString &dir, const LoopbackServers &servers, size_t size, int rounds)
 {
     std::vector<char> bytes(size);
     for (size_t i = 0; i < size; ++i)
         bytes[i] = LoopbackServers::pattern(i);
-    Bridge tirv = startTirv(dir, { QStringLiteral("COM3:%1:0:0").arg(servers.sinkPort()),
-                                   QStringLiteral("COM4:%1:0:0").arg(servers.sourcePort()) });
+    Bridge tirv = startTirv(dir,
+        { QStringLiteral("COM3:%1:0:0").arg(servers.sinkPort()),
+            QStringLiteral("COM4:%1:0:0").arg(servers.sourcePort()) });
     const QString links[2] = { tirv.link, dir + QStringLiteral("/COM4") };
     for (bool up : { true, false }) {
         std::vector<double> rate[2], cpu[2];
@@ -289,9 +309,8 @@ void benchThroughput(const QString &dir, const LoopbackServers &servers, size_t 
         }
         printf("%-34s TIRV %6.1f MB/s %5.2f ns CPU/B | socat %6.1f MB/s %5.2f ns CPU/B "
                "(x%.2f)\n",
-               up ? "program to device, median" : "device to program, median",
-               median(rate[0]), median(cpu[0]), median(rate[1]), median(cpu[1]),
-               median(rate[0]) / median(rate[1]));
+            up ? "program to device, median" : "device to program, median", median(rate[0]),
+            median(cpu[0]), median(rate[1]), median(cpu[1]), median(rate[0]) / median(rate[1]));
     }
     stop(tirv);
 }
@@ -308,12 +327,12 @@ void benchManyPorts(const QString &dir, const LoopbackServers &servers)
         const double before = cpuSeconds(pid);
         QThread::sleep(5);
         printf("%3d idle ports                     TIRV RSS %6.1f MB, CPU %.2f %% of a core\n",
-               count, double(rssKiB(pid)) / 1024.0, (cpuSeconds(pid) - before) / 5.0 * 100.0);
+            count, double(rssKiB(pid)) / 1024.0, (cpuSeconds(pid) - before) / 5.0 * 100.0);
         stop(tirv);
     }
     Bridge socat = startSocat(dir, servers.echoPort());
     printf("one socat                          RSS %6.1f MB\n",
-           double(rssKiB(socat.process->processId())) / 1024.0);
+        double(rssKiB(socat.process->processId())) / 1024.0);
     stop(socat);
 }
 

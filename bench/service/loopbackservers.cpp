@@ -44,7 +44,8 @@ void serveSink(int fd, std::size_t total)
             if (count <= 0)
                 return;
             for (ssize_t i = 0; i < count; ++i)
-                intact = intact && buffer[std::size_t(i)] == LoopbackServers::pattern(at + std::size_t(i));
+                intact = intact
+                    && buffer[std::size_t(i)] == LoopbackServers::pattern(at + std::size_t(i));
             at += std::size_t(count);
         }
         if (!sendAll(fd, intact ? "K" : "X", 1))
@@ -100,8 +101,8 @@ std::uint16_t listenOn(void (*serve)(int, std::size_t), std::size_t total)
 } // namespace
 
 LoopbackServers::LoopbackServers(std::size_t transferBytes)
-    : echo(listenOn(serveEcho, transferBytes)),
-      sink(listenOn(serveSink, transferBytes)),
-      source(listenOn(serveSource, transferBytes))
+    : echo(listenOn(serveEcho, transferBytes))
+    , sink(listenOn(serveSink, transferBytes))
+    , source(listenOn(serveSource, transferBytes))
 {
 }

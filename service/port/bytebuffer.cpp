@@ -3,7 +3,11 @@
 #include <cstring>
 
 // Pages are left untouched until used, so idle ports cost address space, not memory.
-ByteBuffer::ByteBuffer(int capacity) : bytes(new char[capacity]), capacity(capacity) { }
+ByteBuffer::ByteBuffer(int capacity)
+    : bytes(new char[capacity])
+    , capacity(capacity)
+{
+}
 
 char *ByteBuffer::tail(int *room)
 {

@@ -9,7 +9,8 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-OpenWatcher::OpenWatcher() : fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+OpenWatcher::OpenWatcher()
+    : fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
 {
     if (fd < 0) {
         qWarning().noquote() << "port open tracking unavailable:" << strerror(errno);
@@ -30,10 +31,10 @@ int OpenWatcher::watch(const QString &path, Handler handler, QString *reason)
 {
     const int id = fd < 0 ? -1
                           : inotify_add_watch(fd, QFile::encodeName(path).constData(),
-                                              IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
+                              IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
     if (id < 0) {
         *reason = QStringLiteral("cannot watch %1: %2")
-                          .arg(path, QString::fromLocal8Bit(strerror(fd < 0 ? EBADF : errno)));
+                      .arg(path, QString::fromLocal8Bit(strerror(fd < 0 ? EBADF : errno)));
         return -1;
     }
     handlers[id] = std::move(handler);

@@ -31,8 +31,7 @@ bool isSafePortDirectory(const QString &dir, QString *reason)
         return false;
     }
     if (!S_ISDIR(st.st_mode) || st.st_uid != getuid() || (st.st_mode & (S_IWGRP | S_IWOTH))) {
-        *reason = QStringLiteral("port directory %1 is not a private folder of this user")
-                          .arg(dir);
+        *reason = QStringLiteral("port directory %1 is not a private folder of this user").arg(dir);
         return false;
     }
     return true;

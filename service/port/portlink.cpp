@@ -19,7 +19,10 @@ namespace {
 QMutex claimedMutex;
 QSet<QString> claimed;
 
-QByteArray encoded(const QString &path) { return QFile::encodeName(path); }
+QByteArray encoded(const QString &path)
+{
+    return QFile::encodeName(path);
+}
 
 QString linkTarget(const QString &path)
 {
@@ -40,9 +43,9 @@ QString makeTemporaryLink(const QString &path, const QString &target)
     static int serial = 0;
     const QFileInfo info(path);
     const QString temporary = QStringLiteral("%1/.%2.%3.%4")
-                                      .arg(info.path(), info.fileName())
-                                      .arg(getpid())
-                                      .arg(++serial);
+                                  .arg(info.path(), info.fileName())
+                                  .arg(getpid())
+                                  .arg(++serial);
     if (symlink(encoded(target).constData(), encoded(temporary).constData()) != 0)
         return QString();
     return temporary;
@@ -50,9 +53,15 @@ QString makeTemporaryLink(const QString &path, const QString &target)
 
 } // namespace
 
-PortLink::PortLink(const QString &target) : target(target) { }
+PortLink::PortLink(const QString &target)
+    : target(target)
+{
+}
 
-PortLink::~PortLink() { remove(); }
+PortLink::~PortLink()
+{
+    remove();
+}
 
 bool PortLink::place(const QString &path, QString *reason)
 {
@@ -64,7 +73,7 @@ bool PortLink::place(const QString &path, QString *reason)
     if (temporary.isEmpty()
         || rename(encoded(temporary).constData(), encoded(path).constData()) != 0) {
         *reason = QStringLiteral("cannot make the link %1: %2")
-                          .arg(path, QString::fromLocal8Bit(strerror(errno)));
+                      .arg(path, QString::fromLocal8Bit(strerror(errno)));
         if (!temporary.isEmpty())
             unlink(encoded(temporary).constData());
         return false;
@@ -83,7 +92,7 @@ bool PortLink::isFree(const QString &path, QString *reason) const
         if (errno == ENOENT)
             return true;
         *reason = QStringLiteral("cannot look at %1: %2")
-                          .arg(path, QString::fromLocal8Bit(strerror(errno)));
+                      .arg(path, QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
     // A pty link left by a service that died is stale: its pty went with it.

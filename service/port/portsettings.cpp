@@ -3,11 +3,10 @@
 bool PortSettings::isUsableComName(const QString &comName)
 {
     return !comName.isEmpty() && !comName.startsWith(QLatin1Char('.'))
-            && !comName.contains(QLatin1Char('/')) && !comName.contains(QChar(0));
+        && !comName.contains(QLatin1Char('/')) && !comName.contains(QChar(0));
 }
 
-bool PortSettings::fromParams(const QVariantMap &params, PortSettings *settings,
-                              QString *reason)
+bool PortSettings::fromParams(const QVariantMap &params, PortSettings *settings, QString *reason)
 {
     settings->comName = params.value(QStringLiteral("port.name")).toString();
     if (!isUsableComName(settings->comName)) {
@@ -22,7 +21,7 @@ bool PortSettings::fromParams(const QVariantMap &params, PortSettings *settings,
         const uint port = host.portText.toString().toUInt(&ok);
         if (host.name.isEmpty() || !ok || port == 0 || port > 65535) {
             *reason = QStringLiteral("remote host \"%1:%2\" is not a host and TCP port")
-                              .arg(host.name, host.portText.toString());
+                          .arg(host.name, host.portText.toString());
             return false;
         }
         host.port = quint16(port);
@@ -33,9 +32,9 @@ bool PortSettings::fromParams(const QVariantMap &params, PortSettings *settings,
         return false;
     }
     const bool packing = params.value(QStringLiteral("port.sendmode.mode")).toInt() == 2;
-    settings->packIdleMs =
-            packing ? qMax(0, params.value(QStringLiteral("port.sendmode.param")).toInt()) : 0;
-    settings->connectWhileOpen =
-            params.value(QStringLiteral("protocol.portopencondition.enable")).toInt() == 1;
+    settings->packIdleMs
+        = packing ? qMax(0, params.value(QStringLiteral("port.sendmode.param")).toInt()) : 0;
+    settings->connectWhileOpen
+        = params.value(QStringLiteral("protocol.portopencondition.enable")).toInt() == 1;
     return true;
 }

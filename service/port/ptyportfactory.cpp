@@ -3,12 +3,14 @@
 #include "openwatcher.h"
 #include "virtualport.h"
 
-PtyPortFactory::PtyPortFactory() : watcher(std::make_shared<OpenWatcher>()) { }
+PtyPortFactory::PtyPortFactory()
+    : watcher(std::make_shared<OpenWatcher>())
+{
+}
 
 PtyPortFactory::~PtyPortFactory() = default;
 
-std::unique_ptr<ConnectionPort> PtyPortFactory::makePort(const QVariantMap &params,
-                                                         QString *reason)
+std::unique_ptr<ConnectionPort> PtyPortFactory::makePort(const QVariantMap &params, QString *reason)
 {
     PortSettings settings;
     if (!PortSettings::fromParams(params, &settings, reason))

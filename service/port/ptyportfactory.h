@@ -14,8 +14,7 @@ public:
     PtyPortFactory();
     ~PtyPortFactory() override;
 
-    std::unique_ptr<ConnectionPort> makePort(const QVariantMap &params,
-                                             QString *reason) override;
+    std::unique_ptr<ConnectionPort> makePort(const QVariantMap &params, QString *reason) override;
 
 private:
     std::shared_ptr<OpenWatcher> watcher;

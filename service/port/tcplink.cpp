@@ -65,13 +65,15 @@ socklen_t toSockaddr(const QHostAddress &address, quint16 port, sockaddr_storage
 } // namespace
 
 TcpLink::TcpLink(const QList<PortSettings::Host> &hosts, QObject *parent)
-    : QObject(parent), hosts(hosts), backoffMs(kFirstBackoffMs)
+    : QObject(parent)
+    , hosts(hosts)
+    , backoffMs(kFirstBackoffMs)
 {
     retryTimer.setSingleShot(true);
     connectTimer.setSingleShot(true);
     connect(&retryTimer, &QTimer::timeout, this, &TcpLink::attempt);
     connect(&connectTimer, &QTimer::timeout, this,
-            [this] { fail(QStringLiteral("connect to %1 timed out").arg(hostText())); });
+        [this] { fail(QStringLiteral("connect to %1 timed out").arg(hostText())); });
 }
 
 TcpLink::~TcpLink()
@@ -160,7 +162,7 @@ void TcpLink::connectTo(const QHostAddress &address)
     fd = socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         fail(QStringLiteral("cannot make a socket for %1: %2")
-                     .arg(hostText(), QString::fromLocal8Bit(strerror(errno))));
+                 .arg(hostText(), QString::fromLocal8Bit(strerror(errno))));
         return;
     }
     tune(fd);

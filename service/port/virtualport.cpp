@@ -29,17 +29,23 @@ const int kCloseGraceMs = 100;
 // The most a read from a pty master returns at once.
 const int kPtyChunk = 4095;
 
-bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+bool wouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
 
-QString errorText() { return QString::fromLocal8Bit(strerror(errno)); }
+QString errorText()
+{
+    return QString::fromLocal8Bit(strerror(errno));
+}
 
 } // namespace
 
 VirtualPort::VirtualPort(const PortSettings &settings, std::shared_ptr<OpenWatcher> watcher)
-    : settings(settings),
-      watcher(std::move(watcher)),
-      toDevice(kBufferBytes),
-      toProgram(kBufferBytes)
+    : settings(settings)
+    , watcher(std::move(watcher))
+    , toDevice(kBufferBytes)
+    , toProgram(kBufferBytes)
 {
     packTimer.setSingleShot(true);
     packTimer.setTimerType(Qt::PreciseTimer);
@@ -75,14 +81,17 @@ bool VirtualPort::start(QString *reason)
     if (!link->place(dir + QLatin1Char('/') + settings.comName, reason))
         return false;
     watchId = watcher->watch(
-            slavePath, [this](std::uint32_t mask) { slaveEvent(mask); }, reason);
+        slavePath, [this](std::uint32_t mask) { slaveEvent(mask); }, reason);
     if (watchId < 0)
         return false;
     setupBridge();
     return true;
 }
 
-int VirtualPort::state() const { return openCount > 0 ? 2 : 1; }
+int VirtualPort::state() const
+{
+    return openCount > 0 ? 2 : 1;
+}
 
 QVariantList VirtualPort::remoteHosts() const
 {
@@ -220,7 +229,7 @@ void VirtualPort::pumpToDevice()
         if (count > 0 && dropped == 0)
             report(QStringLiteral("device away: dropping what the program writes beyond %1 "
                                   "bytes held")
-                           .arg(kBufferBytes));
+                       .arg(kBufferBytes));
         dropped += count;
     }
     updateWatches();
@@ -358,7 +367,10 @@ void VirtualPort::updateWatches()
     tcp->setWriteWatched(!toDevice.isEmpty() && mayRelease());
 }
 
-bool VirtualPort::mayRelease() const { return settings.packIdleMs == 0 || releasing; }
+bool VirtualPort::mayRelease() const
+{
+    return settings.packIdleMs == 0 || releasing;
+}
 
 // The one place port trouble is told, always naming the port.
 void VirtualPort::report(const QString &cause) const

@@ -2,7 +2,8 @@
 
 #include <QTcpSocket>
 
-DeviceServer::DeviceServer(bool echo) : echo(echo)
+DeviceServer::DeviceServer(bool echo)
+    : echo(echo)
 {
     connect(&server, &QTcpServer::newConnection, this, &DeviceServer::accept);
 }
@@ -15,7 +16,10 @@ bool DeviceServer::listen(quint16 port)
     return true;
 }
 
-DeviceServer::~DeviceServer() { stop(); }
+DeviceServer::~DeviceServer()
+{
+    stop();
+}
 
 void DeviceServer::stop()
 {

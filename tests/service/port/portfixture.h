@@ -27,7 +27,10 @@ public:
     ~PortFixture() { table.reset(); }
 
     static QString portDir() { return qEnvironmentVariable("TIRV_PORT_DIR"); }
-    static QString linkPath(const QString &comName) { return portDir() + QLatin1Char('/') + comName; }
+    static QString linkPath(const QString &comName)
+    {
+        return portDir() + QLatin1Char('/') + comName;
+    }
 
     // Creates and starts a connection to 127.0.0.1:tcpPort; the handle, or -1 if it failed
     // to start (the connection then stays, in state 0).
@@ -35,14 +38,14 @@ public:
     {
         ConnectionHandle handle = -1;
         table->createConnection(1, &handle);
-        const QVariantList hosts { QVariant(QVariantList { QStringLiteral("127.0.0.1"),
-                                                           QString::number(tcpPort) }) };
+        const QVariantList hosts { QVariant(
+            QVariantList { QStringLiteral("127.0.0.1"), QString::number(tcpPort) }) };
         table->setParam(handle, QStringLiteral("port.name"), comName);
         table->setParam(handle, QStringLiteral("network.host"), hosts);
         table->setParam(handle, QStringLiteral("port.sendmode.mode"), options.sendMode);
         table->setParam(handle, QStringLiteral("port.sendmode.param"), options.sendParam);
-        table->setParam(handle, QStringLiteral("protocol.portopencondition.enable"),
-                        options.openCondition);
+        table->setParam(
+            handle, QStringLiteral("protocol.portopencondition.enable"), options.openCondition);
         lastHandle = handle;
         return table->startConnection(handle) ? handle : -1;
     }
@@ -81,4 +84,7 @@ inline bool waitFor(const std::function<bool()> &done, int ms = 5000)
     return true;
 }
 
-inline int openDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).count()); }
+inline int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).count());
+}

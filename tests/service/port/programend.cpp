@@ -23,7 +23,10 @@ ProgramEnd::ProgramEnd(const QString &path)
     connect(writer, &QSocketNotifier::activated, this, &ProgramEnd::writeSome);
 }
 
-ProgramEnd::~ProgramEnd() { close(); }
+ProgramEnd::~ProgramEnd()
+{
+    close();
+}
 
 void ProgramEnd::write(const QByteArray &bytes)
 {
@@ -53,7 +56,7 @@ void ProgramEnd::writeSome()
 {
     ssize_t count;
     while (written < out.size()
-           && (count = ::write(fd, out.constData() + written, size_t(out.size() - written))) > 0)
+        && (count = ::write(fd, out.constData() + written, size_t(out.size() - written))) > 0)
         written += int(count);
     writer->setEnabled(written < out.size());
 }

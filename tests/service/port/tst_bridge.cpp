@@ -62,8 +62,8 @@ void TestBridge::bytesPassUnchanged()
     DeviceServer device;
     QVERIFY(device.listen());
     PortFixture ports;
-    const ConnectionHandle handle =
-            ports.startPort(QStringLiteral("COM3"), device.port(), { 0, sendMode, 1 });
+    const ConnectionHandle handle
+        = ports.startPort(QStringLiteral("COM3"), device.port(), { 0, sendMode, 1 });
     QVERIFY(handle > 0);
     QVERIFY(waitFor([&] { return device.clients() == 1; }));
     ProgramEnd program(PortFixture::linkPath(QStringLiteral("COM3")));
@@ -74,8 +74,11 @@ void TestBridge::bytesPassUnchanged()
     const QByteArray in = pattern(toProgram, 7);
     program.write(out);
     device.send(in);
-    QVERIFY(waitFor([&] { return device.received.size() >= out.size()
-                                 && program.received.size() >= in.size(); }, 30000));
+    QVERIFY(waitFor(
+        [&] {
+            return device.received.size() >= out.size() && program.received.size() >= in.size();
+        },
+        30000));
     QCOMPARE(device.received.size(), out.size());
     QCOMPARE(program.received.size(), in.size());
     QVERIFY(device.received == out);
@@ -114,10 +117,12 @@ void TestBridge::writesBeforeTheConnectionWait()
     QVERIFY(device.setSocketDescriptor(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)));
     ::close(listener);
     QByteArray received;
-    QVERIFY(waitFor([&] {
-        received += device.readAll();
-        return received.size() >= out.size();
-    }, 10000));
+    QVERIFY(waitFor(
+        [&] {
+            received += device.readAll();
+            return received.size() >= out.size();
+        },
+        10000));
     QVERIFY(received == out);
 }
 
@@ -187,7 +192,7 @@ void TestBridge::holdBufferDropsTheOverflow()
     QVERIFY(device.received.startsWith(written.left(kHold)));
     // What the pty itself still held when the device came back may follow; no more.
     QVERIFY2(device.received.size() < kHold + 32 * 1024,
-             qPrintable(QString::number(device.received.size())));
+        qPrintable(QString::number(device.received.size())));
 }
 
 QTEST_GUILESS_MAIN(TestBridge)

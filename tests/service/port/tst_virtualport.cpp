@@ -14,16 +14,22 @@
 
 namespace {
 
-QByteArray encoded(const QString &path) { return QFile::encodeName(path); }
+QByteArray encoded(const QString &path)
+{
+    return QFile::encodeName(path);
+}
 
-bool isLink(const QString &path) { return QFileInfo(path).isSymLink(); }
+bool isLink(const QString &path)
+{
+    return QFileInfo(path).isSymLink();
+}
 
 qint64 cpuMicroseconds()
 {
     rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec
-            + usage.ru_stime.tv_usec;
+        + usage.ru_stime.tv_usec;
 }
 
 // CPU time the process spends while its event loop idles for ms.
@@ -157,8 +163,8 @@ void TestVirtualPort::statesFollowOpenAndClose()
     DeviceServer device;
     QVERIFY(device.listen());
     PortFixture ports;
-    const ConnectionHandle handle =
-            ports.startPort(QStringLiteral("COM3"), device.port(), { openCondition });
+    const ConnectionHandle handle
+        = ports.startPort(QStringLiteral("COM3"), device.port(), { openCondition });
     QVERIFY(waitFor([&] { return ports.remoteUp(handle) == upWhileClosed; }));
     QCOMPARE(ports.state(handle), 1);
 
@@ -192,9 +198,9 @@ void TestVirtualPort::renameMovesLinkAndDeleteRemovesIt()
     program.close();
 
     QVERIFY(ports.table->deleteConnection(handle));
-    QCOMPARE(QDir(PortFixture::portDir()).entryList(QDir::AllEntries | QDir::System
-                                                    | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList());
+    QCOMPARE(QDir(PortFixture::portDir())
+                 .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList());
 }
 
 void TestVirtualPort::existingPathAtLink_data()
@@ -223,8 +229,8 @@ void TestVirtualPort::existingPathAtLink()
         QVERIFY(QDir().mkdir(path));
     } else {
         QVERIFY(symlink(kind == QLatin1String("link") ? "/dev/null" : "/dev/pts/999999",
-                        name.constData())
-                == 0);
+                    name.constData())
+            == 0);
     }
     struct stat before;
     lstat(name.constData(), &before);
@@ -278,9 +284,9 @@ void TestVirtualPort::badSettingsFailTheStart()
     ports.table->setParam(handle, QStringLiteral("network.host"), hosts);
     QVERIFY(!ports.table->startConnection(handle));
     QCOMPARE(ports.state(handle), 0);
-    QCOMPARE(QDir(PortFixture::portDir()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden
-                                                    | QDir::NoDotAndDotDot),
-             QStringList());
+    QCOMPARE(QDir(PortFixture::portDir())
+                 .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList());
 }
 
 void TestVirtualPort::openCloseCyclesLeakNothing_data()
@@ -300,8 +306,8 @@ void TestVirtualPort::openCloseCyclesLeakNothing()
     DeviceServer device(true);
     const quint16 tcpPort = deviceUp && device.listen() ? device.port() : refusingPort();
     PortFixture ports;
-    const ConnectionHandle handle =
-            ports.startPort(QStringLiteral("COM9"), tcpPort, { openCondition });
+    const ConnectionHandle handle
+        = ports.startPort(QStringLiteral("COM9"), tcpPort, { openCondition });
     const QByteArray link = encoded(PortFixture::linkPath(QStringLiteral("COM9")));
     QVERIFY(waitFor([&] { return device.clients() == (deviceUp ? 1 : 0); }));
     const int descriptors = openDescriptors();
@@ -338,9 +344,9 @@ void TestVirtualPort::manyPortsComeAndGo()
         QVERIFY(!QFileInfo::exists(PortFixture::linkPath(QStringLiteral("COM1"))));
         // The rest go with the table.
     }
-    QCOMPARE(QDir(PortFixture::portDir()).entryList(QDir::AllEntries | QDir::System
-                                                    | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList());
+    QCOMPARE(QDir(PortFixture::portDir())
+                 .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList());
     QCOMPARE(openDescriptors(), descriptors);
 }
 
