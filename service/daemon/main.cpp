@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -162,6 +163,17 @@ void quitWhenSocketRemoved(QCoreApplication &app, const QString &socketPath)
     });
 }
 
+// A connected port holds about three descriptors; 255 of them pass the usual soft limit of 1024.
+void raiseDescriptorLimit()
+{
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            perror("tirv-service: raising the descriptor limit");
+    }
+}
+
 void announceReady(const Options &options)
 {
     if (options.foreground) {
@@ -195,6 +207,7 @@ int main(int argc, char **argv)
         daemonise();
     writePid(lockFd);
     ::signal(SIGPIPE, SIG_IGN);
+    raiseDescriptorLimit();
 
     QCoreApplication app(argc, argv);
     qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} "
