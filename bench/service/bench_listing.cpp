@@ -1,0 +1,212 @@
+// The idle window against the real service: CPU time per second of this process (the window
+// and its worker listing every 100 ms) and of tirv-service, and the service's memory, with 48
+// and 255 idle ports. Run by hand:
+//   bench_listing [seconds per measurement, default 10]
+// The ports connect only when a program opens them, and nobody does: no traffic at all.
+
+#include "mainwindow.h"
+#include "portoperations.h"
+#include "secapi.h"
+#include "serviceclient.h"
+#include "servicepaths.h"
+#include "tirvresources.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+const int portsPerDevice = 16;
+
+// Private HOME, runtime, state and port folders, set before anything reads them.
+void isolate(const QTemporaryDir &root)
+{
+    const QDir dir(root.path());
+    for (const char *name : { "home", "runtime", "state", "ports" }) {
+        dir.mkdir(QLatin1String(name));
+        QFile::setPermissions(dir.filePath(QLatin1String(name)),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    qputenv("HOME", QFile::encodeName(dir.filePath(QStringLiteral("home"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("home/.config"))));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(QStringLiteral("runtime"))));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    qputenv("TIRV_PORT_DIR", QFile::encodeName(dir.filePath(QStringLiteral("ports"))));
+    qunsetenv("TIRV_SERVICE");
+}
+
+// Field 14 and 15 of /proc/<pid>/stat: user and system time in clock ticks.
+double cpuSeconds(qint64 pid)
+{
+    FILE *file = fopen(QStringLiteral("/proc/%1/stat").arg(pid).toLocal8Bit().constData(), "r");
+    unsigned long user = 0, system = 0;
+    if (file) {
+        if (fscanf(
+                file, "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system)
+            != 2)
+            user = system = 0;
+        fclose(file);
+    }
+    return double(user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+// Every thread of this process, with microsecond resolution.
+double ownCpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+long rssKiB(qint64 pid)
+{
+    FILE *file = fopen(QStringLiteral("/proc/%1/status").arg(pid).toLocal8Bit().constData(), "r");
+    char line[256];
+    long kib = -1;
+    while (file && fgets(line, sizeof line, file))
+        if (sscanf(line, "VmRSS: %ld", &kib) == 1)
+            break;
+    if (file)
+        fclose(file);
+    return kib;
+}
+
+// The service writes its pid into the lock it holds.
+qint64 servicePid()
+{
+    QString error;
+    QFile lock(ServicePaths::lockPath(ServicePaths::runtimeDirectory(&error)));
+    return lock.open(QIODevice::ReadOnly) ? lock.readAll().trimmed().toLongLong() : 0;
+}
+
+bool isRunning(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    return stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
+}
+
+void stopService(qint64 pid)
+{
+    kill(pid_t(pid), SIGTERM);
+    for (int i = 0; i < 500 && isRunning(pid); ++i)
+        QThread::msleep(10);
+    if (isRunning(pid))
+        kill(pid_t(pid), SIGKILL);
+}
+
+// Devices of 16 ports at 127.0.0.x through the engine's own task, until `total` ports exist.
+void addPorts(int existing, int total)
+{
+    PortOperations ops;
+    for (int device = existing / portsPerDevice; existing < total; ++device) {
+        const int count = qMin(portsPerDevice, total - existing);
+        QString message;
+        ops.createDevicePorts(count, QStringLiteral("%1Ports").arg(count),
+            QStringLiteral("127.0.0.%1").arg(device + 1),
+            QStringLiteral("02:00:00:00:00:%1").arg(device + 1, 2, 16, QLatin1Char('0')), message);
+        if (!message.isEmpty()) {
+            fprintf(stderr, "creating ports failed: %s\n", qPrintable(message));
+            exit(1);
+        }
+        existing += count;
+    }
+}
+
+// Counts the lists the worker hands to the window: when idle, its only queued calls.
+class ListCounter : public QObject
+{
+public:
+    int lists = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::MetaCall)
+            ++lists;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+void runEvents(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+struct Figures
+{
+    double windowPercent;
+    double servicePercent;
+    double listsPerSecond;
+    double roundTripsPerSecond;
+};
+
+// The window first settles (its first full listing and rebuild), then idles for `seconds`.
+Figures measure(qint64 service, int seconds)
+{
+    MainWindow window;
+    ListCounter counter;
+    window.installEventFilter(&counter);
+    window.show();
+    runEvents(1500);
+
+    counter.lists = 0;
+    const quint64 tripsBefore = ServiceClient::instance().roundTrips();
+    const double ownBefore = ownCpuSeconds();
+    const double serviceBefore = cpuSeconds(service);
+    QElapsedTimer clock;
+    clock.start();
+    runEvents(seconds * 1000);
+    const double elapsed = clock.nsecsElapsed() / 1e9;
+    return { (ownCpuSeconds() - ownBefore) / elapsed * 100.0,
+        (cpuSeconds(service) - serviceBefore) / elapsed * 100.0, counter.lists / elapsed,
+        (ServiceClient::instance().roundTrips() - tripsBefore) / elapsed };
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir root;
+    isolate(root);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    initTirvResources();
+    const int seconds = qMax(1, app.arguments().value(1, QStringLiteral("10")).toInt());
+    if (qEnvironmentVariableIsEmpty("TIRV_SERVICE_EXEC"))
+        qputenv("TIRV_SERVICE_EXEC", TIRV_SERVICE_BINARY);
+
+    if (!sec_ConnectService(QStringLiteral("."))) {
+        fprintf(stderr, "the service did not start (TIRV_SERVICE_EXEC)\n");
+        return 1;
+    }
+    const qint64 service = servicePid();
+    printf("idle listing over %d s per row; CPU in %% of one core\n", seconds);
+    printf("ports  window %%  service %%   sum %%  service RSS MB  lists/s  round trips/s\n");
+    int ports = 0;
+    for (int wanted : { 48, 255 }) {
+        addPorts(ports, wanted);
+        ports = wanted;
+        const Figures figures = measure(service, seconds);
+        printf("%5d  %8.2f  %9.2f  %6.2f  %14.1f  %7.1f  %13.1f\n", ports, figures.windowPercent,
+            figures.servicePercent, figures.windowPercent + figures.servicePercent,
+            rssKiB(service) / 1024.0, figures.listsPerSecond, figures.roundTripsPerSecond);
+        fflush(stdout);
+    }
+    sec_DisconnectService();
+    stopService(service);
+    return 0;
+}
