@@ -13,6 +13,9 @@ public:
     virtual int state() const = 0;
     // One entry [host, port, "1" or "0"] per remote host.
     virtual QVariantList remoteHosts() const = 0;
+    // Differs whenever state() or remoteHosts() would answer differently: the idle listing
+    // compares these instead of building both for every port.
+    virtual quint64 statusKey() const = 0;
     // Moves the port to another COM name; false (and the old name kept) on failure.
     virtual bool rename(const QString &comName) = 0;
 };

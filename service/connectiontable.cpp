@@ -117,19 +117,22 @@ bool ConnectionTable::connections(QVariantList *handles)
 }
 
 bool ConnectionTable::snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable,
-                               quint32 *revision, quint32 knownRevision)
+                               ListingStamp *stamp, ListingStamp known)
 {
     QMutexLocker lock(&mutex);
     if (injectedFailure(GetConnectionsList))
         return false;
-    *revision = this->revision;
-    const bool statusOnly = knownRevision == this->revision;
+    *stamp = { revision, statusStampLocked() };
+    const bool statusOnly = known.revision == revision;
+    const bool unchanged = *stamp == known;
     readable->clear();
     readable->reserve(int(table.size()));
     for (const auto &[handle, connection] : table) {
         QVariantMap keys = statusOnly ? QVariantMap() : connection.params;
-        keys.insert(kState, statusLocked(connection, kState));
-        keys.insert(kRemoteHost, statusLocked(connection, kRemoteHost));
+        if (!unchanged) {
+            keys.insert(kState, statusLocked(connection, kState));
+            keys.insert(kRemoteHost, statusLocked(connection, kRemoteHost));
+        }
         readable->append({ handle, keys });
     }
     return true;
@@ -350,6 +353,21 @@ bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connectio
         return false;
     }
     return true;
+}
+
+// Without a port the status follows the stored state alone, which the revision covers.
+quint32 ConnectionTable::statusStampLocked()
+{
+    QVector<quint64> keys;
+    keys.reserve(int(table.size()));
+    for (const auto &[handle, connection] : table)
+        keys.append(connection.port ? connection.port->statusKey() : 0);
+    if (keys != statusKeys || statusRevision != revision) {
+        statusKeys = keys;
+        statusRevision = revision;
+        ++statusStamp;
+    }
+    return statusStamp;
 }
 
 QVariant ConnectionTable::statusLocked(const Connection &connection, const QString &key) const

@@ -5,12 +5,25 @@
 #include <QMutex>
 #include <QObject>
 #include <QVariantMap>
+#include <QVector>
 
 #include <map>
 #include <memory>
 
 class ConnectionPort;
 class PortFactory;
+
+// What a lister holds: the revision of the stored state and the stamp of the status it last
+// read (zeros: nothing).
+struct ListingStamp
+{
+    quint32 revision = 0;
+    quint32 status = 0;
+    bool operator==(const ListingStamp &other) const
+    {
+        return revision == other.revision && status == other.status;
+    }
+};
 
 // The connections of the service: their parameters, whether they are started, and the working
 // port of each started one. Handles grow monotonically, so listing order is creation order.
@@ -58,11 +71,12 @@ public:
     bool applyConnection(ConnectionHandle handle);
 
     // Every connection's readable keys (its parameters and status) in listing order: what a
-    // listing client reads next, in one go. *revision names the stored state; when it equals
-    // knownRevision only the status keys are given, the parameters being unchanged since.
-    // Fails like connections().
-    bool snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable, quint32 *revision,
-                  quint32 knownRevision = 0);
+    // listing client reads next, in one go. *stamp names what is given: when its revision is
+    // the known one only the status keys are given, the parameters being unchanged since; when
+    // its status stamp is the known one too, the maps are empty, the status being unchanged as
+    // well. Fails like connections().
+    bool snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable, ListingStamp *stamp,
+                  ListingStamp known = {});
 
     QList<Entry> entries() const;
     // The last handle handed out; restored so that no handle is ever handed out twice.
@@ -101,12 +115,18 @@ private:
     bool comNameTaken(const QString &comName, ConnectionHandle except) const;
     bool startLocked(ConnectionHandle handle, Connection &connection);
     QVariant statusLocked(const Connection &connection, const QString &key) const;
+    quint32 statusStampLocked();
 
     mutable QMutex mutex;
     std::map<ConnectionHandle, Connection> table;
     ConnectionHandle highestHandle = 0;
     // Grows with every change of the stored state; never 0.
     quint32 revision = 1;
+    // The ports' status keys as last listed, at which revision, and a stamp that grows
+    // whenever a listing finds either changed; never 0.
+    QVector<quint64> statusKeys;
+    quint32 statusRevision = 0;
+    quint32 statusStamp = 1;
     PortFactory *portFactory = nullptr;
     QList<Fault> faults;
 };

@@ -69,19 +69,25 @@ void ServiceClient::disconnectService()
 
 bool ServiceClient::connections(QVariantList *handles)
 {
-    quint32 known;
+    ListingStamp known;
     {
         QMutexLocker lock(&mutex);
-        known = listedRevision;
+        known = listedStamp;
     }
     ServiceProtocol::Reply reply;
-    const bool listedNow =
-            call({ ConnectionTable::GetConnectionsList, -1, int(known), {} }, &reply) && reply.result;
+    const bool listedNow = call({ ConnectionTable::GetConnectionsList, -1, int(known.revision),
+                                  int(known.status) },
+                                &reply)
+            && reply.result;
     QMutexLocker lock(&mutex);
-    // Status alone completes the listing held before; a reconnect during the call dropped it.
-    const bool statusOnly = listedNow && known != 0 && reply.revision == known;
-    const bool usable = listedNow && (!statusOnly || listedRevision == known);
-    listedStatus.clear();
+    // Status alone completes the listing held before, and no status leaves it as it is; a
+    // reconnect during the call dropped it.
+    const bool statusOnly =
+            listedNow && known.revision != 0 && reply.stamp.revision == known.revision;
+    const bool unchanged = statusOnly && reply.stamp == known;
+    const bool usable = listedNow && (!statusOnly || listedStamp == known);
+    if (!unchanged || !usable)
+        listedStatus.clear();
     if (!statusOnly || !usable)
         forgetListing();
     if (!listedNow)
@@ -92,7 +98,7 @@ bool ServiceClient::connections(QVariantList *handles)
     QHash<ConnectionHandle, QVariantMap> &target = statusOnly ? listedStatus : listed;
     for (int i = 0; i < handles->size() && i < reply.snapshot.size(); ++i)
         target.insert(handles->at(i).toInt(), reply.snapshot.at(i).toMap());
-    listedRevision = reply.revision;
+    listedStamp = reply.stamp;
     return true;
 }
 
@@ -258,5 +264,5 @@ void ServiceClient::forgetListing()
 {
     listed.clear();
     listedStatus.clear();
-    listedRevision = 0;
+    listedStamp = {};
 }

@@ -45,9 +45,9 @@ private:
     mutable QMutex mutex;
     int socketFd = -1;
     quint64 framesSent = 0;
-    // The last full listing and the table revision it shows (0: none), then the status keys
-    // of the listings since, while the table kept that revision.
+    // The last full listing and what it shows (zeros: none), then the status keys of the
+    // listings since, while the table kept that revision.
     QHash<ConnectionHandle, QVariantMap> listed;
-    quint32 listedRevision = 0;
+    ListingStamp listedStamp;
     QHash<ConnectionHandle, QVariantMap> listedStatus;
 };

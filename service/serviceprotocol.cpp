@@ -194,7 +194,8 @@ QByteArray encodeReply(const Reply &reply)
     writer.u32(quint32(reply.result));
     writer.value(reply.value);
     writer.value(reply.snapshot);
-    writer.u32(reply.revision);
+    writer.u32(reply.stamp.revision);
+    writer.u32(reply.stamp.status);
     return writer.frame();
 }
 
@@ -217,7 +218,8 @@ bool decodeReply(const QByteArray &payload, Reply *reply)
     quint32 result;
     QVariant snapshot;
     if (!reader.u32(&result) || !reader.value(&reply->value) || !reader.value(&snapshot)
-        || snapshot.userType() != QMetaType::QVariantList || !reader.u32(&reply->revision))
+        || snapshot.userType() != QMetaType::QVariantList || !reader.u32(&reply->stamp.revision)
+        || !reader.u32(&reply->stamp.status))
         return false;
     reply->result = qint32(result);
     reply->snapshot = snapshot.toList();

@@ -19,8 +19,8 @@ struct Request
 {
     ConnectionTable::Call call = ConnectionTable::ConnectService;
     ConnectionHandle handle = -1;
-    // The call's arguments: machine, kind, key and value, or the revision of the table the
-    // lister already holds.
+    // The call's arguments: machine, kind, key and value, or the revision and status stamp
+    // the lister already holds.
     QVariant first;
     QVariant second;
 };
@@ -30,10 +30,11 @@ struct Reply
     qint32 result = 0;
     // The read value, the created handle, or the listed handles.
     QVariant value;
-    // With a list: the readable keys of each listed connection, in the same order, and the
-    // table's revision. Only the status keys when the lister already holds that revision.
+    // With a list: the readable keys of each listed connection, in the same order, and what
+    // they show. Only the status keys when the lister already holds that revision; none when
+    // it holds that status too.
     QVariantList snapshot;
-    quint32 revision = 0;
+    ListingStamp stamp;
 };
 
 // Whole frames, header included.

@@ -132,11 +132,16 @@ ServiceProtocol::Reply ServiceServer::serve(const ServiceProtocol::Request &requ
         break;
     case ConnectionTable::GetConnectionsList: {
         QList<QPair<ConnectionHandle, QVariantMap>> readable;
-        reply.result = table.snapshot(&readable, &reply.revision, quint32(request.first.toInt()));
+        const ListingStamp known { quint32(request.first.toInt()),
+                                   quint32(request.second.toInt()) };
+        reply.result = table.snapshot(&readable, &reply.stamp, known);
+        // A lister that holds all of it gets the handles alone.
+        const bool unchanged = reply.stamp == known;
         QVariantList handles;
         for (const auto &[handle, keys] : qAsConst(readable)) {
             handles.append(handle);
-            reply.snapshot.append(keys);
+            if (!unchanged)
+                reply.snapshot.append(keys);
         }
         reply.value = handles;
         break;

@@ -93,9 +93,15 @@ int VirtualPort::state() const
     return openCount > 0 ? 2 : 1;
 }
 
+// The hosts are fixed for the port's life, so the one that is up says all of remoteHosts().
+quint64 VirtualPort::statusKey() const
+{
+    return quint64(state()) << 32 | quint32(upHost() + 1);
+}
+
 QVariantList VirtualPort::remoteHosts() const
 {
-    const int up = tcp ? tcp->upHost() : -1;
+    const int up = upHost();
     QVariantList result;
     for (int i = 0; i < settings.hosts.size(); ++i) {
         const PortSettings::Host &host = settings.hosts.at(i);
@@ -103,6 +109,11 @@ QVariantList VirtualPort::remoteHosts() const
         result.append(QVariant(QVariantList { host.name, host.portText, connected }));
     }
     return result;
+}
+
+int VirtualPort::upHost() const
+{
+    return tcp ? tcp->upHost() : -1;
 }
 
 bool VirtualPort::rename(const QString &comName)

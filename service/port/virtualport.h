@@ -31,9 +31,12 @@ public:
 
     int state() const override;
     QVariantList remoteHosts() const override;
+    quint64 statusKey() const override;
     bool rename(const QString &comName) override;
 
 private:
+    // Index of the host connected to, -1 while none is.
+    int upHost() const;
     bool openPty(QString *reason);
     void setupBridge();
     void slaveEvent(std::uint32_t mask);

@@ -74,6 +74,7 @@ public:
     FakePort(int state, QVariantList hosts) : portState(state), hosts(std::move(hosts)) { }
     int state() const override { return portState; }
     QVariantList remoteHosts() const override { return hosts; }
+    quint64 statusKey() const override { return 0; } // both fixed at construction
     bool rename(const QString &) override { return true; }
 
 private:

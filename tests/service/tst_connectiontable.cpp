@@ -1,5 +1,7 @@
+#include "connectionport.h"
 #include "connectiontable.h"
 #include "inprocessservice.h"
+#include "portfactory.h"
 #include "secapi.h"
 
 #include <QtTest>
@@ -18,6 +20,34 @@ ConnectionHandle makeStarted(ConnectionTable &table, const QString &comName)
     table.startConnection(handle);
     return handle;
 }
+
+// A working port whose openness the test switches.
+class SwitchedPort : public ConnectionPort
+{
+public:
+    explicit SwitchedPort(std::shared_ptr<bool> open) : open(std::move(open)) { }
+    int state() const override { return *open ? 2 : 1; }
+    QVariantList remoteHosts() const override { return {}; }
+    quint64 statusKey() const override { return quint64(state()); }
+    bool rename(const QString &) override { return true; }
+
+private:
+    std::shared_ptr<bool> open;
+};
+
+class SwitchedPortFactory : public PortFactory
+{
+public:
+    std::shared_ptr<bool> open = std::make_shared<bool>(false);
+    std::unique_ptr<ConnectionPort> makePort(const QVariantMap &, QString *) override
+    {
+        return std::make_unique<SwitchedPort>(open);
+    }
+};
+
+using Readable = QList<QPair<ConnectionHandle, QVariantMap>>;
+
+QStringList keysOfFirst(const Readable &readable) { return readable.value(0).second.keys(); }
 
 } // namespace
 
@@ -39,6 +69,7 @@ private slots:
     void faultAfterSkips();
     void secCallsReachInProcessTable();
     void snapshotHoldsEveryReadableKey();
+    void snapshotGivesOnlyWhatChanged();
     void restoreRefusesBadOrLateEntries();
 };
 
@@ -249,9 +280,9 @@ void TestConnectionTable::snapshotHoldsEveryReadableKey()
     const ConnectionHandle started = makeStarted(table, QStringLiteral("COM3"));
     ConnectionHandle idle = -1;
     table.createConnection(1, &idle);
-    QList<QPair<ConnectionHandle, QVariantMap>> readable;
-    quint32 revision = 0;
-    QVERIFY(table.snapshot(&readable, &revision));
+    Readable readable;
+    ListingStamp stamp;
+    QVERIFY(table.snapshot(&readable, &stamp));
     QCOMPARE(readable.size(), 2);
     QCOMPARE(readable.at(0).first, started);
     QCOMPARE(readable.at(1).first, idle);
@@ -267,18 +298,54 @@ void TestConnectionTable::snapshotHoldsEveryReadableKey()
     }
     QCOMPARE(readable.at(1).second.value("status.port.state"), QVariant(3));
 
-    // Nothing stored changed: the status alone is enough for one who holds that revision.
-    quint32 again = 0;
-    QVERIFY(table.snapshot(&readable, &again, revision));
-    QCOMPARE(again, revision);
-    QCOMPARE(readable.at(0).second.keys(), (QStringList { "status.port.state", "status.remotehost" }));
-    QVERIFY(table.setParam(idle, "port.name", "COM4"));
-    QVERIFY(table.snapshot(&readable, &again, revision));
-    QVERIFY(again != revision);
-    QCOMPARE(readable.at(1).second.value("port.name"), QVariant("COM4"));
-
     table.failCall(ConnectionTable::GetConnectionsList);
-    QVERIFY(!table.snapshot(&readable, &revision));
+    QVERIFY(!table.snapshot(&readable, &stamp));
+}
+
+// The idle listing: the status alone once the parameters are held, nothing once the status is
+// held too, the status again as soon as a port's state moves, everything after a write.
+void TestConnectionTable::snapshotGivesOnlyWhatChanged()
+{
+    SwitchedPortFactory ports;
+    ConnectionTable table;
+    table.setPortFactory(&ports);
+    const ConnectionHandle handle = makeStarted(table, QStringLiteral("COM3"));
+    const QStringList status { "status.port.state", "status.remotehost" };
+    Readable readable;
+    ListingStamp full;
+    QVERIFY(table.snapshot(&readable, &full));
+    QVERIFY(keysOfFirst(readable).contains("port.name"));
+
+    ListingStamp now;
+    QVERIFY(table.snapshot(&readable, &now, { full.revision, 0 }));
+    QVERIFY(now == full);
+    QCOMPARE(keysOfFirst(readable), status);
+
+    QVERIFY(table.snapshot(&readable, &now, full));
+    QVERIFY(now == full);
+    QCOMPARE(readable.size(), 1);
+    QCOMPARE(readable.at(0).first, handle);
+    QVERIFY(readable.at(0).second.isEmpty());
+
+    *ports.open = true;
+    QVERIFY(table.snapshot(&readable, &now, full));
+    QCOMPARE(now.revision, full.revision);
+    QVERIFY(now.status != full.status);
+    QCOMPARE(keysOfFirst(readable), status);
+    QCOMPARE(readable.at(0).second.value("status.port.state"), QVariant(2));
+
+    // Closed again: back to the state of `full`, yet under a stamp of its own, so a lister
+    // that holds the open state learns of the closing.
+    const ListingStamp opened = now;
+    *ports.open = false;
+    QVERIFY(table.snapshot(&readable, &now, opened));
+    QVERIFY(now.status != opened.status && now.status != full.status);
+    QCOMPARE(readable.at(0).second.value("status.port.state"), QVariant(1));
+
+    QVERIFY(table.setParam(handle, "port.type", "Virtual"));
+    QVERIFY(table.snapshot(&readable, &now, opened));
+    QVERIFY(now.revision != full.revision);
+    QCOMPARE(readable.at(0).second.value("port.type"), QVariant("Virtual"));
 }
 
 void TestConnectionTable::restoreRefusesBadOrLateEntries()

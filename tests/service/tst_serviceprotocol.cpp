@@ -84,13 +84,16 @@ void TestServiceProtocol::replyRoundTrip()
     const QVariantMap keys { { QStringLiteral("port.name"), QStringLiteral("COM3") },
                              { QStringLiteral("status.port.state"), 2 },
                              { QStringLiteral("network.host"), kHosts } };
-    const Reply sent { 1, QVariantList { 1, 4 }, QVariantList { keys, QVariantMap() } };
+    const Reply sent { 1, QVariantList { 1, 4 }, QVariantList { keys, QVariantMap() },
+                       { 7, 9 } };
     Reply received;
     QVERIFY(ServiceProtocol::decodeReply(payloadOf(ServiceProtocol::encodeReply(sent)),
                                          &received));
     QCOMPARE(received.result, 1);
     QCOMPARE(received.value, sent.value);
     QCOMPARE(received.snapshot, sent.snapshot);
+    QCOMPARE(received.stamp.revision, 7u);
+    QCOMPARE(received.stamp.status, 9u);
 }
 
 // Every cut of a valid payload is refused, never read past its end.
