@@ -59,50 +59,6 @@ bool nameExists(const QList<ConnectionHandle> &handles, const QString &name)
     });
 }
 
-// Open port: connected when at least one remote host says "1"; without a host list, just open.
-QString openStateText(ConnectionHandle handle)
-{
-    QVariant hosts;
-    if (!sec_GetParam(handle, kRemoteHost, &hosts) || hosts.userType() != QMetaType::QVariantList)
-        return QCoreApplication::translate("RefreshTree", "串口打开");
-    const QVariantList entries = hosts.toList();
-    const bool connected = std::any_of(entries.cbegin(), entries.cend(), [](const QVariant &e) {
-        return isText(listOf(e).value(2), QStringLiteral("1"));
-    });
-    return connected ? QCoreApplication::translate("RefreshTree", "已连接")
-                     : QCoreApplication::translate("RefreshTree", "未连接");
-}
-
-QString stateText(ConnectionHandle handle)
-{
-    QVariant value;
-    bool ok = false;
-    const int state = sec_GetParam(handle, kState, &value) ? value.toInt(&ok) : -1;
-    if (!ok)
-        return QString();
-    switch (state) {
-    case 0:
-        return QCoreApplication::translate("RefreshTree", "串口错误");
-    case 1:
-    case 3:
-        return QCoreApplication::translate("RefreshTree", "串口关闭");
-    case 2:
-        return openStateText(handle);
-    default:
-        return QString();
-    }
-}
-
-// False when the connection is not one of ours and must be left out of the listing.
-bool readRecord(ConnectionHandle handle, COMS_INFO *record)
-{
-    QString name;
-    if (readTextParam(handle, kName, &name) && !parseConnectionName(name, *record))
-        return false;
-    readTextParam(handle, kPortName, &record->comName);
-    record->comState = stateText(handle);
-    return true;
-}
 
 bool newConnection(ConnectionHandle *handle, QString &message)
 {
@@ -156,6 +112,51 @@ QList<ConnectionHandle> handlesNamed(const QString &comName)
 
 } // namespace
 
+// The state texts in the language in force, looked up once per listing rather than per port.
+struct PortOperations::StateTexts
+{
+    QString error = QCoreApplication::translate("RefreshTree", "串口错误");
+    QString closed = QCoreApplication::translate("RefreshTree", "串口关闭");
+    QString open = QCoreApplication::translate("RefreshTree", "串口打开");
+    QString connected = QCoreApplication::translate("RefreshTree", "已连接");
+    QString disconnected = QCoreApplication::translate("RefreshTree", "未连接");
+
+    // Open port: connected when at least one remote host says "1"; without a host list, just
+    // open.
+    QString openText(ConnectionHandle handle) const
+    {
+        QVariant hosts;
+        if (!sec_GetParam(handle, kRemoteHost, &hosts)
+            || hosts.userType() != QMetaType::QVariantList)
+            return open;
+        const QVariantList entries = hosts.toList();
+        const bool up = std::any_of(entries.cbegin(), entries.cend(), [](const QVariant &e) {
+            return isText(listOf(e).value(2), QStringLiteral("1"));
+        });
+        return up ? connected : disconnected;
+    }
+
+    QString text(ConnectionHandle handle) const
+    {
+        QVariant value;
+        bool ok = false;
+        const int state = sec_GetParam(handle, kState, &value) ? value.toInt(&ok) : -1;
+        if (!ok)
+            return QString();
+        switch (state) {
+        case 0:
+            return error;
+        case 1:
+        case 3:
+            return closed;
+        case 2:
+            return openText(handle);
+        default:
+            return QString();
+        }
+    }
+};
+
 PortOperations::PortOperations(QObject *parent)
     : QObject(parent), portNames(systemSerialPortNames)
 {
@@ -170,11 +171,15 @@ bool PortOperations::refreshComInfo(QList<COMS_INFO> *comsInfo)
         return false;
     QList<COMS_INFO> result;
     const QList<ConnectionHandle> handles = connectionHandles(list);
+    const StateTexts texts;
+    ParsedNames names;
+    names.reserve(handles.size());
     for (ConnectionHandle handle : handles) {
         COMS_INFO record;
-        if (readRecord(handle, &record))
+        if (readRecord(handle, texts, &names, &record))
             result.append(record);
     }
+    lastNames.swap(names);
     if (comsInfo)
         *comsInfo = result;
     emit updateComInfo(result);
@@ -281,6 +286,27 @@ void PortOperations::modifyComPort(const QString &comName, const QString &newCom
         writeParam(handle, kPortName, comName);
         message = QCoreApplication::translate("RefreshTree", "修改串口号失败！");
     }
+}
+
+bool PortOperations::readRecord(ConnectionHandle handle, const StateTexts &texts,
+                                ParsedNames *parsed, COMS_INFO *record) const
+{
+    QString name;
+    if (readTextParam(handle, kName, &name)) {
+        const auto known = lastNames.constFind(name);
+        ParsedName fields;
+        if (known != lastNames.cend())
+            fields = known.value();
+        else
+            fields.ours = parseConnectionName(name, fields.device);
+        parsed->insert(name, fields);
+        if (!fields.ours)
+            return false;
+        *record = fields.device;
+    }
+    readTextParam(handle, kPortName, &record->comName);
+    record->comState = texts.text(handle);
+    return true;
 }
 
 int PortOperations::findFreeComBase(int n)

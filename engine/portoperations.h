@@ -1,7 +1,9 @@
 #pragma once
 
 #include "records.h"
+#include "secapi.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -52,9 +54,24 @@ signals:
     void updateComInfo(QList<COMS_INFO> comsInfo);
 
 private:
+    struct StateTexts;
+    // A connection name and what it says: the device fields, or that the port is not ours.
+    struct ParsedName
+    {
+        bool ours = false;
+        COMS_INFO device;
+    };
+    using ParsedNames = QHash<QString, ParsedName>;
+
+    // False when the connection is not one of ours and must be left out of the listing. The
+    // name read is added to *parsed.
+    bool readRecord(ConnectionHandle handle, const StateTexts &texts, ParsedNames *parsed,
+                    COMS_INFO *record) const;
     // base + portSeq, or the lowest free number when that one is taken.
     int comNumberFor(int portSeq);
 
     PortNameSource portNames;
     QStringList comNames;
+    // The names of the last listing, so that names unchanged since are not parsed again.
+    ParsedNames lastNames;
 };

@@ -30,6 +30,7 @@ private slots:
 
     void listsOnlyOurPortsInServiceOrder();
     void listsManyPortsCompletely();
+    void relistingFollowsNameChanges();
     void failedListingEmitsNothing();
     void portState_data();
     void portState();
@@ -126,6 +127,27 @@ void TestPortOperations::listsManyPortsCompletely()
     QVERIFY(ops.refreshComInfo(&list));
     QCOMPARE(comNamesOf(list), expected);
     QCOMPARE(list.last().devIp, QStringLiteral("10.0.255.1"));
+}
+
+// Names are parsed once and remembered between listings; a changed name must still show.
+void TestPortOperations::relistingFollowsNameChanges()
+{
+    const ConnectionHandle moved = addConnection("TIR@10.0.0.7@8Ports@8@1@null", "COM3");
+    const ConnectionHandle leaving = addConnection("TIR@10.0.0.7@8Ports@8@2@null", "COM4");
+    const ConnectionHandle joining = addConnection("foreign", "COM5");
+    PortOperations ops;
+    QList<COMS_INFO> list;
+    QVERIFY(ops.refreshComInfo(&list));
+    QCOMPARE(comNamesOf(list), QStringList({ "COM3", "COM4" }));
+
+    QVERIFY(sec_SetParam(moved, "name", "TIR@10.0.0.9@4Ports@4@3@null"));
+    QVERIFY(sec_SetParam(leaving, "name", "foreign"));
+    QVERIFY(sec_SetParam(joining, "name", "TIR@10.0.0.7@8Ports@8@2@null"));
+    QVERIFY(ops.refreshComInfo(&list));
+    QCOMPARE(comNamesOf(list), QStringList({ "COM3", "COM5" }));
+    QCOMPARE(list.at(0).devIp, QStringLiteral("10.0.0.9"));
+    QCOMPARE(list.at(0).portSeq, QStringLiteral("3"));
+    QCOMPARE(list.at(1).devIp, QStringLiteral("10.0.0.7"));
 }
 
 void TestPortOperations::failedListingEmitsNothing()
