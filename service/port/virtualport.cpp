@@ -370,9 +370,12 @@ void VirtualPort::linkUp()
     pumpToDevice();
 }
 
+// A connect-on-open port nobody has open, its last bytes sent, has nothing to read: leaving its
+// pty out of the poll keeps the idle service's wake-ups cheap with hundreds of ports.
 void VirtualPort::updateWatches()
 {
-    masterRead->setEnabled(!toDevice.isFull() || tcp->isAway());
+    const bool programMayWrite = openCount > 0 || closeWhenSent || !settings.connectWhileOpen;
+    masterRead->setEnabled(programMayWrite && (!toDevice.isFull() || tcp->isAway()));
     masterWrite->setEnabled(!toProgram.isEmpty());
     tcp->setReadWatched(tcp->isUp() && !toProgram.isFull());
     tcp->setWriteWatched(!toDevice.isEmpty() && mayRelease());
