@@ -39,7 +39,6 @@ struct COMS_INFO
     QString comState;
 
     bool operator==(const COMS_INFO &other) const;
-    bool operator!=(const COMS_INFO &other) const { return !(*this == other); }
 };
 
 using TaskPair = QPair<HidTask, DevInfo>;
