@@ -1,11 +1,12 @@
 #include "instanceguard.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QMessageBox>
 #include <QStandardPaths>
 
-InstanceGuard::InstanceGuard(const QString &key)
-    : path(lockDirectory() + QLatin1Char('/') + key + QStringLiteral(".lock"))
+InstanceGuard::InstanceGuard(const QString &key, const QString &directory)
+    : path(directory + QLatin1Char('/') + key + QStringLiteral(".lock"))
     , lock(path)
 {
     // Only a dead holder makes the lock stale, never its age.
@@ -18,7 +19,15 @@ QString InstanceGuard::lockDirectory()
     return runtime.isEmpty() ? QDir::tempPath() : runtime;
 }
 
-bool InstanceGuard::tryAcquire() { return lock.isLocked() || lock.tryLock(0); }
+bool InstanceGuard::tryAcquire()
+{
+    if (lock.isLocked() || lock.tryLock(0))
+        return true;
+    if (lock.error() == QLockFile::LockFailedError)
+        return false;
+    qDebug() << "Instance lock" << path << "unavailable, error" << lock.error() << "- running anyway";
+    return true;
+}
 
 QString InstanceGuard::lockFilePath() const { return path; }
 

@@ -9,18 +9,20 @@
 class InstanceGuard
 {
 public:
-    explicit InstanceGuard(const QString &key);
+    explicit InstanceGuard(const QString &key, const QString &directory = lockDirectory());
 
-    // True when this process is now the only holder of the key.
+    // False only when another live process holds the key. A lock that cannot be made at all
+    // (unwritable or missing directory, full disk) does not keep the program from running.
     bool tryAcquire();
     QString lockFilePath() const;
 
     // The fixed, untranslated box a second instance shows before it gives up.
     static void showAlreadyRunning();
 
-private:
+    // The user's runtime directory, else the temporary one.
     static QString lockDirectory();
 
+private:
     QString path;
     QLockFile lock;
 };

@@ -39,6 +39,8 @@ class TestInstanceGuard : public QObject
 private slots:
     void secondGuardRefusedUntilFirstReleases();
     void liveHolderKeepsOldLock();
+    void unusableDirectoryDoesNotBlock_data();
+    void unusableDirectoryDoesNotBlock();
     void boxOfSecondInstance();
     void runningProgramRefusesSecondAndKilledOneDoesNot();
 };
@@ -64,6 +66,33 @@ void TestInstanceGuard::liveHolderKeepsOldLock()
     QVERIFY(lockFile.setFileTime(QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime));
     lockFile.close();
     QVERIFY(!InstanceGuard(QStringLiteral("TIRV-old")).tryAcquire());
+}
+
+void TestInstanceGuard::unusableDirectoryDoesNotBlock_data()
+{
+    QTest::addColumn<QString>("directory");
+    QTest::newRow("missing") << "missing/folder";
+    QTest::newRow("a file, not a folder") << "file";
+    // For root the folder stays writable and the lock is simply taken.
+    QTest::newRow("read-only") << "read-only";
+}
+
+// Only a live holder refuses a start; any other failure to lock lets the program run.
+void TestInstanceGuard::unusableDirectoryDoesNotBlock()
+{
+    QFETCH(QString, directory);
+    QTemporaryDir base;
+    QVERIFY(base.isValid());
+    QFile file(base.filePath("file"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(QDir(base.path()).mkdir("read-only"));
+    QVERIFY(QFile::setPermissions(base.filePath("read-only"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    InstanceGuard guard(QStringLiteral("TIRV"), base.filePath(directory));
+    QVERIFY(guard.tryAcquire());
+    // Where the lock could be made after all, it still keeps a second copy out.
+    const bool locked = QFile::exists(guard.lockFilePath());
+    QCOMPARE(InstanceGuard(QStringLiteral("TIRV"), base.filePath(directory)).tryAcquire(), !locked);
 }
 
 void TestInstanceGuard::boxOfSecondInstance()
