@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -59,14 +60,31 @@ void OpenWatcher::drain()
             const auto *event = reinterpret_cast<const inotify_event *>(events + at);
             at += ssize_t(sizeof(inotify_event) + event->len);
             if (event->mask & IN_Q_OVERFLOW)
-                qWarning() << "port open tracking lost events; open states may be wrong";
-            // A handler may unwatch, so look it up afresh and call a copy.
-            const auto it = handlers.find(event->wd);
-            if (it != handlers.end()) {
-                const Handler handler = it->second;
-                handler(event->mask);
-            }
+                notifyAll(event->mask);
+            else
+                notify(event->wd, event->mask);
         }
     }
     draining = false;
+}
+
+void OpenWatcher::notify(int id, std::uint32_t mask)
+{
+    // A handler may unwatch, so look it up afresh and call a copy.
+    const auto it = handlers.find(id);
+    if (it != handlers.end()) {
+        const Handler handler = it->second;
+        handler(mask);
+    }
+}
+
+// Events were lost, of any watch: every port has to look again.
+void OpenWatcher::notifyAll(std::uint32_t mask)
+{
+    std::vector<int> ids;
+    ids.reserve(handlers.size());
+    for (const auto &entry : handlers)
+        ids.push_back(entry.first);
+    for (const int id : ids)
+        notify(id, mask);
 }

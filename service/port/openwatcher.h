@@ -15,7 +15,8 @@ class OpenWatcher : public QObject
     Q_OBJECT
 
 public:
-    // Called with the event mask: IN_OPEN, IN_CLOSE_WRITE or IN_CLOSE_NOWRITE.
+    // Called with the event mask: IN_OPEN, IN_CLOSE_WRITE, IN_CLOSE_NOWRITE, or IN_Q_OVERFLOW
+    // (to every handler) when events were lost.
     using Handler = std::function<void(std::uint32_t mask)>;
 
     OpenWatcher();
@@ -28,6 +29,9 @@ public:
     void drain();
 
 private:
+    void notify(int id, std::uint32_t mask);
+    void notifyAll(std::uint32_t mask);
+
     int fd = -1;
     QSocketNotifier *notifier = nullptr;
     std::unordered_map<int, Handler> handlers;

@@ -3,6 +3,7 @@
 #include "openwatcher.h"
 #include "portdirectory.h"
 #include "portlink.h"
+#include "ptyopeners.h"
 #include "tcplink.h"
 
 #include <QDebug>
@@ -90,7 +91,7 @@ bool VirtualPort::start(QString *reason)
 
 int VirtualPort::state() const
 {
-    return openCount > 0 ? 2 : 1;
+    return programsOpen ? 2 : 1;
 }
 
 // The hosts are fixed for the port's life, so the one that is up says all of remoteHosts().
@@ -169,15 +170,21 @@ void VirtualPort::setupBridge()
 }
 
 // The watch was added after the port's own open, and is gone before its close: every event
-// is another program's.
+// is another program's. Events are hints, as identical ones in a row arrive as one: an open is
+// certain, but after a close (or lost events) only the processes themselves tell.
 void VirtualPort::slaveEvent(std::uint32_t mask)
 {
-    if (mask & IN_OPEN) {
-        if (++openCount == 1)
-            programOpened();
-    } else if (openCount > 0 && --openCount == 0) {
+    // A close cannot open a closed port, and the look at every process is costly.
+    if (!(mask & (IN_OPEN | IN_CLOSE | IN_Q_OVERFLOW)) || ((mask & IN_CLOSE) && !programsOpen))
+        return;
+    const bool open = (mask & IN_OPEN) || isTerminalOpenElsewhere(slavePath, ownSlave);
+    if (open == programsOpen)
+        return;
+    programsOpen = open;
+    if (open)
+        programOpened();
+    else
         programClosed();
-    }
 }
 
 void VirtualPort::programOpened()
@@ -332,10 +339,10 @@ bool VirtualPort::readFromDevice()
 void VirtualPort::writeToProgram()
 {
     // Opens are reported asynchronously: catch up before deciding nobody is listening.
-    if (openCount == 0 && !toProgram.isEmpty())
+    if (!programsOpen && !toProgram.isEmpty())
         watcher->drain();
     // Like a closed serial port, a port no program has open loses what arrives.
-    if (openCount == 0) {
+    if (!programsOpen) {
         toProgram.clear();
         return;
     }
@@ -374,7 +381,7 @@ void VirtualPort::linkUp()
 // pty out of the poll keeps the idle service's wake-ups cheap with hundreds of ports.
 void VirtualPort::updateWatches()
 {
-    const bool programMayWrite = openCount > 0 || closeWhenSent || !settings.connectWhileOpen;
+    const bool programMayWrite = programsOpen || closeWhenSent || !settings.connectWhileOpen;
     masterRead->setEnabled(programMayWrite && (!toDevice.isFull() || tcp->isAway()));
     masterWrite->setEnabled(!toProgram.isEmpty());
     tcp->setReadWatched(tcp->isUp() && !toProgram.isFull());

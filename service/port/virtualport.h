@@ -68,8 +68,8 @@ private:
     TcpLink *tcp = nullptr;
     QSocketNotifier *masterRead = nullptr;
     QSocketNotifier *masterWrite = nullptr;
-    // Opens of the slave by other programs not yet matched by a close.
-    int openCount = 0;
+    // Some other program holds the slave open.
+    bool programsOpen = false;
 
     // Program to device: bytes read from the pty, waiting for TCP. It is also the hold buffer
     // while the device is away and the pack buffer of send mode 2.
