@@ -3,13 +3,13 @@
 
 #include "searchnetwork.h"
 #include "searchprotocol.h"
+#include "searchsockets.h"
 
 #include <QCheckBox>
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QNetworkAddressEntry>
 #include <QTimer>
-#include <QUdpSocket>
 
 namespace {
 
@@ -34,9 +34,11 @@ GetDevice::GetDevice(QWidget *parent)
 }
 
 GetDevice::GetDevice(SearchNetwork *network, QWidget *parent)
-    : QDialog(parent), ui(new Ui::GetDevice), network(network)
+    : QDialog(parent), ui(new Ui::GetDevice), network(network),
+      udpSockets(new SearchSockets(this))
 {
     ui->setupUi(this);
+    connect(udpSockets, &SearchSockets::datagramReceived, this, &GetDevice::handleDatagram);
     initTable();
     ui->comboBox_ethernet->addItem(tr("所有网卡"), QString::fromUtf8(allInterfacesKey));
     fillInterfaceList();
@@ -87,22 +89,9 @@ void GetDevice::bindInterface(const QString &name)
 
 void GetDevice::bindEntries(const QList<QNetworkAddressEntry> &entries, quint16 port)
 {
-    for (const QNetworkAddressEntry &entry : entries) {
+    for (const QNetworkAddressEntry &entry : entries)
         qDebug() << "emtry.ip():" << entry.ip().toString();
-        if (entry.broadcast().isNull() || entry.ip() == QHostAddress(QHostAddress::LocalHost)
-            || entry.ip().protocol() != QAbstractSocket::IPv4Protocol)
-            continue;
-        auto *socket = new QUdpSocket;
-        if (!socket->bind(entry.ip(), port)) {
-            delete socket;
-            continue;
-        }
-        connect(socket, &QUdpSocket::readyRead, this, &GetDevice::readFromUdpSocket);
-        const QString key = entry.ip().toString();
-        if (QUdpSocket *replaced = udpSockets.value(key))
-            replaced->deleteLater();
-        udpSockets.insert(key, socket);
-    }
+    udpSockets->bind(entries, port);
 }
 
 void GetDevice::clearSockets()
@@ -112,14 +101,9 @@ void GetDevice::clearSockets()
         searchTimer->deleteLater();
         searchTimer = nullptr;
     }
-    for (QUdpSocket *socket : qAsConst(udpSockets)) {
-        // Closed at once: a reply still queued must not reach the new search, and the rebinding
-        // that follows may need the same port.
-        socket->disconnect(this);
-        socket->close();
-        socket->deleteLater();
-    }
-    udpSockets.clear();
+    // A reply still queued must not reach the new search, and the rebinding that follows may
+    // need the same port.
+    udpSockets->clear();
 }
 
 void GetDevice::startSearchTimer()
@@ -133,27 +117,11 @@ void GetDevice::startSearchTimer()
 void GetDevice::pushButton_search_clicked()
 {
     qDebug() << "searching;";
-    for (auto it = udpSockets.cbegin(); it != udpSockets.cend(); ++it) {
-        network->broadcast(it.value(), SearchProtocol::textRequest(it.key()),
-                           SearchProtocol::requestPort);
-        network->broadcast(it.value(), SearchProtocol::probeA(), SearchProtocol::probePort);
-        network->broadcast(it.value(), SearchProtocol::probeB(), SearchProtocol::probePort);
-    }
-}
-
-void GetDevice::readFromUdpSocket()
-{
-    auto *socket = qobject_cast<QUdpSocket *>(sender());
-    if (!socket)
-        return;
-    while (socket->hasPendingDatagrams()) {
-        QByteArray datagram(int(qMax<qint64>(socket->pendingDatagramSize(), 0)), '\0');
-        QHostAddress from;
-        const qint64 size = socket->readDatagram(datagram.data(), datagram.size(), &from);
-        if (size < 0)
-            continue;
-        datagram.truncate(int(size));
-        handleDatagram(datagram, from.toString());
+    const auto &senders = udpSockets->senders();
+    for (auto it = senders.cbegin(); it != senders.cend(); ++it) {
+        const auto cycle = SearchProtocol::searchDatagrams(it.key());
+        for (const SearchProtocol::SearchDatagram &datagram : cycle)
+            network->broadcast(it.value(), datagram.data, datagram.port);
     }
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QMap>
 #include <QStringList>
 
 #include <memory>
@@ -10,8 +9,8 @@ namespace Ui { class GetDevice; }
 class QCheckBox;
 class QNetworkAddressEntry;
 class QTimer;
-class QUdpSocket;
 class SearchNetwork;
+class SearchSockets;
 
 // The search dialog: broadcasts the device search on the local networks from the moment it opens
 // and every 5 s, lists each device found once, and hands every ticked device to its opener.
@@ -29,15 +28,15 @@ public:
     void bindInterface(const QString &name);
     void clearSockets();
 
-    // Turns one received datagram into a new row or completes rows; other lengths are dropped.
-    void handleDatagram(const QByteArray &datagram, const QString &senderAddress);
-
 signals:
     // [type, port count, MAC text, IP text] of one ticked device.
     void getDevInfo(QStringList infos);
 
+public slots:
+    // Turns one received datagram into a new row or completes rows; other lengths are dropped.
+    void handleDatagram(const QByteArray &datagram, const QString &senderAddress);
+
 private slots:
-    void readFromUdpSocket();
     void pushButton_search_clicked();
     void on_checkBox_select_clicked();
     void on_pushButton_sure_clicked();
@@ -59,6 +58,6 @@ private:
 
     Ui::GetDevice *ui;
     std::unique_ptr<SearchNetwork> network;
-    QMap<QString, QUdpSocket *> udpSockets;
+    SearchSockets *udpSockets;
     QTimer *searchTimer = nullptr;
 };

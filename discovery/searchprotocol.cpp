@@ -1,5 +1,6 @@
 #include "searchprotocol.h"
 
+#include <QNetworkAddressEntry>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -99,6 +100,17 @@ SearchReply decodeMcpAck2(const QByteArray &datagram)
 }
 
 } // namespace
+
+bool isUsable(const QNetworkAddressEntry &entry)
+{
+    return !entry.broadcast().isNull() && entry.ip() != QHostAddress(QHostAddress::LocalHost)
+        && entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
+}
+
+QList<SearchDatagram> searchDatagrams(const QString &localAddress)
+{
+    return {{textRequest(localAddress), requestPort}, {probeA(), probePort}, {probeB(), probePort}};
+}
 
 QByteArray textRequest(const QString &localAddress)
 {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+
+class QNetworkAddressEntry;
 
 // The wire format of the device search: the request and the two probes the PC broadcasts, and
 // the three replies a device may send, told apart by their length alone. Pure functions, so
@@ -29,6 +32,18 @@ struct SearchReply
     QString macTail;  // "4d:5e"; McpAck2 only
     QString ip;       // dotted IPv4; for McpAck1 the sender
 };
+
+// One datagram of the search and the UDP port it is broadcast to.
+struct SearchDatagram
+{
+    QByteArray data;
+    quint16 port;
+};
+
+// Whether the search runs from this address: IPv4, not 127.0.0.1, with a broadcast address.
+bool isUsable(const QNetworkAddressEntry &entry);
+// One search cycle from one local address, in sending order: the text request and the probes.
+QList<SearchDatagram> searchDatagrams(const QString &localAddress);
 
 // "0xICBC;0;<localAddress>\n;6605;255.255.255.255;42356;_ICPL_", to UDP requestPort.
 QByteArray textRequest(const QString &localAddress);

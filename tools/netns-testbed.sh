@@ -5,7 +5,8 @@
 #
 #   netns-testbed.sh --sim <tirv-devsim> [simulator options...] -- <command> [args...]
 #
-# PC side 10.77.0.1/24; device side 10.77.0.2/24 and 10.77.0.3/24. The command sees
+# PC side 10.77.0.1/24; device side 10.77.0.2/24 and 10.77.0.3/24, and 10.99.0.9/24 for a
+# device set to a network the PC is not on (it can only answer by broadcast). The command sees
 # TIRV_TESTBED=1 and TIRV_TESTBED_PC=10.77.0.1. Needs root; otherwise the command runs alone,
 # without TIRV_TESTBED, so that tests can skip.
 set -u
@@ -37,6 +38,9 @@ simpid=""
 
 cleanup() {
     [ -n "$simpid" ] && kill "$simpid" 2>/dev/null && wait "$simpid" 2>/dev/null
+    # Whatever else still runs inside: a namespace outlives its deletion while a process holds it.
+    ip netns pids "$dev" 2>/dev/null | xargs -r kill 2>/dev/null
+    ip netns pids "$pc" 2>/dev/null | xargs -r kill 2>/dev/null
     ip netns del "$pc" 2>/dev/null
     ip netns del "$dev" 2>/dev/null
     rm -f "$log"
@@ -50,10 +54,14 @@ ip netns add "$pc" && ip netns add "$dev" &&
     ip -n "$pc" addr add 10.77.0.1/24 broadcast 10.77.0.255 dev "tvp$$" &&
     ip -n "$dev" addr add 10.77.0.2/24 broadcast 10.77.0.255 dev "tvd$$" &&
     ip -n "$dev" addr add 10.77.0.3/24 broadcast 10.77.0.255 dev "tvd$$" &&
+    ip -n "$dev" addr add 10.99.0.9/24 broadcast 10.99.0.255 dev "tvd$$" &&
+    # The PC has no route back to 10.99.0.9: its replies must pass the source check all the same.
+    ip netns exec "$pc" sh -c 'for f in /proc/sys/net/ipv4/conf/*/rp_filter; do echo 0 >"$f"; done' &&
     ip -n "$pc" link set "tvp$$" up && ip -n "$dev" link set "tvd$$" up ||
     { echo "netns-testbed: cannot build the namespaces" >&2; exit 1; }
 
-eval "ip netns exec \"\$dev\" \"\$sim\" $simargs" >"$log" 2>&1 &
+# exec: $! must be the simulator itself, not a subshell that would die alone on kill.
+eval "exec ip netns exec \"\$dev\" \"\$sim\" $simargs" >"$log" 2>&1 &
 simpid=$!
 
 # The simulator says "ready" once every socket listens.

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +54,8 @@ void TestSearchNetns::searchFindsSimulatedDevices()
         {"02:00:00:00:00:B1", {"TIR-2", "2", "10.77.0.3"}},
         // Reports a bogus IP text and an "@" in its type: cleaned, the sender address stands in.
         {"02:00:00:00:00:C1", {"BadType", "1", "10.77.0.3"}},
+        // Set to another network, answers both by broadcast.
+        {"02:00:00:00:00:F1", {"TIR-4", "4", "10.99.0.9"}},
     };
     QTRY_COMPARE_WITH_TIMEOUT(rowsByMac(table), expected, 15000);
 }
@@ -63,15 +66,15 @@ void TestSearchNetns::ptyCarriesBytesBothWays()
     simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     simulator.start(TIRV_DEVSIM, {"--pty", "--device", "ip=127.0.0.1,ports=1,answer=text"});
     QString ptyPath;
-    while (simulator.waitForReadyRead(5000)) {
+    bool ready = false;
+    while (!ready && (simulator.canReadLine() || simulator.waitForReadyRead(5000))) {
         const QString line = QString::fromLocal8Bit(simulator.readLine()).trimmed();
         if (line.startsWith("pty 127.0.0.1 1 "))
             ptyPath = line.section(' ', 3);
-        if (line == "ready")
-            break;
+        ready = line == "ready";
     }
-    QVERIFY(!ptyPath.isEmpty());
-    const int line = ::open(ptyPath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(ready && !ptyPath.isEmpty());
+    const int line = ::open(ptyPath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(line >= 0);
 
     QTcpSocket client;
@@ -79,6 +82,8 @@ void TestSearchNetns::ptyCarriesBytesBothWays()
     QVERIFY(client.waitForConnected(5000));
     client.write("ping");
     QVERIFY(client.waitForBytesWritten(5000));
+    pollfd readable = {line, POLLIN, 0};
+    QCOMPARE(::poll(&readable, 1, 5000), 1);
     QByteArray fromNetwork(4, '\0');
     QCOMPARE(::read(line, fromNetwork.data(), 4), ssize_t(4));
     QCOMPARE(fromNetwork, QByteArray("ping"));

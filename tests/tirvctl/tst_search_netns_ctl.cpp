@@ -76,7 +76,9 @@ void TstSearchNetnsCtl::search()
     QCOMPARE(found.value("00:1A:2B:3C:4D:5E"), QStringList({ "TIR-8", "8", "10.77.0.2" }));
     // Answers the probes only: the first reply makes the row, the second completes it.
     QCOMPARE(found.value("02:00:00:00:00:B1"), QStringList({ "TIR-2", "2", "10.77.0.3" }));
-    QCOMPARE(found.size(), 2);
+    // Set to another network: its replies come by broadcast.
+    QCOMPARE(found.value("02:00:00:00:00:F1"), QStringList({ "TIR-4", "4", "10.99.0.9" }));
+    QCOMPARE(found.size(), 3);
 }
 
 void TstSearchNetnsCtl::textTable()

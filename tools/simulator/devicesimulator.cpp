@@ -80,9 +80,10 @@ void DeviceSimulator::answer(QUdpSocket *listener, bool text)
                 reply = SearchProtocol::mcpAck1(device.mac);
             else if (isProbe && device.answersProbes)
                 reply = SearchProtocol::mcpAck2(device.mac, device.ports, device.type, device.ip);
+            const QHostAddress to = device.repliesByBroadcast
+                ? QHostAddress(QHostAddress::Broadcast) : request.senderAddress();
             if (!reply.isEmpty())
-                replySockets.at(i)->writeDatagram(reply, request.senderAddress(),
-                                                  quint16(request.senderPort()));
+                replySockets.at(i)->writeDatagram(reply, to, quint16(request.senderPort()));
         }
     }
 }

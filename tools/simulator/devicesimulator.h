@@ -8,7 +8,8 @@
 class QUdpSocket;
 
 // Answers the device search for a set of simulated devices: the text request on UDP 42356 and
-// the two probes on UDP 1029, each reply sent from the device's own address to the asker.
+// the two probes on UDP 1029, each reply sent from the device's own address to the asker, or by
+// broadcast to the asker's port.
 class DeviceSimulator : public QObject
 {
     Q_OBJECT

@@ -59,7 +59,8 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Simulated serial-device servers. A device is described by a comma-separated list of\n"
         "ip=A.B.C.D (bound and reported, default 127.0.0.1), report=TEXT (IP text of the\n"
-        "text reply), type=TEXT, ports=N, mac=00:1A:2B:3C:4D:5E, answer=text|probes|both."));
+        "text reply), type=TEXT, ports=N, mac=00:1A:2B:3C:4D:5E, answer=text|probes|both,\n"
+        "reply=direct|broadcast (to the asker, or to 255.255.255.255 at the asker's port)."));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("device"), QStringLiteral("One simulated device (repeatable)."),
                       QStringLiteral("description")});

@@ -32,6 +32,9 @@ bool setField(const QString &key, const QString &value, SimulatedDevice *device)
         ok = !device->mac.isEmpty();
     } else if (key == QLatin1String("answer")) {
         ok = setAnswer(value, device);
+    } else if (key == QLatin1String("reply")) {
+        device->repliesByBroadcast = value == QLatin1String("broadcast");
+        ok = device->repliesByBroadcast || value == QLatin1String("direct");
     } else {
         ok = false;
     }

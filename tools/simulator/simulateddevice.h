@@ -13,8 +13,11 @@ struct SimulatedDevice
     QByteArray mac = QByteArray::fromHex("02AABBCCDD01");
     bool answersText = true;    // the text request on 42356
     bool answersProbes = true;  // the two probes on 1029
+    // Replies to 255.255.255.255 instead of the asker, as a device set to another network does.
+    bool repliesByBroadcast = false;
 
     // Reads "ip=10.77.0.2,type=X,ports=8,mac=00:1A:2B:3C:4D:5E,answer=text|probes|both,
-    // report=IP"; every key is optional. On a bad description returns false with error set.
+    // report=IP,reply=direct|broadcast"; every key is optional. On a bad description returns
+    // false with error set.
     static bool parse(const QString &description, SimulatedDevice *device, QString *error);
 };

@@ -1,9 +1,9 @@
 #include "devicesearch.h"
 
 #include "searchprotocol.h"
+#include "searchsockets.h"
 
 #include <QEventLoop>
-#include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QTimer>
 #include <QUdpSocket>
@@ -14,7 +14,12 @@ constexpr int searchIntervalMs = 5000;
 
 DeviceSearch::DeviceSearch(QObject *parent)
     : QObject(parent)
+    , udpSockets(new SearchSockets(this))
 {
+    connect(udpSockets, &SearchSockets::datagramReceived, this,
+        [this](const QByteArray &datagram, const QString &senderAddress) {
+            found.add(SearchProtocol::decodeReply(datagram, senderAddress));
+        });
 }
 
 void DeviceSearch::bindAllInterfaces()
@@ -33,28 +38,14 @@ bool DeviceSearch::bindInterface(const QString &name)
     return true;
 }
 
-bool DeviceSearch::isUsable(const QNetworkAddressEntry &entry)
+int DeviceSearch::socketCount() const
 {
-    return !entry.broadcast().isNull() && entry.ip() != QHostAddress(QHostAddress::LocalHost)
-        && entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
+    return udpSockets->senders().size();
 }
 
 void DeviceSearch::bindEntries(const QList<QNetworkAddressEntry> &entries, quint16 port)
 {
-    for (const QNetworkAddressEntry &entry : entries) {
-        if (!isUsable(entry))
-            continue;
-        const QString address = entry.ip().toString();
-        auto *socket = new QUdpSocket(this);
-        if (!socket->bind(entry.ip(), port)) {
-            errors.append(QStringLiteral("%1: %2").arg(address, socket->errorString()));
-            delete socket;
-            continue;
-        }
-        connect(socket, &QUdpSocket::readyRead, this, &DeviceSearch::readDatagrams);
-        delete udpSockets.value(address);
-        udpSockets.insert(address, socket);
-    }
+    errors += udpSockets->bind(entries, port);
 }
 
 void DeviceSearch::run(int seconds)
@@ -71,21 +62,10 @@ void DeviceSearch::run(int seconds)
 void DeviceSearch::sendRequests()
 {
     const QHostAddress everyone(QHostAddress::Broadcast);
-    for (auto it = udpSockets.cbegin(); it != udpSockets.cend(); ++it) {
-        QUdpSocket *socket = it.value();
-        socket->writeDatagram(
-            SearchProtocol::textRequest(it.key()), everyone, SearchProtocol::requestPort);
-        socket->writeDatagram(SearchProtocol::probeA(), everyone, SearchProtocol::probePort);
-        socket->writeDatagram(SearchProtocol::probeB(), everyone, SearchProtocol::probePort);
-    }
-}
-
-void DeviceSearch::readDatagrams()
-{
-    auto *socket = qobject_cast<QUdpSocket *>(sender());
-    while (socket && socket->hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = socket->receiveDatagram();
-        found.add(
-            SearchProtocol::decodeReply(datagram.data(), datagram.senderAddress().toString()));
+    const auto &senders = udpSockets->senders();
+    for (auto it = senders.cbegin(); it != senders.cend(); ++it) {
+        const auto cycle = SearchProtocol::searchDatagrams(it.key());
+        for (const SearchProtocol::SearchDatagram &datagram : cycle)
+            it.value()->writeDatagram(datagram.data, everyone, datagram.port);
     }
 }
