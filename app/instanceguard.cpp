@@ -25,7 +25,8 @@ bool InstanceGuard::tryAcquire()
         return true;
     if (lock.error() == QLockFile::LockFailedError)
         return false;
-    qDebug() << "Instance lock" << path << "unavailable, error" << lock.error() << "- running anyway";
+    qDebug() << "Instance lock" << path << "unavailable, error" << lock.error()
+             << "- running anyway";
     return true;
 }
 

@@ -86,7 +86,8 @@ void TestInstanceGuard::unusableDirectoryDoesNotBlock()
     QFile file(base.filePath("file"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     QVERIFY(QDir(base.path()).mkdir("read-only"));
-    QVERIFY(QFile::setPermissions(base.filePath("read-only"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    QVERIFY(QFile::setPermissions(base.filePath("read-only"),
+                                  QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
     InstanceGuard guard(QStringLiteral("TIRV"), base.filePath(directory));
     QVERIFY(guard.tryAcquire());
