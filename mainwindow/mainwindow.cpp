@@ -172,7 +172,6 @@ void MainWindow::setupTables()
 void MainWindow::setupWorker()
 {
     worker = new RefreshTree;
-    worker->start();
     connect(worker, &RefreshTree::updateComInfo, this, &MainWindow::handerAnalysis);
     connect(worker, &RefreshTree::msgInfo, this, &MainWindow::showMessage);
     connect(worker, &RefreshTree::removeDev, this, &MainWindow::removeDevice);
@@ -180,6 +179,8 @@ void MainWindow::setupWorker()
     connect(worker, &RefreshTree::taskFinished, this, &MainWindow::onTaskFinished);
     connect(worker, &RefreshTree::setProgressValue, this, &MainWindow::forwardProgress);
     connect(worker, &RefreshTree::hideProgress, this, &MainWindow::onHideProgress);
+    // Last: the thread's first message (an unreachable service) must find its receivers.
+    worker->start();
 }
 
 // Announces the autorun state and installs the catalogue of the system's language, so the

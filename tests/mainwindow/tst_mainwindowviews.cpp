@@ -42,6 +42,7 @@ private slots:
     void menus();
     void webConfigOpensDevicePage();
     void failedCreationRemovesDevice();
+    void unreachableServiceIsReportedAtStart();
     void languageSwitchRetranslates();
 
 private:
@@ -295,6 +296,15 @@ void TestMainWindowViews::failedCreationRemovesDevice()
     QCOMPARE(topTexts(), QStringList{"10.0.0.1"});
     QCOMPARE(column(devTable(), 4), QStringList{"10.0.0.1"});
     QTRY_COMPARE(boxes.texts, QStringList{"Failed to create virtual serial port!"});
+}
+
+void TestMainWindowViews::unreachableServiceIsReportedAtStart()
+{
+    delete window;
+    WindowFixture::MessageBoxCatcher boxes;
+    InProcessService::table().failCall(ConnectionTable::ConnectService);
+    window = new MainWindow;
+    QTRY_COMPARE(boxes.texts, QStringList{"Service initialization connection failed!"});
 }
 
 void TestMainWindowViews::languageSwitchRetranslates()
