@@ -7,12 +7,12 @@
 
 namespace {
 
-// One group: 0 to 99 (a leading zero allowed), 100 to 199, 200 to 249, 250 to 255.
+// One group: 0 to 99 (a leading zero allowed), 100 to 199, 200 to 249, 250 to 255. [0-9], not
+// \d, which takes the digits of every script: no later step reads those as a number.
 const QRegExp &ipPattern()
 {
-    static const QRegExp pattern(QStringLiteral(
-        "^(\\d{1,2}|1\\d\\d|2[0-4]\\d|25[0-5])\\.(\\d{1,2}|1\\d\\d|2[0-4]\\d|25[0-5])\\."
-        "(\\d{1,2}|1\\d\\d|2[0-4]\\d|25[0-5])\\.(\\d{1,2}|1\\d\\d|2[0-4]\\d|25[0-5])$"));
+    static const QString group = QStringLiteral("([0-9]{1,2}|1[0-9]{2}|2[0-4][0-9]|25[0-5])");
+    static const QRegExp pattern(QStringLiteral("^%1\\.%1\\.%1\\.%1$").arg(group));
     return pattern;
 }
 

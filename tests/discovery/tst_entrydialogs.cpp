@@ -18,6 +18,7 @@ private slots:
     void isValidIp();
     void typingIsFiltered_data();
     void typingIsFiltered();
+    void addValidDevice_data();
     void addValidDevice();
     void unfinishedAddressKeepsDialogOpen_data();
     void unfinishedAddressKeepsDialogOpen();
@@ -44,6 +45,9 @@ void TestEntryDialogs::isValidIp_data()
     QTest::newRow("empty") << "" << false;
     QTest::newRow("letters") << "a.b.c.d" << false;
     QTest::newRow("space") << "192.168.1.10 " << false;
+    // The same pattern filters typing.
+    QTest::newRow("arabic-indic digits") << "١٠.٠.٠.٧" << false;
+    QTest::newRow("full-width digits") << "１９２.１６８.１.１" << false;
 }
 
 void TestEntryDialogs::isValidIp()
@@ -73,17 +77,27 @@ void TestEntryDialogs::typingIsFiltered()
     QCOMPARE(edit->text(), shown);
 }
 
+void TestEntryDialogs::addValidDevice_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("ports");
+    QTest::newRow("plain") << "192.168.1.10" << 4;
+    QTest::newRow("leading zeros, emitted as typed") << "01.02.03.04" << 48;
+}
+
 void TestEntryDialogs::addValidDevice()
 {
+    QFETCH(QString, typed);
+    QFETCH(int, ports);
     AddDevice dialog;
     dialog.show();
     QSignalSpy spy(&dialog, &AddDevice::addDevInfo);
-    dialog.findChild<QSpinBox *>("spinBox_num")->setValue(4);
-    QTest::keyClicks(dialog.findChild<QLineEdit *>("lineEdit_ip"), "192.168.1.10");
+    dialog.findChild<QSpinBox *>("spinBox_num")->setValue(ports);
+    QTest::keyClicks(dialog.findChild<QLineEdit *>("lineEdit_ip"), typed);
     dialog.findChild<QPushButton *>("pushButton_sure")->click();
     QCOMPARE(spy.size(), 1);
-    QCOMPARE(spy.at(0).at(0).toInt(), 4);
-    QCOMPARE(spy.at(0).at(1).toString(), QString("192.168.1.10"));
+    QCOMPARE(spy.at(0).at(0).toInt(), ports);
+    QCOMPARE(spy.at(0).at(1).toString(), typed);
     QVERIFY(!dialog.isVisible());
 }
 
