@@ -6,6 +6,14 @@
 #include <QObject>
 #include <QStringList>
 
+inline QStringList comNamesOf(const QList<COMS_INFO> &list)
+{
+    QStringList names;
+    for (const COMS_INFO &info : list)
+        names << info.comName;
+    return names;
+}
+
 // Records the engine's signals as short texts, in the order they arrive. Listings are kept
 // apart, since an idle worker sends one every 100 ms.
 class SignalLog : public QObject

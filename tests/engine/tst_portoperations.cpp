@@ -11,13 +11,8 @@ namespace {
 
 const QString kIp = QStringLiteral("192.168.1.200");
 
-QStringList comNamesOf(const QList<COMS_INFO> &list)
-{
-    QStringList names;
-    for (const COMS_INFO &info : list)
-        names << info.comName;
-    return names;
-}
+// No fault injected.
+constexpr int kNoFault = -1;
 
 } // namespace
 
@@ -48,9 +43,8 @@ private slots:
     void recreatesMissingPort();
     void refusesPortOutsideDevice();
 
+    void clearsOnlyExactDevice_data();
     void clearsOnlyExactDevice();
-    void clearingContinuesAfterFailedDeletion();
-    void clearingDeviceWithoutPortsIsSilent();
 
     void deletesEveryPortWithComName();
     void deleteFailureIsReported();
@@ -389,51 +383,55 @@ void TestPortOperations::refusesPortOutsideDevice()
     QVERIFY(handles().isEmpty());
 }
 
+void TestPortOperations::clearsOnlyExactDevice_data()
+{
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("left");
+
+    const QStringList all { "COM1", "COM2", "COM3", "COM4", "COM5", "COM9" };
+    QTest::newRow("exact address only")
+        << "192.168.1.1" << kNoFault << ""
+        << QStringList { "progress:1", "progress:2", "progress:3" }
+        << QStringList { "COM1", "COM2", "COM9" };
+    // The second deletion fails: the bar is hidden, the rest is still deleted.
+    QTest::newRow("continues after a failed deletion")
+        << "192.168.1.1" << int(ConnectionTable::DeleteConnection) << "清空虚拟串口失败！"
+        << QStringList { "progress:1", "hide", "progress:2" }
+        << QStringList { "COM1", "COM2", "COM4", "COM9" };
+    QTest::newRow("device without ports is silent")
+        << "192.168.1.20" << kNoFault << "" << QStringList() << all;
+    QTest::newRow("failed listing is silent")
+        << "192.168.1.1" << int(ConnectionTable::GetConnectionsList) << "" << QStringList() << all;
+}
+
 void TestPortOperations::clearsOnlyExactDevice()
 {
+    QFETCH(QString, ip);
+    QFETCH(int, fault);
+    QFETCH(QString, message);
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, left);
+
     PortOperations ops;
     createDevice(ops, 2, QStringLiteral("192.168.1.10"));
     createDevice(ops, 3, QStringLiteral("192.168.1.1"));
     addConnection("foreign@192.168.1.1", "COM9");
+    // A deletion fails only after the first one went through.
+    const int skip = fault == ConnectionTable::DeleteConnection ? 1 : 0;
+    if (fault != kNoFault)
+        table().failCall(ConnectionTable::Call(fault), skip);
     SignalLog log;
     log.watch(&ops);
-    QString message;
-    ops.clearDevicePorts(QStringLiteral("192.168.1.1"), message);
+    QString reported;
+    ops.clearDevicePorts(ip, reported);
 
-    QVERIFY(message.isEmpty());
-    QCOMPARE(log.events, QStringList({ "progress:1", "progress:2", "progress:3" }));
-    QCOMPARE(params("port.name"), QStringList({ "COM1", "COM2", "COM9" }));
-}
-
-void TestPortOperations::clearingContinuesAfterFailedDeletion()
-{
-    PortOperations ops;
-    createDevice(ops, 3, kIp);
-    table().failCall(ConnectionTable::DeleteConnection, 1);
-    SignalLog log;
-    log.watch(&ops);
-    QString message;
-    ops.clearDevicePorts(kIp, message);
-
-    QCOMPARE(message, QStringLiteral("清空虚拟串口失败！"));
-    QCOMPARE(log.events, QStringList({ "progress:1", "hide", "progress:2" }));
-    QCOMPARE(params("port.name"), QStringList({ "COM2" }));
-}
-
-void TestPortOperations::clearingDeviceWithoutPortsIsSilent()
-{
-    PortOperations ops;
-    createDevice(ops, 1, kIp);
-    SignalLog log;
-    log.watch(&ops);
-    QString message;
-    ops.clearDevicePorts(QStringLiteral("192.168.1.20"), message);
-    table().failCall(ConnectionTable::GetConnectionsList);
-    ops.clearDevicePorts(kIp, message);
-
-    QVERIFY(message.isEmpty());
-    QVERIFY(log.events.isEmpty());
-    QCOMPARE(handles().size(), 1);
+    QCOMPARE(reported, message);
+    QCOMPARE(log.events, events);
+    table().clearFaults();
+    QCOMPARE(params("port.name"), left);
 }
 
 void TestPortOperations::deletesEveryPortWithComName()
@@ -479,7 +477,9 @@ void TestPortOperations::renameFailureKeepsOldName_data()
 {
     QTest::addColumn<int>("call");
     QTest::newRow("apply") << int(ConnectionTable::ApplyConnection);
-    QTest::newRow("write") << int(ConnectionTable::SetParam);
+    // A rename that silently did nothing would be a failure not reported: it is reported.
+    QTest::newRow("port.name write fails: reported, old name kept")
+        << int(ConnectionTable::SetParam);
 }
 
 void TestPortOperations::renameFailureKeepsOldName()

@@ -8,14 +8,6 @@ using namespace ServiceFixture;
 
 namespace {
 
-QStringList comNamesOf(const QList<COMS_INFO> &list)
-{
-    QStringList names;
-    for (const COMS_INFO &info : list)
-        names << info.comName;
-    return names;
-}
-
 DevInfo comTask(const QString &comName, const QString &newComName = QString())
 {
     DevInfo info;
