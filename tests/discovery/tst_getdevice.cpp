@@ -20,6 +20,13 @@ struct SentDatagram
     quint16 port;
 };
 
+// Loopback addresses of this process alone: a parallel run binds the same port elsewhere.
+QString local(int host)
+{
+    const qint64 pid = QCoreApplication::applicationPid();
+    return QStringLiteral("127.%1.%2.%3").arg(66 + (pid >> 8) % 128).arg(pid & 0xff).arg(host);
+}
+
 QNetworkAddressEntry entry(const QString &ip, const QString &broadcast)
 {
     QNetworkAddressEntry e;
@@ -38,16 +45,17 @@ public:
 
     QList<QNetworkAddressEntry> allAddressEntries() const override
     {
-        return {entry("127.66.0.2", "127.255.255.255"),
-                entry("127.66.0.3", ""),                  // no broadcast address
+        return {entry(local(2), "127.255.255.255"),
+                entry(local(3), ""),                      // no broadcast address
                 entry("127.0.0.1", "127.255.255.255"),    // loopback
                 entry("::1", "::ffff:ffff"),              // not IPv4
-                entry("127.66.0.10", "127.255.255.255")};
+                entry(local(10), "127.255.255.255"),
+                entry(local(2), "127.255.255.255")};      // seen twice, bound once
     }
     QList<QNetworkAddressEntry> addressEntries(const QString &name) const override
     {
         if (name == QLatin1String("eth7"))
-            return {entry("127.66.0.20", "127.255.255.255")};
+            return {entry(local(20), "127.255.255.255")};
         return {};
     }
     QList<QPair<QString, QString>> interfaces() const override
@@ -66,6 +74,8 @@ private:
     QList<SentDatagram> *sent;
 };
 
+using Datagrams = QList<QPair<QByteArray, QString>>;  // datagram, sender address
+
 const QByteArray macA = QByteArray::fromHex("001A2B3C4D5E");
 const QByteArray macB = QByteArray::fromHex("0200000000B1");
 const QByteArray macC = QByteArray::fromHex("0200000000C1");
@@ -81,13 +91,10 @@ private slots:
     void cleanup();
     void interfaceList();
     void sixDatagramsInKeyOrder();
-    void repliesMakeRows();
-    void duplicatesAddNothing();
-    void mcpAck2CompletesMatchingRows();
-    void mcpAck2BeforeAck1ChangesNothing();
-    void otherLengthsDropped_data();
-    void otherLengthsDropped();
-    void duplicateDoesNotStopReading();
+    void datagramsMakeRows_data();
+    void datagramsMakeRows();
+    void socketRepliesMakeRows_data();
+    void socketRepliesMakeRows();
     void checkedRowsEmitInRowOrder();
     void selectAllAndLaterRows();
     void cancelEmitsNothing();
@@ -133,94 +140,95 @@ void TestGetDevice::interfaceList()
 
 void TestGetDevice::sixDatagramsInKeyOrder()
 {
-    // Key order is text order: "127.66.0.10" sorts before "127.66.0.2".
+    // Key order is text order: "….10" sorts before "….2".
     QCOMPARE(sent.size(), 6);
-    const QStringList locals = {"127.66.0.10", "127.66.0.2"};
+    const QStringList locals = {local(10), local(2)};
     for (int i = 0; i < 6; ++i) {
         const QString local = locals.at(i / 3);
         QCOMPARE(sent.at(i).local, local);
         QCOMPARE(sent.at(i).localPort, quint16(1029));
     }
-    QCOMPARE(sent.at(0).data, textRequest("127.66.0.10"));
+    QCOMPARE(sent.at(0).data, textRequest(local(10)));
     QCOMPARE(sent.at(0).port, quint16(42356));
     QCOMPARE(sent.at(1).data, probeA());
     QCOMPARE(sent.at(2).data, probeB());
     QCOMPARE(sent.at(2).port, quint16(1029));
-    QCOMPARE(sent.at(3).data, textRequest("127.66.0.2"));
+    QCOMPARE(sent.at(3).data, textRequest(local(2)));
 }
 
-void TestGetDevice::repliesMakeRows()
+void TestGetDevice::datagramsMakeRows_data()
 {
-    dialog->handleDatagram(vcomAck("8", "TIR-8", macA, "192.168.1.10"), "10.0.0.9");
-    dialog->handleDatagram(mcpAck1(macB), "10.0.0.11");
-    QCOMPARE(table()->rowCount(), 2);
-    const QStringList first = {cell(0, 1), cell(0, 2), cell(0, 3), cell(0, 4)};
-    QCOMPARE(first, QStringList({"TIR-8", "8", "00:1A:2B:3C:4D:5E", "192.168.1.10"}));
-    const QStringList second = {cell(1, 1), cell(1, 2), cell(1, 3), cell(1, 4)};
-    QCOMPARE(second, QStringList({"", "", "02:00:00:00:00:B1", "10.0.0.11"}));
-    QCOMPARE(table()->item(1, 3)->textAlignment(), int(Qt::AlignCenter));
-    QCOMPARE(rowCheck(1)->text(), QString("2"));
-}
-
-void TestGetDevice::duplicatesAddNothing()
-{
-    dialog->handleDatagram(vcomAck("8", "TIR-8", macA, "192.168.1.10"), "10.0.0.9");
-    dialog->handleDatagram(mcpAck1(macA), "10.0.0.12");
-    dialog->handleDatagram(vcomAck("4", "Other", macA, "10.0.0.13"), "10.0.0.13");
-    QCOMPARE(table()->rowCount(), 1);
-    QCOMPARE(cell(0, 4), QString("192.168.1.10"));
-}
-
-void TestGetDevice::mcpAck2CompletesMatchingRows()
-{
-    dialog->handleDatagram(mcpAck1(macA), "192.168.1.10");
-    dialog->handleDatagram(mcpAck1(macB), "192.168.1.10");
-    dialog->handleDatagram(mcpAck2(macA, 8, " TIR-8 ", "192.168.1.10"), "x");
-    QCOMPARE(cell(0, 1), QString("TIR-8"));
-    QCOMPARE(cell(0, 2), QString("8"));
-    QCOMPARE(cell(1, 1), QString());
+    QTest::addColumn<Datagrams>("datagrams");
+    QTest::addColumn<QList<QStringList>>("rows");  // type, ports, MAC, IP
+    const QString a = "00:1A:2B:3C:4D:5E";
+    const QString b = "02:00:00:00:00:B1";
+    QTest::newRow("text reply and first probe reply")
+        << Datagrams{{vcomAck("8", "TIR-8", macA, "192.168.1.10"), "10.0.0.9"},
+                     {mcpAck1(macB), "10.0.0.11"}}
+        << QList<QStringList>{{"TIR-8", "8", a, "192.168.1.10"}, {"", "", b, "10.0.0.11"}};
+    QTest::newRow("a MAC seen before adds nothing")
+        << Datagrams{{vcomAck("8", "TIR-8", macA, "192.168.1.10"), "10.0.0.9"},
+                     {mcpAck1(macA), "10.0.0.12"},
+                     {vcomAck("4", "Other", macA, "10.0.0.13"), "10.0.0.13"}}
+        << QList<QStringList>{{"TIR-8", "8", a, "192.168.1.10"}};
     // Same MAC tail, other device address: no match.
-    dialog->handleDatagram(mcpAck2(macB, 2, "X", "192.168.1.11"), "x");
-    QCOMPARE(cell(1, 2), QString());
-}
-
-void TestGetDevice::mcpAck2BeforeAck1ChangesNothing()
-{
-    dialog->handleDatagram(mcpAck2(macA, 8, "TIR-8", "192.168.1.10"), "x");
-    QCOMPARE(table()->rowCount(), 0);
-    dialog->handleDatagram(mcpAck1(macA), "192.168.1.10");
-    QCOMPARE(cell(0, 1), QString());
-    dialog->handleDatagram(mcpAck2(macA, 8, "TIR-8", "192.168.1.10"), "x");
-    QCOMPARE(cell(0, 1), QString("TIR-8"));
-}
-
-void TestGetDevice::otherLengthsDropped_data()
-{
-    QTest::addColumn<int>("size");
+    QTest::newRow("ACK2 completes the rows of its address and MAC tail")
+        << Datagrams{{mcpAck1(macA), "192.168.1.10"},
+                     {mcpAck1(macB), "192.168.1.10"},
+                     {mcpAck2(macA, 8, " TIR-8 ", "192.168.1.10"), "x"},
+                     {mcpAck2(macB, 2, "X", "192.168.1.11"), "x"}}
+        << QList<QStringList>{{"TIR-8", "8", a, "192.168.1.10"}, {"", "", b, "192.168.1.10"}};
+    QTest::newRow("ACK2 before ACK1 changes nothing")
+        << Datagrams{{mcpAck2(macA, 8, "TIR-8", "192.168.1.10"), "x"},
+                     {mcpAck1(macA), "192.168.1.10"}}
+        << QList<QStringList>{{"", "", a, "192.168.1.10"}};
+    Datagrams otherLengths;
     for (int size : {6, 23, 25, 85, 87, 143, 145})
-        QTest::addRow("%d", size) << size;
+        otherLengths.append({vcomAck("8", "T", macA, "10.0.0.7").leftJustified(size, 'x', true),
+                             "10.0.0.7"});
+    QTest::newRow("other lengths dropped") << otherLengths << QList<QStringList>();
 }
 
-void TestGetDevice::otherLengthsDropped()
+void TestGetDevice::datagramsMakeRows()
 {
-    QFETCH(int, size);
-    dialog->handleDatagram(vcomAck("8", "T", macA, "10.0.0.7").leftJustified(size, 'x', true),
-                           "10.0.0.7");
-    QCOMPARE(table()->rowCount(), 0);
+    QFETCH(Datagrams, datagrams);
+    QFETCH(QList<QStringList>, rows);
+    for (const auto &datagram : datagrams)
+        dialog->handleDatagram(datagram.first, datagram.second);
+    QList<QStringList> shown;
+    for (int row = 0; row < table()->rowCount(); ++row) {
+        shown.append({cell(row, 1), cell(row, 2), cell(row, 3), cell(row, 4)});
+        QCOMPARE(table()->item(row, 3)->textAlignment(), int(Qt::AlignCenter));
+        QCOMPARE(rowCheck(row)->text(), QString::number(row + 1));
+    }
+    QCOMPARE(shown, rows);
 }
 
-void TestGetDevice::duplicateDoesNotStopReading()
+void TestGetDevice::socketRepliesMakeRows_data()
 {
+    QTest::addColumn<int>("interfaceIndex");
+    QTest::addColumn<bool>("byBroadcast");
+    QTest::newRow("to the search's address") << 0 << false;
+    // A device on another network answers to the broadcast address, at the search's port.
+    QTest::newRow("by broadcast") << 1 << true;
+}
+
+// A duplicate does not stop the reading of the datagrams behind it.
+void TestGetDevice::socketRepliesMakeRows()
+{
+    QFETCH(int, interfaceIndex);
+    QFETCH(bool, byBroadcast);
+    dialog->findChild<QComboBox *>("comboBox_ethernet")->setCurrentIndex(interfaceIndex);
+    const SentDatagram search = sent.last();
     dialog->handleDatagram(mcpAck1(macA), "10.0.0.7");
     QUdpSocket device;
-    QVERIFY(device.bind(QHostAddress("127.66.0.99"), 0));
-    const QHostAddress search("127.66.0.2");
-    device.writeDatagram(mcpAck1(macA), search, 1029);
-    device.writeDatagram(mcpAck1(macB), search, 1029);
-    device.writeDatagram(mcpAck1(macC), search, 1029);
+    QVERIFY(device.bind(QHostAddress(local(99)), 0));
+    const QHostAddress to(byBroadcast ? QString("127.255.255.255") : search.local);
+    for (const QByteArray &mac : {macA, macB, macC})
+        device.writeDatagram(mcpAck1(mac), to, search.localPort);
     QTRY_COMPARE(table()->rowCount(), 3);
     QCOMPARE(cell(2, 3), QString("02:00:00:00:00:C1"));
-    QCOMPARE(cell(2, 4), QString("127.66.0.99"));
+    QCOMPARE(cell(2, 4), local(99));
 }
 
 void TestGetDevice::threeRows()
@@ -279,7 +287,7 @@ void TestGetDevice::interfaceChoiceRestartsSearch()
     combo->setCurrentIndex(1);
     QCOMPARE(table()->rowCount(), 0);
     QCOMPARE(sent.size(), 3);
-    QCOMPARE(sent.at(0).local, QString("127.66.0.20"));
+    QCOMPARE(sent.at(0).local, local(20));
     QVERIFY(sent.at(0).localPort != 1029);
 
     // The new row 0 has a check box of its own, not the one of the removed row 0.

@@ -12,6 +12,7 @@ Q_DECLARE_METATYPE(SearchProtocol::ReplyKind)
 namespace {
 
 const QByteArray mac = QByteArray::fromHex("001A2B3C4D5E");
+const QString senderIp = "10.0.0.9";
 
 QByteArray withBytes(QByteArray datagram, int offset, const QByteArray &bytes)
 {
@@ -46,11 +47,8 @@ private slots:
     void probes();
     void replyKindByLength_data();
     void replyKindByLength();
-    void vcomAckFields();
-    void vcomTextsRunToNulOrEnd();
-    void mcpAck1TakesSenderAddress();
-    void mcpAck2Fields();
-    void mcpAck2TypeWithoutNul();
+    void decodedFields_data();
+    void decodedFields();
     void untrustedTexts_data();
     void untrustedTexts();
     void fuzzDecoder();
@@ -104,64 +102,49 @@ void TestSearchProtocol::replyKindByLength()
     QFETCH(int, size);
     QFETCH(ReplyKind, kind);
     QCOMPARE(replyKind(size), kind);
-    QCOMPARE(decodeReply(QByteArray(size, 'x'), "10.0.0.9").kind, kind);
+    QCOMPARE(decodeReply(QByteArray(size, 'x'), senderIp).kind, kind);
 }
 
-void TestSearchProtocol::vcomAckFields()
+void TestSearchProtocol::decodedFields_data()
 {
-    const SearchReply reply = decodeReply(vcomAck("8", "TIR-8", mac, "192.168.1.10"), "10.0.0.9");
-    QCOMPARE(reply.kind, ReplyKind::VcomAck);
-    QCOMPARE(reply.portCount, QString("8"));
-    QCOMPARE(reply.devType, QString("TIR-8"));
-    QCOMPARE(reply.mac, QString("00:1A:2B:3C:4D:5E"));
-    QCOMPARE(reply.ip, QString("192.168.1.10"));
-}
-
-void TestSearchProtocol::vcomTextsRunToNulOrEnd()
-{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<ReplyKind>("kind");
+    QTest::addColumn<QStringList>("fields");  // type, port count, MAC, MAC tail, IP
+    const QString macText = "00:1A:2B:3C:4D:5E";
+    QTest::newRow("VCOM_ACK") << vcomAck("8", "TIR-8", mac, "192.168.1.10") << ReplyKind::VcomAck
+                              << QStringList{"TIR-8", "8", macText, "", "192.168.1.10"};
     // A port count text without NUL runs on into the type field; an IP text to the datagram's end.
-    QByteArray datagram = vcomAck("", "TIR", mac, "");
-    datagram = withBytes(datagram, 0, QByteArray(40, '4'));
-    datagram = withBytes(datagram, 92, QByteArray(52, '1'));
-    const SearchReply reply = decodeReply(datagram, "10.0.0.9");
-    QCOMPARE(reply.portCount, QString(40, '4') + "TIR");
-    QCOMPARE(reply.ip, QString("10.0.0.9"));
-}
-
-void TestSearchProtocol::mcpAck1TakesSenderAddress()
-{
-    const SearchReply reply = decodeReply(mcpAck1(mac), "192.168.1.10");
-    QCOMPARE(reply.kind, ReplyKind::McpAck1);
-    QCOMPARE(reply.mac, QString("00:1A:2B:3C:4D:5E"));
-    QCOMPARE(reply.ip, QString("192.168.1.10"));
-    QVERIFY(reply.devType.isEmpty());
-    QVERIFY(reply.portCount.isEmpty());
-}
-
-void TestSearchProtocol::mcpAck2Fields()
-{
-    QByteArray datagram(mcpAck2Size, '\0');
-    datagram = withBytes(datagram, 74, QByteArray::fromHex("C0A8010A"));
-    datagram = withBytes(datagram, 12, QByteArray::fromHex("4D5E"));
-    datagram = withBytes(datagram, 27, QByteArray::fromHex("08"));
-    datagram = withBytes(datagram, 28, "TIR-8");
-    const SearchReply reply = decodeReply(datagram, "10.0.0.9");
-    QCOMPARE(reply.kind, ReplyKind::McpAck2);
-    QCOMPARE(reply.ip, QString("192.168.1.10"));
-    QCOMPARE(reply.macTail, QString("4d:5e"));
-    QCOMPARE(reply.portCount, QString("8"));
-    QCOMPARE(reply.devType, QString("TIR-8"));
-    QCOMPARE(datagram, mcpAck2(mac, 8, "TIR-8", "192.168.1.10"));
-}
-
-void TestSearchProtocol::mcpAck2TypeWithoutNul()
-{
+    QTest::newRow("VCOM_ACK texts run to NUL or end")
+        << withBytes(withBytes(vcomAck("", "TIR", mac, ""), 0, QByteArray(40, '4')), 92,
+                     QByteArray(52, '1'))
+        << ReplyKind::VcomAck
+        << QStringList{"TIR", QString(40, '4') + "TIR", macText, QString(), senderIp};
+    QTest::newRow("MCP_ACK1 takes the sender's address")
+        << mcpAck1(mac) << ReplyKind::McpAck1 << QStringList{"", "", macText, QString(), senderIp};
+    QByteArray ack2(mcpAck2Size, '\0');
+    ack2 = withBytes(ack2, 74, QByteArray::fromHex("C0A8010A"));
+    ack2 = withBytes(ack2, 12, QByteArray::fromHex("4D5E"));
+    ack2 = withBytes(ack2, 27, QByteArray::fromHex("08"));
+    ack2 = withBytes(ack2, 28, "TIR-8");
+    const QStringList ack2Fields = {"TIR-8", "8", "", "4d:5e", "192.168.1.10"};
+    QTest::newRow("MCP_ACK2 by its offsets") << ack2 << ReplyKind::McpAck2 << ack2Fields;
+    QTest::newRow("MCP_ACK2 encoded") << mcpAck2(mac, 8, "TIR-8", "192.168.1.10")
+                                      << ReplyKind::McpAck2 << ack2Fields;
     // Sixteen type bytes, no NUL: all used, the spaces around trimmed, the IP after it untouched.
-    const QByteArray datagram = mcpAck2(mac, 255, "  TIR-1234567  \t", "10.0.0.7");
-    const SearchReply reply = decodeReply(withBytes(datagram, 44, QByteArray(30, 'Z')), "x");
-    QCOMPARE(reply.devType, QString("TIR-1234567"));
-    QCOMPARE(reply.portCount, QString("255"));
-    QCOMPARE(reply.ip, QString("10.0.0.7"));
+    QTest::newRow("MCP_ACK2 type without NUL")
+        << withBytes(mcpAck2(mac, 255, "  TIR-1234567  \t", "10.0.0.7"), 44, QByteArray(30, 'Z'))
+        << ReplyKind::McpAck2 << QStringList{"TIR-1234567", "255", "", "4d:5e", "10.0.0.7"};
+}
+
+void TestSearchProtocol::decodedFields()
+{
+    QFETCH(QByteArray, datagram);
+    QFETCH(ReplyKind, kind);
+    QFETCH(QStringList, fields);
+    const SearchReply reply = decodeReply(datagram, senderIp);
+    QCOMPARE(reply.kind, kind);
+    QCOMPARE(QStringList({reply.devType, reply.portCount, reply.mac, reply.macTail, reply.ip}),
+             fields);
 }
 
 void TestSearchProtocol::untrustedTexts_data()
@@ -170,17 +153,16 @@ void TestSearchProtocol::untrustedTexts_data()
     QTest::addColumn<QString>("ip");
     QTest::addColumn<QString>("expectedType");
     QTest::addColumn<QString>("expectedIp");
-    const QString sender = "10.0.0.9";
     QTest::newRow("clean") << "TIR-4" << "192.168.1.10" << "TIR-4" << "192.168.1.10";
     // "@" would shift the fields of the connection name.
     QTest::newRow("at sign") << "TIR@4" << "1.2.3.4@" << "TIR4" << "1.2.3.4";
     QTest::newRow("controls") << "TIR\n\t\x1b-4\x7f" << "192.168.1.10\r" << "TIR-4"
                               << "192.168.1.10";
-    QTest::newRow("ip out of range") << "T" << "256.1.1.1" << "T" << sender;
-    QTest::newRow("ip three groups") << "T" << "192.168.1" << "T" << sender;
-    QTest::newRow("ip leading zero") << "T" << "192.168.01.10" << "T" << sender;
-    QTest::newRow("ip name") << "T" << "evil.example" << "T" << sender;
-    QTest::newRow("ip empty") << "T" << "" << "T" << sender;
+    QTest::newRow("ip out of range") << "T" << "256.1.1.1" << "T" << senderIp;
+    QTest::newRow("ip three groups") << "T" << "192.168.1" << "T" << senderIp;
+    QTest::newRow("ip leading zero") << "T" << "192.168.01.10" << "T" << senderIp;
+    QTest::newRow("ip name") << "T" << "evil.example" << "T" << senderIp;
+    QTest::newRow("ip empty") << "T" << "" << "T" << senderIp;
     QTest::newRow("utf-8 kept") << "串口服务器" << "10.0.0.7" << "串口服务器" << "10.0.0.7";
 }
 
@@ -190,7 +172,7 @@ void TestSearchProtocol::untrustedTexts()
     QFETCH(QString, ip);
     QFETCH(QString, expectedType);
     QFETCH(QString, expectedIp);
-    const SearchReply reply = decodeReply(vcomAck("4@\x01", type, mac, ip), "10.0.0.9");
+    const SearchReply reply = decodeReply(vcomAck("4@\x01", type, mac, ip), senderIp);
     QCOMPARE(reply.devType, expectedType);
     QCOMPARE(reply.ip, expectedIp);
     QCOMPARE(reply.portCount, QString("4"));
@@ -217,7 +199,7 @@ void TestSearchProtocol::fuzzDecoder()
             for (char &byte : datagram)
                 byte = char(random.bounded(256));
         }
-        const SearchReply reply = decodeExact(datagram, "10.0.0.9");
+        const SearchReply reply = decodeExact(datagram, senderIp);
         QCOMPARE(reply.kind, replyKind(datagram.size()));
         QVERIFY(isClean(reply.devType) && isClean(reply.portCount) && isClean(reply.ip));
         if (reply.kind != ReplyKind::Unknown)
