@@ -1,5 +1,7 @@
 #include "portlink.h"
 
+#include "ptyopeners.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -15,7 +17,7 @@
 
 namespace {
 
-// Links held by live ports of this process: another port's link is not stale.
+// Links held by live ports of this process, whose records name this process too.
 QMutex claimedMutex;
 QSet<QString> claimed;
 
@@ -31,14 +33,47 @@ QString linkTarget(const QString &path)
     return length < 0 ? QString() : QFile::decodeName(QByteArray(buffer, int(length)));
 }
 
-bool isPtyLink(const QString &path)
+bool isPtySlave(const QString &path)
 {
     static const QRegularExpression ptySlave(QStringLiteral("^/dev/pts/[0-9]+$"));
-    return ptySlave.match(linkTarget(path)).hasMatch();
+    return ptySlave.match(path).hasMatch();
 }
 
-// A fresh link beside path, so it can be renamed over the stale one in a single step.
-QString makeTemporaryLink(const QString &path, const QString &target)
+// A hidden name no port can take, as port names never start with a dot.
+QString recordPath(const QString &path)
+{
+    const QFileInfo info(path);
+    return QStringLiteral("%1/.%2.tirv").arg(info.path(), info.fileName());
+}
+
+// The record is a link too, made in one step: "<pid> <target>".
+QString recordFor(pid_t pid, const QString &target)
+{
+    return QStringLiteral("%1 %2").arg(pid).arg(target);
+}
+
+// A link a service made, left by a service that ended without removing it; a pty that a live
+// port of this process or of another running service holds is not stale.
+bool isStale(const QString &path)
+{
+    const QString target = linkTarget(path);
+    const QString record = linkTarget(recordPath(path));
+    const int space = record.indexOf(QLatin1Char(' '));
+    if (!isPtySlave(target) || space < 0 || record.mid(space + 1) != target)
+        return false;
+    bool numeric = false;
+    const pid_t maker = pid_t(record.left(space).toInt(&numeric));
+    if (!numeric)
+        return false;
+    if (maker == getpid()) {
+        QMutexLocker lock(&claimedMutex);
+        return !claimed.contains(path);
+    }
+    return !processHoldsTerminal(maker, target);
+}
+
+// A fresh link beside path, so it can be renamed over the old one in a single step.
+QString makeTemporaryLink(const QString &path, const QString &content)
 {
     static int serial = 0;
     const QFileInfo info(path);
@@ -46,7 +81,7 @@ QString makeTemporaryLink(const QString &path, const QString &target)
                                   .arg(info.path(), info.fileName())
                                   .arg(getpid())
                                   .arg(++serial);
-    if (symlink(encoded(target).constData(), encoded(temporary).constData()) != 0)
+    if (symlink(encoded(content).constData(), encoded(temporary).constData()) != 0)
         return QString();
     return temporary;
 }
@@ -55,6 +90,7 @@ QString makeTemporaryLink(const QString &path, const QString &target)
 
 PortLink::PortLink(const QString &target)
     : target(target)
+    , record(recordFor(getpid(), target))
 {
 }
 
@@ -63,19 +99,15 @@ PortLink::~PortLink()
     remove();
 }
 
+// The record goes first and the link last, so a crash between them leaves no link unrecorded.
 bool PortLink::place(const QString &path, QString *reason)
 {
     if (path == current)
         return true;
-    if (!isFree(path, reason))
+    if (!isFree(path, reason) || !put(recordPath(path), record, reason))
         return false;
-    const QString temporary = makeTemporaryLink(path, target);
-    if (temporary.isEmpty()
-        || rename(encoded(temporary).constData(), encoded(path).constData()) != 0) {
-        *reason = QStringLiteral("cannot make the link %1: %2")
-                      .arg(path, QString::fromLocal8Bit(strerror(errno)));
-        if (!temporary.isEmpty())
-            unlink(encoded(temporary).constData());
+    if (!put(path, target, reason)) {
+        removeIfMine(recordPath(path), record);
         return false;
     }
     remove();
@@ -95,20 +127,39 @@ bool PortLink::isFree(const QString &path, QString *reason) const
                       .arg(path, QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
-    // A pty link left by a service that died is stale: its pty went with it.
-    QMutexLocker lock(&claimedMutex);
-    if (S_ISLNK(st.st_mode) && isPtyLink(path) && !claimed.contains(path))
+    if (S_ISLNK(st.st_mode) && isStale(path))
         return true;
-    *reason = QStringLiteral("%1 exists and is not a TIRV port link; left alone").arg(path);
+    *reason = QStringLiteral("%1 exists and is not a link TIRV left behind; left alone").arg(path);
     return false;
 }
 
+bool PortLink::put(const QString &path, const QString &content, QString *reason) const
+{
+    const QString temporary = makeTemporaryLink(path, content);
+    if (temporary.isEmpty()
+        || rename(encoded(temporary).constData(), encoded(path).constData()) != 0) {
+        *reason = QStringLiteral("cannot make the link %1: %2")
+                      .arg(path, QString::fromLocal8Bit(strerror(errno)));
+        if (!temporary.isEmpty())
+            unlink(encoded(temporary).constData());
+        return false;
+    }
+    return true;
+}
+
+void PortLink::removeIfMine(const QString &path, const QString &content) const
+{
+    if (linkTarget(path) == content)
+        unlink(encoded(path).constData());
+}
+
+// The link goes first, so a crash between them leaves no link unrecorded.
 void PortLink::remove()
 {
     if (current.isEmpty())
         return;
-    if (linkTarget(current) == target)
-        unlink(encoded(current).constData());
+    removeIfMine(current, target);
+    removeIfMine(recordPath(current), record);
     QMutexLocker lock(&claimedMutex);
     claimed.remove(current);
     current.clear();

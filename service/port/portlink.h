@@ -2,9 +2,10 @@
 
 #include <QString>
 
-// The COMn link in the port directory that leads programs to a pty slave. A path that holds
-// anything but a stale pty link is never replaced or deleted; the link is removed on
-// destruction only while it still leads to this port's slave.
+// The COMn link in the port directory that leads programs to a pty slave. Beside it a hidden
+// record names the process that made it and its target, and outlives that process: a path is
+// replaced only when it holds a link so recorded whose maker is gone (or no longer holds the
+// pty), and never deleted unless it still leads to this port's slave.
 class PortLink
 {
 public:
@@ -20,8 +21,11 @@ public:
 
 private:
     bool isFree(const QString &path, QString *reason) const;
+    bool put(const QString &path, const QString &content, QString *reason) const;
+    void removeIfMine(const QString &path, const QString &content) const;
     void remove();
 
     QString target;
+    QString record;
     QString current;
 };

@@ -39,6 +39,17 @@ bool holds(int procDir, const char *pid, bool self, const QByteArray &device, in
 
 } // namespace
 
+bool processHoldsTerminal(pid_t pid, const QString &devicePath)
+{
+    const int procDir = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (procDir < 0)
+        return false;
+    const bool found = holds(procDir, QByteArray::number(pid).constData(), false,
+        QFile::encodeName(devicePath), -1);
+    close(procDir);
+    return found;
+}
+
 bool isTerminalOpenElsewhere(const QString &devicePath, int ownDescriptor)
 {
     DIR *proc = opendir("/proc");

@@ -1,14 +1,17 @@
 #include "deviceserver.h"
 #include "portdirectory.h"
 #include "portfixture.h"
+#include "portlink.h"
 #include "programend.h"
 
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -48,6 +51,57 @@ quint16 refusingPort()
     const quint16 port = probe.port();
     probe.stop();
     return port;
+}
+
+// A pseudo-terminal of another program, its slave held open as a terminal or socat does.
+class ForeignPty
+{
+public:
+    ForeignPty()
+        : master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
+    {
+        grantpt(master);
+        unlockpt(master);
+        path = QString::fromLocal8Bit(ptsname(master));
+        slave = ::open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    }
+    ~ForeignPty()
+    {
+        ::close(slave);
+        ::close(master);
+    }
+
+    QString path;
+
+private:
+    int master;
+    int slave = -1;
+};
+
+// Places a port link from a child process as another service would; the child then ends at once
+// without removing it, or lives on (holding the test's descriptors) until killed. Its pid, or -1.
+pid_t linkFromOtherService(const QString &path, const QString &slave, bool livesOn)
+{
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        PortLink link(slave); // never destroyed: _exit skips it
+        QString reason;
+        const char placed = link.place(path, &reason) ? 1 : 0;
+        ::write(ready[1], &placed, 1);
+        if (livesOn)
+            pause();
+        _exit(0);
+    }
+    ::close(ready[1]);
+    char placed = 0;
+    ::read(ready[0], &placed, 1);
+    ::close(ready[0]);
+    if (!livesOn)
+        waitpid(child, nullptr, 0);
+    return placed ? child : -1;
 }
 
 } // namespace
@@ -225,8 +279,11 @@ void TestVirtualPort::existingPathAtLink_data()
     QTest::newRow("regular file") << QStringLiteral("file") << false;
     QTest::newRow("folder") << QStringLiteral("folder") << false;
     QTest::newRow("link elsewhere") << QStringLiteral("link") << false;
-    // Left by a service that died: its pty is gone, so the link is stale.
-    QTest::newRow("stale pty link") << QStringLiteral("stale") << true;
+    QTest::newRow("dead pty link of another program") << QStringLiteral("dead pty") << false;
+    QTest::newRow("live pty link of another program") << QStringLiteral("live pty") << false;
+    // Its pty number may have gone to another program since: the link is stale all the same.
+    QTest::newRow("left by a service that died") << QStringLiteral("dead service") << true;
+    QTest::newRow("of a service still running") << QStringLiteral("live service") << false;
 }
 
 void TestVirtualPort::existingPathAtLink()
@@ -235,16 +292,30 @@ void TestVirtualPort::existingPathAtLink()
     QFETCH(bool, replaced);
     const QString path = PortFixture::linkPath(QStringLiteral("COM7"));
     const QByteArray name = encoded(path);
+    ForeignPty pty;
+    pid_t service = -1;
+    const auto reap = qScopeGuard([&] {
+        if (service > 0) {
+            kill(service, SIGKILL);
+            waitpid(service, nullptr, 0);
+        }
+    });
     if (kind == QLatin1String("file")) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("mine");
     } else if (kind == QLatin1String("folder")) {
         QVERIFY(QDir().mkdir(path));
+    } else if (kind.endsWith(QLatin1String("service"))) {
+        const bool livesOn = kind.startsWith(QLatin1String("live"));
+        const pid_t child = linkFromOtherService(path, pty.path, livesOn);
+        QVERIFY(child > 0);
+        service = livesOn ? child : -1;
     } else {
-        QVERIFY(symlink(kind == QLatin1String("link") ? "/dev/null" : "/dev/pts/999999",
-                    name.constData())
-            == 0);
+        const QString target = kind == QLatin1String("link") ? QStringLiteral("/dev/null")
+            : kind == QLatin1String("live pty")              ? pty.path
+                                                             : QStringLiteral("/dev/pts/999999");
+        QVERIFY(symlink(encoded(target).constData(), name.constData()) == 0);
     }
     struct stat before;
     lstat(name.constData(), &before);
@@ -256,7 +327,8 @@ void TestVirtualPort::existingPathAtLink()
     struct stat after;
     QCOMPARE(lstat(name.constData(), &after), 0);
     if (replaced) {
-        QVERIFY(QFileInfo(path).symLinkTarget().startsWith(QLatin1String("/dev/pts/")));
+        const QString target = QFileInfo(path).symLinkTarget();
+        QVERIFY(target.startsWith(QLatin1String("/dev/pts/")) && target != pty.path);
         return;
     }
     QCOMPARE(after.st_ino, before.st_ino);
