@@ -1,5 +1,8 @@
 #include "abouthelp.h"
+#include "adddevice.h"
 #include "autostartentry.h"
+#include "getdevice.h"
+#include "searchnetwork.h"
 #include "systemsettings.h"
 #include "tirvresources.h"
 
@@ -31,6 +34,14 @@ int installedTranslators()
 {
     return qApp->findChildren<QTranslator *>(QString(), Qt::FindDirectChildrenOnly).size();
 }
+
+// No interfaces: the search dialog is built for its form alone and sends nothing.
+class NoNetwork : public SearchNetwork
+{
+public:
+    QList<QNetworkAddressEntry> allAddressEntries() const override { return {}; }
+    QList<QPair<QString, QString>> interfaces() const override { return {}; }
+};
 
 void useCatalogue(SystemSettings &settings, const char *radio)
 {
@@ -193,6 +204,8 @@ void TestShellDialogs::formsCarryTheirSheet_data()
 
     QTest::newRow("settings") << "settings" << SystemSettings().styleSheet();
     QTest::newRow("about") << "inputform" << AboutHelp().styleSheet();
+    QTest::newRow("add device") << "inputform" << AddDevice().styleSheet();
+    QTest::newRow("search") << "itemview" << GetDevice(new NoNetwork, nullptr).styleSheet();
 }
 
 // The forms carry a pasted copy of the theme; it must not drift from the sheet files.
