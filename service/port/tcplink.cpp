@@ -17,6 +17,12 @@ const int kMaxBackoffMs = 2000;
 const int kConnectTimeoutMs = 3000;
 // A connection that lasted this long was a success: start the backoff afresh.
 const int kStableMs = 2000;
+// Trouble is over once a connection lasted this long: a device that accepts and drops every
+// connection is told once, not at every retry.
+const int kSettledMs = 10000;
+// A silent device is given up on after this long, whether idle (keepalive: 10 s + 3 x 5 s) or
+// with bytes sent and not acknowledged.
+const unsigned kDeadPeerMs = 25000;
 
 QString connectCause(int error)
 {
@@ -33,7 +39,7 @@ QString connectCause(int error)
     }
 }
 
-// No delay for small writes; keepalive notices a silently dead device within ~25 s.
+// No delay for small writes; a silently dead device is noticed within kDeadPeerMs.
 void tune(int fd)
 {
     const int on = 1, idle = 10, interval = 5, probes = 3;
@@ -42,6 +48,7 @@ void tune(int fd)
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kDeadPeerMs, sizeof kDeadPeerMs);
 }
 
 socklen_t toSockaddr(const QHostAddress &address, quint16 port, sockaddr_storage *storage)
@@ -113,6 +120,8 @@ void TcpLink::lose(const QString &cause)
         return;
     if (upSince.elapsed() >= kStableMs)
         backoffMs = kFirstBackoffMs;
+    if (upSince.elapsed() >= kSettledMs)
+        told.clear();
     closeSocket();
     stage = Stage::Waiting;
     failedSinceUp = true;
@@ -207,8 +216,7 @@ void TcpLink::becomeUp()
     writeNotifier->setEnabled(false);
     readNotifier->setEnabled(true);
     if (!told.isEmpty())
-        emit notice(QStringLiteral("connected to %1 again").arg(hostText()));
-    told.clear();
+        tell(QStringLiteral("connected to %1 again").arg(hostText()));
     emit up();
 }
 

@@ -76,6 +76,7 @@ private:
     int backoffMs;
     QElapsedTimer upSince;
     bool failedSinceUp = false;
-    // What was said during the current episode of trouble.
+    // What was said during the current episode of trouble, which ends with close() or a
+    // connection that lasted.
     QSet<QString> told;
 };

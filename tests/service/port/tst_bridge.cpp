@@ -3,6 +3,7 @@
 #include "programend.h"
 
 #include <QSocketNotifier>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -24,6 +25,13 @@ QByteArray pattern(int size, int seed)
 const int kMiB = 1024 * 1024;
 const int kHold = 64 * 1024;
 
+QStringList warnings;
+
+void collectWarning(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    warnings.append(text);
+}
+
 } // namespace
 
 class TestBridge : public QObject
@@ -36,6 +44,7 @@ private slots:
     void writesBeforeTheConnectionWait();
     void lastCloseSendsWhatWasWritten();
     void reconnectsAndSendsHeldBytes();
+    void flappingDeviceIsToldOnce();
     void holdBufferDropsTheOverflow();
 };
 
@@ -166,6 +175,30 @@ void TestBridge::reconnectsAndSendsHeldBytes()
     QVERIFY(waitFor([&] { return device.received.size() >= held.size(); }));
     QVERIFY(device.received == held);
     QCOMPARE(ports.state(handle), 2);
+}
+
+void TestBridge::flappingDeviceIsToldOnce()
+{
+    // A device that accepts every connection and drops it at once.
+    QTcpServer device;
+    QVERIFY(device.listen(QHostAddress::LocalHost));
+    int accepted = 0;
+    connect(&device, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket *socket = device.nextPendingConnection()) {
+            ++accepted;
+            socket->abort();
+            socket->deleteLater();
+        }
+    });
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectWarning);
+    const auto restore = qScopeGuard([&] { qInstallMessageHandler(previous); });
+    PortFixture ports;
+    ports.startPort(QStringLiteral("COM8"), device.serverPort());
+    QVERIFY(waitFor([&] { return accepted >= 4; }));
+
+    QCOMPARE(warnings.filter(QStringLiteral("COM8: connection to")).size(), 1);
+    QCOMPARE(warnings.filter(QStringLiteral("again")).size(), 1);
 }
 
 void TestBridge::holdBufferDropsTheOverflow()
