@@ -17,8 +17,6 @@ const QString kNetworkHost = QStringLiteral("network.host");
 const QString kState = QStringLiteral("status.port.state");
 const QString kRemoteHost = QStringLiteral("status.remotehost");
 
-int tcpPortOf(int portSeq) { return 964 + 2 * portSeq; }
-
 QString comNameOf(int number) { return QStringLiteral("COM%1").arg(number); }
 
 int comNumberOf(const QString &comName) { return comName.mid(3).toInt(); }
@@ -72,7 +70,7 @@ bool newConnection(ConnectionHandle *handle, QString &message)
 // Parameters 2 to 8 of a new port: COM name, type, device address, protocol, transfer settings.
 void writePortParams(ConnectionHandle handle, int comNumber, const QString &devIp, int portSeq)
 {
-    const QVariantList host { devIp, QString::number(tcpPortOf(portSeq)) };
+    const QVariantList host { devIp, QString::number(deviceTcpPort(portSeq)) };
     writeParam(handle, kPortName, comNameOf(comNumber));
     writeParam(handle, QStringLiteral("port.type"), QStringLiteral("Virtual"));
     writeParam(handle, kNetworkHost, QVariantList { QVariant(host) });

@@ -15,3 +15,6 @@ QList<ConnectionHandle> connectionHandles(const QVariant &list);
 bool readTextParam(ConnectionHandle handle, const QString &key, QString *text);
 
 bool writeParam(ConnectionHandle handle, const QString &key, const QVariant &value);
+
+// Device port k is served on TCP port 964 + 2k of the device.
+inline int deviceTcpPort(int portSeq) { return 964 + 2 * portSeq; }

@@ -1,5 +1,7 @@
 #include "portlisting.h"
 
+#include "serviceparams.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -52,11 +54,6 @@ PortListing PortListing::deviceOnly(const QString &ip) const
     return result;
 }
 
-int PortListing::tcpPort(int devicePort)
-{
-    return 964 + 2 * devicePort;
-}
-
 QString PortListing::stateKey(const QString &state)
 {
     // The worker translates these source texts in this context at every listing.
@@ -90,7 +87,7 @@ ListedPort PortListing::listedPort(const COMS_INFO &info) const
     port.devicePort = info.portSeq.toInt(&numbered, 10);
     if (numbered && port.devicePort > 0) {
         port.tcpHost = info.devIp;
-        port.tcpPort = tcpPort(port.devicePort);
+        port.tcpPort = deviceTcpPort(port.devicePort);
     } else {
         port.devicePort = 0;
     }

@@ -44,8 +44,6 @@ public:
     // This listing cut down to the one device.
     PortListing deviceOnly(const QString &ip) const;
 
-    // Device port k is TCP port 964 + 2k on the device.
-    static int tcpPort(int devicePort);
     // The stable key of a translated state text.
     static QString stateKey(const QString &state);
 
