@@ -673,18 +673,21 @@ void MainWindow::deleteTablePort()
 void MainWindow::modifyPort(const PortPosition &position)
 {
     qDebug() << "修改虚拟串口号";
+    const QString chosenName = portNameAt(position);
     auto *dialog = new ModifyCom(this);
     dialog->setWindowTitle(tr("修改串口"));
     dialog->setModal(true);
     dialog->show();
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &ModifyCom::modifyToCom, this, [=](const QString &newCom) {
+        // The views are rebuilt while the dialog is open: when the port has vanished or rows
+        // have moved, the position holds another port, which must not be renamed.
+        if (chosenName.isEmpty() || portNameAt(position) != chosenName)
+            return;
         DevInfo info;
-        info.comName = portNameAt(position);
+        info.comName = chosenName;
         info.newComName = newCom;
-        // The view may have been rebuilt meanwhile; a vanished port has nothing to rename.
-        if (!info.comName.isEmpty())
-            worker->postTask(TaskModifyCom, info);
+        worker->postTask(TaskModifyCom, info);
     });
 }
 

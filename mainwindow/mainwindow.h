@@ -67,7 +67,7 @@ private:
         QString devIp;
         ProgressKind kind;
     };
-    // Where a COM-number change was asked for, found again by position when the name arrives.
+    // Where a COM-number change was asked for, checked again when the new name arrives.
     struct PortPosition
     {
         bool fromTree;

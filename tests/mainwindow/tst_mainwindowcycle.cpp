@@ -9,6 +9,7 @@
 #include "tirvresources.h"
 #include "windowfixture.h"
 
+#include <QComboBox>
 #include <QProgressBar>
 #include <QStandardItemModel>
 #include <QTableWidget>
@@ -16,7 +17,7 @@
 #include <QtTest>
 
 // The user's whole cycle against the in-process service, with the worker listing as usual.
-class TestMainWindowCycle : public QObject
+class TestMainWindowCycle : public QObject, public WindowFixture::WindowViews
 {
     Q_OBJECT
 
@@ -29,17 +30,13 @@ private slots:
     void eachProgressDialogFollowsItsOwnTask();
     void clearingRangeIsTheDevicesPortCount_data();
     void clearingRangeIsTheDevicesPortCount();
+    void renumberSkipsAPortThatMoved_data();
+    void renumberSkipsAPortThatMoved();
 
 private:
-    QTreeView *tree() const { return window->findChild<QTreeView *>("treeView"); }
-    QTableWidget *devTable() const { return window->findChild<QTableWidget *>("tableWidget_dev"); }
-    QTableWidget *comTable() const { return window->findChild<QTableWidget *>("tableWidget"); }
-    QStandardItemModel *model() const { return qobject_cast<QStandardItemModel *>(tree()->model()); }
     QStringList portNames(int device) const;
-    QStringList column(QTableWidget *table, int column) const;
     int comRowOfPort(const QString &portSeq) const;
-
-    MainWindow *window = nullptr;
+    QPointer<ModifyCom> openModify(bool fromTree, int row);
 };
 
 // Records the values a progress dialog's bar is given.
@@ -84,17 +81,22 @@ QStringList TestMainWindowCycle::portNames(int device) const
     return names;
 }
 
-QStringList TestMainWindowCycle::column(QTableWidget *table, int column) const
-{
-    QStringList texts;
-    for (int row = 0; row < table->rowCount(); ++row)
-        texts << table->item(row, column)->text();
-    return texts;
-}
-
 int TestMainWindowCycle::comRowOfPort(const QString &portSeq) const
 {
     return column(comTable(), 2).indexOf(portSeq);
+}
+
+// Chooses "Modify COM" on a port of the first device, in the tree or the COM table.
+QPointer<ModifyCom> TestMainWindowCycle::openModify(bool fromTree, int row)
+{
+    if (fromTree) {
+        tree()->setCurrentIndex(model()->item(0)->child(row)->index());
+        WindowFixture::runContextMenu(tree(), "Modify COM");
+    } else {
+        comTable()->setCurrentCell(row, 0);
+        WindowFixture::runContextMenu(comTable(), "Modify COM");
+    }
+    return window->findChild<ModifyCom *>();
 }
 
 void TestMainWindowCycle::wholeCycle()
@@ -125,20 +127,30 @@ void TestMainWindowCycle::wholeCycle()
     QTRY_COMPARE(column(comTable(), 2), QStringList({"1", "2", "3", "4"}));
     QCOMPARE(column(comTable(), 4), QStringList({"COM Closed", "COM Closed", "COM Closed", "COM Closed"}));
 
-    // Renumber the first port from the tree.
+    // Renumber the first port from the tree; the service's ports are offered as in use.
     const QString renamed = portNames(0).first();
-    tree()->setCurrentIndex(model()->item(0)->child(0)->index());
-    WindowFixture::runContextMenu(tree(), "Modify COM");
-    QPointer<ModifyCom> modify = window->findChild<ModifyCom *>();
+    QPointer<ModifyCom> modify = openModify(true, 0);
     QVERIFY(modify);
+    auto *choices = modify->findChild<QComboBox *>("comboBox");
+    for (const QString &name : portNames(0))
+        QCOMPARE(choices->itemText(name.mid(3).toInt() - 1), name + "（in use）");
     emit modify->modifyToCom("COM200");
     modify->close();
     QTRY_VERIFY(portNames(0).contains("COM200"));
     QVERIFY(!portNames(0).contains(renamed));
     QTRY_VERIFY(!modify);
 
-    // Delete port 2 from the COM table: its device becomes current.
+    // Renumber port 3 from the COM table.
     QTRY_COMPARE(comTable()->rowCount(), 4);
+    const QString third = comTable()->item(comRowOfPort("3"), 3)->text();
+    modify = openModify(false, comRowOfPort("3"));
+    QVERIFY(modify);
+    emit modify->modifyToCom("COM201");
+    modify->close();
+    QTRY_VERIFY(portNames(0).contains("COM201"));
+    QVERIFY(!portNames(0).contains(third));
+
+    // Delete port 2 from the COM table: its device becomes current.
     const int row = comRowOfPort("2");
     const QString deleted = comTable()->item(row, 3)->text();
     comTable()->setCurrentCell(row, 0);
@@ -147,6 +159,14 @@ void TestMainWindowCycle::wholeCycle()
     QTRY_VERIFY(!portNames(0).contains(deleted));
     QCOMPARE(portNames(0).size(), 3);
 
+    // Delete port 4 from the tree: its device becomes current.
+    const QString fourth = comTable()->item(comRowOfPort("4"), 3)->text();
+    tree()->setCurrentIndex(model()->item(0)->child(portNames(0).indexOf(fourth))->index());
+    WindowFixture::runContextMenu(tree(), "Delete COM");
+    QCOMPARE(tree()->currentIndex(), model()->index(0, 0));
+    QTRY_VERIFY(!portNames(0).contains(fourth));
+    QCOMPARE(portNames(0).size(), 2);
+
     // Create port 2 again from the device table: its row is selected, its port current.
     devTable()->setCurrentCell(0, 0);
     WindowFixture::runContextMenu(devTable(), "Create COM");
@@ -154,7 +174,7 @@ void TestMainWindowCycle::wholeCycle()
     QVERIFY(appoint);
     emit appoint->appointSeq(2);
     appoint->close();
-    QTRY_COMPARE(portNames(0).size(), 4);
+    QTRY_COMPARE(portNames(0).size(), 3);
     QTRY_COMPARE(comTable()->selectionModel()->selectedRows().size(), 1);
     const int selected = comTable()->selectionModel()->selectedRows().first().row();
     QCOMPARE(comTable()->item(selected, 2)->text(), QString("2"));
@@ -165,7 +185,7 @@ void TestMainWindowCycle::wholeCycle()
     WindowFixture::runContextMenu(tree(), "Delete all COM");
     progress = window->findChild<Progressbar *>();
     QVERIFY(progress);
-    QCOMPARE(progress->findChild<QProgressBar *>()->maximum(), 4);
+    QCOMPARE(progress->findChild<QProgressBar *>()->maximum(), 3);
     QTRY_VERIFY(!progress);
     QTRY_COMPARE(model()->rowCount(), 0);
     QCOMPARE(comTable()->rowCount(), 0);
@@ -225,6 +245,39 @@ void TestMainWindowCycle::clearingRangeIsTheDevicesPortCount()
         left << "10.0.2.2";
     QTRY_COMPARE(column(comTable(), 1), left);
     QTRY_COMPARE(boxes.texts, messages);
+}
+
+void TestMainWindowCycle::renumberSkipsAPortThatMoved_data()
+{
+    QTest::addColumn<bool>("fromTree");
+    QTest::newRow("tree") << true;
+    QTest::newRow("COM table") << false;
+}
+
+// The first port goes while the dialog for the second is open: the row asked for now holds
+// the third port, which must keep its name.
+void TestMainWindowCycle::renumberSkipsAPortThatMoved()
+{
+    QFETCH(bool, fromTree);
+    window->addManualDevice(3, "10.0.3.1");
+    QTRY_COMPARE(column(comTable(), 2), QStringList({"1", "2", "3"}));
+    const QStringList names = column(comTable(), 3);
+
+    QPointer<ModifyCom> modify = openModify(fromTree, 1);
+    QVERIFY(modify);
+    QVariant list;
+    sec_GetConnectionsList(&list);
+    QVERIFY(sec_DeleteConnection(list.toList().first().toInt()));
+    QTRY_COMPARE(column(comTable(), 3), names.mid(1));
+    emit modify->modifyToCom("COM200");
+    modify->close();
+
+    // Tasks run in posting order: once this rename shows, the first one was dropped or done.
+    modify = openModify(fromTree, 0);
+    QVERIFY(modify);
+    emit modify->modifyToCom("COM201");
+    modify->close();
+    QTRY_COMPARE(column(comTable(), 3), QStringList({"COM201", names.at(2)}));
 }
 
 QTEST_MAIN(TestMainWindowCycle)

@@ -7,7 +7,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTranslator>
 #include <QtTest>
 
 // The progress dialog and the change-COM-number dialog on their own.

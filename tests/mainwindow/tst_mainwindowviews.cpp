@@ -18,7 +18,7 @@ using WindowFixture::port;
 
 // The views fed directly with port lists; the worker's own listing is switched off by making
 // every list call of the in-process service fail.
-class TestMainWindowViews : public QObject
+class TestMainWindowViews : public QObject, public WindowFixture::WindowViews
 {
     Q_OBJECT
 
@@ -38,6 +38,8 @@ private slots:
     void stateIcons_data();
     void stateIcons();
     void clickingTablesMakesTreeItemCurrent();
+    void clickingTreeSelectsTableRows_data();
+    void clickingTreeSelectsTableRows();
     void menus_data();
     void menus();
     void webConfigOpensDevicePage();
@@ -46,15 +48,9 @@ private slots:
     void languageSwitchRetranslates();
 
 private:
-    QTreeView *tree() const { return window->findChild<QTreeView *>("treeView"); }
-    QTableWidget *devTable() const { return window->findChild<QTableWidget *>("tableWidget_dev"); }
-    QTableWidget *comTable() const { return window->findChild<QTableWidget *>("tableWidget"); }
-    QStandardItemModel *model() const { return qobject_cast<QStandardItemModel *>(tree()->model()); }
     QStringList topTexts() const;
-    QStringList column(QTableWidget *table, int column) const;
     void switchLanguage(bool chinese);
 
-    MainWindow *window = nullptr;
     QList<QUrl> openedUrls;
 };
 
@@ -84,14 +80,6 @@ QStringList TestMainWindowViews::topTexts() const
     QStringList texts;
     for (int row = 0; row < model()->rowCount(); ++row)
         texts << model()->item(row)->text();
-    return texts;
-}
-
-QStringList TestMainWindowViews::column(QTableWidget *table, int column) const
-{
-    QStringList texts;
-    for (int row = 0; row < table->rowCount(); ++row)
-        texts << table->item(row, column)->text();
     return texts;
 }
 
@@ -235,6 +223,31 @@ void TestMainWindowViews::clickingTablesMakesTreeItemCurrent()
     QCOMPARE(tree()->currentIndex(), model()->item(1)->child(1)->index());
     QCOMPARE(devTable()->selectionModel()->selectedRows().value(0).row(), 1);
     QCOMPARE(comTable()->selectionModel()->selectedRows().value(0).row(), 1);
+}
+
+void TestMainWindowViews::clickingTreeSelectsTableRows_data()
+{
+    QTest::addColumn<int>("child");
+    QTest::addColumn<int>("comRow");
+    QTest::newRow("device: its row, no port row") << -1 << -1;
+    QTest::newRow("port: its device's row and its own") << 1 << 1;
+}
+
+void TestMainWindowViews::clickingTreeSelectsTableRows()
+{
+    QFETCH(int, child);
+    QFETCH(int, comRow);
+
+    window->handerAnalysis({port("10.0.0.2", "COM3", "1"), port("10.0.0.1", "COM4", "1"),
+                            port("10.0.0.2", "COM5", "2")});
+    tree()->expandAll();
+    comTable()->selectRow(0);
+    const QModelIndex clicked =
+        child < 0 ? model()->index(1, 0) : model()->item(1)->child(child)->index();
+    QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualRect(clicked).center());
+
+    QCOMPARE(devTable()->selectionModel()->selectedRows().value(0).row(), 1);
+    QCOMPARE(comTable()->selectionModel()->selectedRows().value(0).row(), comRow);
 }
 
 void TestMainWindowViews::menus_data()

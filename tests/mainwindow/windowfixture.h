@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mainwindow.h"
 #include "records.h"
 
 #include <QAbstractItemView>
@@ -7,8 +8,11 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMessageBox>
+#include <QStandardItemModel>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
 // Shortcuts shared by the main window tests.
 namespace WindowFixture {
@@ -57,6 +61,29 @@ inline QStringList runContextMenu(QAbstractItemView *view, const QString &entry 
     probe.stop();
     return entries;
 }
+
+// The window under test and its three views, for the test classes to inherit.
+class WindowViews
+{
+protected:
+    QTreeView *tree() const { return window->findChild<QTreeView *>("treeView"); }
+    QTableWidget *devTable() const { return window->findChild<QTableWidget *>("tableWidget_dev"); }
+    QTableWidget *comTable() const { return window->findChild<QTableWidget *>("tableWidget"); }
+    QStandardItemModel *model() const
+    {
+        return qobject_cast<QStandardItemModel *>(tree()->model());
+    }
+
+    static QStringList column(const QTableWidget *table, int column)
+    {
+        QStringList texts;
+        for (int row = 0; row < table->rowCount(); ++row)
+            texts << table->item(row, column)->text();
+        return texts;
+    }
+
+    MainWindow *window = nullptr;
+};
 
 // Answers every message box that opens, keeping its text.
 class MessageBoxCatcher : public QObject
