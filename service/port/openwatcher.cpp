@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
 #include <sys/inotify.h>
 #include <unistd.h>
+#include <vector>
 
 OpenWatcher::OpenWatcher()
     : fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))

@@ -14,8 +14,8 @@ namespace {
 // Reads each descriptor link instead of following it: a look must never wait on the file.
 bool holds(int procDir, const char *pid, bool self, const QByteArray &device, int ownDescriptor)
 {
-    const int fdDir = openat(procDir, (QByteArray(pid) + "/fd").constData(),
-        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fdDir = openat(
+        procDir, (QByteArray(pid) + "/fd").constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR *fds = fdDir < 0 ? nullptr : fdopendir(fdDir);
     if (!fds) {
         if (fdDir >= 0)
@@ -28,7 +28,8 @@ bool holds(int procDir, const char *pid, bool self, const QByteArray &device, in
         if (self && std::atoi(entry->d_name) == ownDescriptor)
             continue;
         const ssize_t length = readlinkat(fdDir, entry->d_name, target, sizeof target);
-        if (length == device.size() && std::memcmp(target, device.constData(), size_t(length)) == 0) {
+        if (length == device.size()
+            && std::memcmp(target, device.constData(), size_t(length)) == 0) {
             found = true;
             break;
         }
@@ -44,8 +45,8 @@ bool processHoldsTerminal(pid_t pid, const QString &devicePath)
     const int procDir = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (procDir < 0)
         return false;
-    const bool found = holds(procDir, QByteArray::number(pid).constData(), false,
-        QFile::encodeName(devicePath), -1);
+    const bool found = holds(
+        procDir, QByteArray::number(pid).constData(), false, QFile::encodeName(devicePath), -1);
     close(procDir);
     return found;
 }
