@@ -1,5 +1,30 @@
 #include "portsettings.h"
 
+#include <QRegularExpression>
+
+namespace {
+
+// Device addresses are typed as four decimal groups, at times zero-padded ("010.000.000.001");
+// the resolver would read such a group as octal (10 as 8) or refuse it ("08").
+QString decimalAddress(const QString &name)
+{
+    static const QRegularExpression quad(
+        QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
+    const QRegularExpressionMatch match = quad.match(name);
+    if (!match.hasMatch())
+        return name;
+    QStringList groups;
+    for (int i = 1; i <= 4; ++i) {
+        const int value = match.capturedRef(i).toInt();
+        if (value > 255)
+            return name;
+        groups.append(QString::number(value));
+    }
+    return groups.join(QLatin1Char('.'));
+}
+
+} // namespace
+
 bool PortSettings::isUsableComName(const QString &comName)
 {
     return !comName.isEmpty() && !comName.startsWith(QLatin1Char('.'))
@@ -16,7 +41,7 @@ bool PortSettings::fromParams(const QVariantMap &params, PortSettings *settings,
     const QVariantList entries = params.value(QStringLiteral("network.host")).toList();
     for (const QVariant &entry : entries) {
         const QVariantList fields = entry.toList();
-        Host host { fields.value(0).toString(), fields.value(1), 0 };
+        Host host { fields.value(0).toString(), fields.value(1), 0, QString() };
         bool ok = false;
         const uint port = host.portText.toString().toUInt(&ok);
         if (host.name.isEmpty() || !ok || port == 0 || port > 65535) {
@@ -25,6 +50,7 @@ bool PortSettings::fromParams(const QVariantMap &params, PortSettings *settings,
             return false;
         }
         host.port = quint16(port);
+        host.dialName = decimalAddress(host.name);
         settings->hosts.append(host);
     }
     if (settings->hosts.isEmpty()) {

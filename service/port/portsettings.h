@@ -10,9 +10,10 @@ struct PortSettings
 {
     struct Host
     {
-        QString name;
+        QString name; // as given, for the remote-host listing and the log
         QVariant portText; // as given, for the remote-host listing
         quint16 port = 0;
+        QString dialName; // what to connect to: name, an address's groups read as decimal
     };
 
     QString comName;

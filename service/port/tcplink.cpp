@@ -144,13 +144,13 @@ void TcpLink::setWriteWatched(bool watched)
 
 void TcpLink::attempt()
 {
-    const QHostAddress address(hosts.at(hostIndex).name);
+    const QHostAddress address(hosts.at(hostIndex).dialName);
     if (!address.isNull()) {
         connectTo(address);
         return;
     }
     stage = Stage::Resolving;
-    lookupId = QHostInfo::lookupHost(hosts.at(hostIndex).name, this, &TcpLink::resolved);
+    lookupId = QHostInfo::lookupHost(hosts.at(hostIndex).dialName, this, &TcpLink::resolved);
 }
 
 void TcpLink::resolved(const QHostInfo &info)

@@ -11,12 +11,14 @@
 #include <functional>
 #include <memory>
 
-// How a test port moves bytes: the "protocol.portopencondition.enable" and send-mode values.
+// How a test port moves bytes: the "protocol.portopencondition.enable" and send-mode values,
+// and the device's host as typed.
 struct PortOptions
 {
     int openCondition = 0;
     int sendMode = 0;
     int sendParam = 0;
+    QString host = QStringLiteral("127.0.0.1");
 };
 
 // A connection table with the real pty ports, as the service holds it, in the test's process.
@@ -32,14 +34,14 @@ public:
         return portDir() + QLatin1Char('/') + comName;
     }
 
-    // Creates and starts a connection to 127.0.0.1:tcpPort; the handle, or -1 if it failed
-    // to start (the connection then stays, in state 0).
+    // Creates and starts a connection to tcpPort on the options' host; the handle, or -1 if it
+    // failed to start (the connection then stays, in state 0).
     ConnectionHandle startPort(const QString &comName, quint16 tcpPort, PortOptions options = {})
     {
         ConnectionHandle handle = -1;
         table->createConnection(1, &handle);
         const QVariantList hosts { QVariant(
-            QVariantList { QStringLiteral("127.0.0.1"), QString::number(tcpPort) }) };
+            QVariantList { options.host, QString::number(tcpPort) }) };
         table->setParam(handle, QStringLiteral("port.name"), comName);
         table->setParam(handle, QStringLiteral("network.host"), hosts);
         table->setParam(handle, QStringLiteral("port.sendmode.mode"), options.sendMode);
@@ -60,9 +62,15 @@ public:
     // Element 2 of the first remote-host entry: "1" while TCP is up.
     QString remoteUp(ConnectionHandle handle) const
     {
+        return remoteHost(handle).value(2).toString();
+    }
+
+    // The first remote-host entry: host, TCP port, up.
+    QVariantList remoteHost(ConnectionHandle handle) const
+    {
         QVariant value;
         table->param(handle, QStringLiteral("status.remotehost"), &value);
-        return value.toList().value(0).toList().value(2).toString();
+        return value.toList().value(0).toList();
     }
 
     std::unique_ptr<PtyPortFactory> factory = std::make_unique<PtyPortFactory>();

@@ -4,6 +4,7 @@
 #include "portlink.h"
 #include "programend.h"
 
+#include <QTcpServer>
 #include <QtTest>
 
 #include <csignal>
@@ -117,6 +118,8 @@ private slots:
     void slaveIsPrivateAndRaw();
     void statesFollowOpenAndClose_data();
     void statesFollowOpenAndClose();
+    void typedHostReachesTheDevice_data();
+    void typedHostReachesTheDevice();
     void renameMovesLinkAndDeleteRemovesIt();
     void existingPathAtLink_data();
     void existingPathAtLink();
@@ -248,6 +251,38 @@ void TestVirtualPort::statesFollowOpenAndClose()
     QVERIFY(waitFor([&] { return ports.remoteUp(handle) == upWhileClosed; }));
     const int clients = upWhileClosed == QLatin1String("1") ? 1 : 0;
     QVERIFY(waitFor([&] { return device.clients() == clients; }));
+}
+
+void TestVirtualPort::typedHostReachesTheDevice_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("deviceAt");
+
+    QTest::newRow("plain address") << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1");
+    QTest::newRow("zero-padded") << QStringLiteral("127.000.000.001")
+                                 << QStringLiteral("127.0.0.1");
+    // Read as decimal, not octal: 10, not 8.
+    QTest::newRow("padded group of 10")
+        << QStringLiteral("127.0.0.010") << QStringLiteral("127.0.0.10");
+    QTest::newRow("padded group of 8")
+        << QStringLiteral("127.0.0.08") << QStringLiteral("127.0.0.8");
+    QTest::newRow("host name") << QStringLiteral("localhost") << QStringLiteral("127.0.0.1");
+}
+
+void TestVirtualPort::typedHostReachesTheDevice()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, deviceAt);
+    QTcpServer device;
+    QVERIFY(device.listen(QHostAddress(deviceAt)));
+    PortFixture ports;
+    PortOptions options;
+    options.host = typed;
+    const ConnectionHandle handle
+        = ports.startPort(QStringLiteral("COM4"), device.serverPort(), options);
+    QVERIFY(handle > 0);
+    QVERIFY(waitFor([&] { return ports.remoteUp(handle) == QLatin1String("1"); }));
+    QCOMPARE(ports.remoteHost(handle).value(0).toString(), typed);
 }
 
 void TestVirtualPort::renameMovesLinkAndDeleteRemovesIt()
