@@ -29,13 +29,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // --serve COMn:tcpPort:sendMode:sendParam ...: holds the ports until stdin closes.
-int servePorts(const QStringList &specs)
+int servePorts(const QStringList &portArgs)
 {
     PtyPortFactory factory;
     ConnectionTable table;
     table.setPortFactory(&factory);
-    for (const QString &spec : specs) {
-        const QStringList fields = spec.split(QLatin1Char(':'));
+    for (const QString &portArg : portArgs) {
+        const QStringList fields = portArg.split(QLatin1Char(':'));
         ConnectionHandle handle = -1;
         table.createConnection(1, &handle);
         const QVariantList hosts { QVariant(
@@ -71,17 +71,17 @@ bool waitForLink(const QString &link)
     return QFileInfo::exists(link);
 }
 
-Bridge startTirv(const QString &dir, const QStringList &specs)
+Bridge startTirv(const QString &dir, const QStringList &portArgs)
 {
     Bridge bridge { std::make_unique<QProcess>(), QString() };
     bridge.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    bridge.process->start(
-        QCoreApplication::applicationFilePath(), QStringList { QStringLiteral("--serve") } + specs);
+    bridge.process->start(QCoreApplication::applicationFilePath(),
+        QStringList { QStringLiteral("--serve") } + portArgs);
     if (!bridge.process->waitForReadyRead(60000)) {
         fprintf(stderr, "ports did not start\n");
         exit(1);
     }
-    bridge.link = dir + QLatin1Char('/') + specs.value(0).section(QLatin1Char(':'), 0, 0);
+    bridge.link = dir + QLatin1Char('/') + portArgs.value(0).section(QLatin1Char(':'), 0, 0);
     return bridge;
 }
 
@@ -318,10 +318,10 @@ void benchThroughput(const QString &dir, const LoopbackServers &servers, size_t 
 void benchManyPorts(const QString &dir, const LoopbackServers &servers)
 {
     for (int count : { 48, 255 }) {
-        QStringList specs;
+        QStringList portArgs;
         for (int i = 1; i <= count; ++i)
-            specs << QStringLiteral("COM%1:%2:2:1").arg(100 + i).arg(servers.echoPort());
-        Bridge tirv = startTirv(dir, specs);
+            portArgs << QStringLiteral("COM%1:%2:2:1").arg(100 + i).arg(servers.echoPort());
+        Bridge tirv = startTirv(dir, portArgs);
         QThread::sleep(1);
         const qint64 pid = tirv.process->processId();
         const double before = cpuSeconds(pid);
