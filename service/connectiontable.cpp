@@ -98,10 +98,10 @@ bool ConnectionTable::connectService(const QVariant &machine)
     return isText(machine);
 }
 
-void ConnectionTable::disconnectService()
+bool ConnectionTable::disconnectService()
 {
     QMutexLocker lock(&mutex);
-    injectedFailure(DisconnectService);
+    return !injectedFailure(DisconnectService);
 }
 
 bool ConnectionTable::connections(QVariantList *handles)
@@ -266,9 +266,15 @@ bool ConnectionTable::applyConnection(ConnectionHandle handle)
             return false;
         Connection &connection = it->second;
         const QString comName = connection.params.value(kPortName).toString();
-        if (connection.started)
-            applied = !comNameTaken(comName, handle)
-                && (!connection.port || connection.port->rename(comName));
+        if (connection.started) {
+            applied = !comName.isEmpty() && !comNameTaken(comName, handle)
+                    && (!connection.port || connection.port->rename(comName));
+            // A refused name must not linger where the listing and the saved state read it.
+            if (applied)
+                connection.liveName = comName;
+            else
+                connection.params.insert(kPortName, connection.liveName);
+        }
     }
     publishChange();
     return applied;
@@ -276,6 +282,8 @@ bool ConnectionTable::applyConnection(ConnectionHandle handle)
 
 void ConnectionTable::failCall(Call call, int skip, int times)
 {
+    if (times == 0)
+        return;
     QMutexLocker lock(&mutex);
     faults.append({ call, skip, times });
 }
@@ -328,7 +336,7 @@ bool ConnectionTable::comNameTaken(const QString &comName, ConnectionHandle exce
 {
     for (const auto &[handle, connection] : table) {
         if (handle != except && connection.started && !connection.failed
-            && connection.params.value(kPortName).toString() == comName)
+            && connection.liveName == comName)
             return true;
     }
     return false;
@@ -336,6 +344,8 @@ bool ConnectionTable::comNameTaken(const QString &comName, ConnectionHandle exce
 
 bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connection)
 {
+    if (connection.port)
+        return true; // already working, under its live name
     const QString comName = connection.params.value(kPortName).toString();
     if (comName.isEmpty() || comNameTaken(comName, handle)) {
         qWarning().noquote() << comName << ": cannot start, the COM name is missing or taken";
@@ -343,7 +353,8 @@ bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connectio
     }
     connection.started = true;
     connection.failed = false;
-    if (!portFactory || connection.port)
+    connection.liveName = comName;
+    if (!portFactory)
         return true;
     QString reason;
     connection.port = portFactory->makePort(connection.params, &reason);

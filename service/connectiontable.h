@@ -61,7 +61,7 @@ public:
     void setPortFactory(PortFactory *factory);
 
     bool connectService(const QVariant &machine);
-    void disconnectService();
+    bool disconnectService();
     bool connections(QVariantList *handles);
     bool createConnection(int kind, ConnectionHandle *handle);
     bool setParam(ConnectionHandle handle, const QVariant &key, const QVariant &value);
@@ -86,7 +86,7 @@ public:
     bool restore(const QList<Entry> &entries, ConnectionHandle lastHandle);
 
     // Test hook: the (skip + 1)-th next call of that kind fails, `times` times in a row
-    // (times < 0: for ever).
+    // (times < 0: for ever; 0: never).
     void failCall(Call call, int skip = 0, int times = 1);
     void clearFaults();
 
@@ -100,6 +100,9 @@ private:
         QVariantMap params;
         bool started = false;
         bool failed = false;
+        // The COM name the connection was last started or renamed to; "port.name" may hold a
+        // name written but not yet applied.
+        QString liveName;
         std::unique_ptr<ConnectionPort> port;
     };
     struct Fault

@@ -24,10 +24,7 @@ int sec_ConnectService(const QVariant &machine)
 
 int sec_DisconnectService()
 {
-    return dispatch([](auto &service) {
-        service.disconnectService();
-        return true;
-    });
+    return dispatch([](auto &service) { return service.disconnectService(); });
 }
 
 int sec_GetConnectionsList(QVariant *list)

@@ -55,16 +55,17 @@ bool ServiceClient::connectService(const QVariant &machine)
     return simpleCall(ConnectionTable::ConnectService, -1, machine);
 }
 
-void ServiceClient::disconnectService()
+bool ServiceClient::disconnectService()
 {
     {
         QMutexLocker lock(&mutex);
         if (socketFd < 0)
-            return; // never start a service only to leave it
+            return true; // never start a service only to leave it
     }
-    simpleCall(ConnectionTable::DisconnectService, -1);
+    const bool done = simpleCall(ConnectionTable::DisconnectService, -1);
     QMutexLocker lock(&mutex);
     closeSocket();
+    return done;
 }
 
 bool ServiceClient::connections(QVariantList *handles)

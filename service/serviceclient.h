@@ -17,7 +17,7 @@ public:
     static ServiceClient &instance();
 
     bool connectService(const QVariant &machine);
-    void disconnectService();
+    bool disconnectService();
     bool connections(QVariantList *handles);
     bool createConnection(int kind, ConnectionHandle *handle);
     bool setParam(ConnectionHandle handle, const QVariant &key, const QVariant &value);

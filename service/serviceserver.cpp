@@ -127,8 +127,7 @@ ServiceProtocol::Reply ServiceServer::serve(const ServiceProtocol::Request &requ
         reply.result = table.connectService(request.first);
         break;
     case ConnectionTable::DisconnectService:
-        table.disconnectService();
-        reply.result = 1;
+        reply.result = table.disconnectService();
         break;
     case ConnectionTable::GetConnectionsList: {
         QList<QPair<ConnectionHandle, QVariantMap>> readable;

@@ -64,6 +64,7 @@ private slots:
     void statesFollowLifecycle();
     void comNameConflictRefused();
     void applyMovesName();
+    void pendingNameHoldsNothing();
     void faultInjection_data();
     void faultInjection();
     void faultAfterSkips();
@@ -188,10 +189,33 @@ void TestConnectionTable::applyMovesName()
     const ConnectionHandle second = makeStarted(table, QStringLiteral("COM4"));
     QVERIFY(table.setParam(second, QStringLiteral("port.name"), QStringLiteral("COM3")));
     QVERIFY(!table.applyConnection(second)); // COM3 is taken by a started connection
+    QVariant name;
+    QVERIFY(table.param(second, QStringLiteral("port.name"), &name));
+    QCOMPARE(name.toString(), QStringLiteral("COM4")); // the refused name is not kept
+    QCOMPARE(table.entries().at(1).params.value("port.name").toString(), QStringLiteral("COM4"));
     QVERIFY(table.setParam(second, QStringLiteral("port.name"), QStringLiteral("COM9")));
     QVERIFY(table.applyConnection(second));
     QVERIFY(table.deleteConnection(first));
     QVERIFY(!table.applyConnection(first));
+}
+
+// Only applied names count: a name written but not applied neither holds a COM name nor frees
+// the one the port still has.
+void TestConnectionTable::pendingNameHoldsNothing()
+{
+    ConnectionTable table;
+    const ConnectionHandle first = makeStarted(table, QStringLiteral("COM3"));
+    QVERIFY(table.setParam(first, QStringLiteral("port.name"), QStringLiteral("COM5")));
+    ConnectionHandle second = -1;
+    table.createConnection(1, &second);
+    table.setParam(second, QStringLiteral("port.name"), QStringLiteral("COM3"));
+    QVERIFY(!table.startConnection(second)); // COM3 still lives
+    table.setParam(second, QStringLiteral("port.name"), QStringLiteral("COM5"));
+    QVERIFY(table.startConnection(second)); // COM5 was only written
+    QVERIFY(!table.applyConnection(first));
+    QVariant name;
+    QVERIFY(table.param(first, QStringLiteral("port.name"), &name));
+    QCOMPARE(name.toString(), QStringLiteral("COM3"));
 }
 
 void TestConnectionTable::faultInjection_data()
@@ -214,7 +238,7 @@ void TestConnectionTable::faultInjection()
         ConnectionHandle made = -1;
         switch (which) {
         case ConnectionTable::ConnectService: return table.connectService(QStringLiteral("."));
-        case ConnectionTable::DisconnectService: table.disconnectService(); return true;
+        case ConnectionTable::DisconnectService: return table.disconnectService();
         case ConnectionTable::GetConnectionsList: return table.connections(&list);
         case ConnectionTable::CreateConnection: return table.createConnection(1, &made);
         case ConnectionTable::SetParam:
@@ -227,9 +251,9 @@ void TestConnectionTable::faultInjection()
         return false;
     };
     const auto which = ConnectionTable::Call(call);
+    table.failCall(which, 0, 0); // no failure at all
     table.failCall(which);
-    if (which != ConnectionTable::DisconnectService)
-        QVERIFY(!attempt(which));
+    QVERIFY(!attempt(which));
     QVERIFY(attempt(which));
 }
 
