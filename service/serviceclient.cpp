@@ -5,37 +5,11 @@
 #include "servicepaths.h"
 
 #include <QDebug>
-#include <QFile>
 
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
-
-// A service that holds a call this long is taken as hung.
-constexpr int kReplyTimeoutSeconds = 10;
-
-int connectTo(const QString &path)
-{
-    const QByteArray encoded = QFile::encodeName(path);
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    if (encoded.size() >= int(sizeof address.sun_path))
-        return -1;
-    memcpy(address.sun_path, encoded.constData(), size_t(encoded.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    const timeval timeout { kReplyTimeoutSeconds, 0 };
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 bool isRead(ConnectionTable::Call call)
 {
@@ -245,10 +219,7 @@ bool ServiceClient::ensureConnected()
         qWarning().noquote() << "tirv-service: refusing the runtime directory:" << error;
         return false;
     }
-    const QString path = ServicePaths::socketPath(directory);
-    socketFd = connectTo(path);
-    if (socketFd < 0 && ServiceLauncher::start(directory))
-        socketFd = connectTo(path);
+    socketFd = ServiceLauncher::connect(directory);
     forgetListing();
     return socketFd >= 0;
 }

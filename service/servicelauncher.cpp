@@ -11,7 +11,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,9 +21,34 @@ namespace {
 
 // Restoring a large saved table comes before the ready line.
 constexpr int kStartTimeoutMs = 10000;
+// A service that holds a call this long is taken as hung.
+constexpr int kReplyTimeoutSeconds = 10;
+// How often a running service that does not listen yet is asked again.
+constexpr int kListenPollMs = 20;
 // The descriptors the service finds its lock and its ready pipe on.
 constexpr int kChildLockFd = 3;
 constexpr int kChildReadyFd = 4;
+
+int connectTo(const QString &path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (encoded.size() >= int(sizeof address.sun_path))
+        return -1;
+    memcpy(address.sun_path, encoded.constData(), size_t(encoded.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const timeval timeout { kReplyTimeoutSeconds, 0 };
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 int openLockFile(const QString &path)
 {
@@ -90,25 +117,48 @@ bool spawn(int lockFd)
     return isReady;
 }
 
+// With the start lock held: connects to the service that holds the service lock, waiting
+// while it gets ready, or starts one as soon as the lock is free.
+int connectOrSpawn(const QString &socketPath, int lockFd)
+{
+    QDeadlineTimer deadline(kStartTimeoutMs);
+    for (;;) {
+        const int fd = connectTo(socketPath);
+        if (fd >= 0)
+            return fd;
+        if (::flock(lockFd, LOCK_EX | LOCK_NB) == 0)
+            return spawn(lockFd) ? connectTo(socketPath) : -1;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return -1;
+        if (deadline.hasExpired()) {
+            qWarning() << "tirv-service: a service runs but does not listen";
+            return -1;
+        }
+        ::poll(nullptr, 0, kListenPollMs);
+    }
+}
+
 } // namespace
 
 namespace ServiceLauncher {
 
-bool start(const QString &runtimeDirectory)
+int connect(const QString &runtimeDirectory)
 {
+    const QString socketPath = ServicePaths::socketPath(runtimeDirectory);
+    int fd = connectTo(socketPath);
+    if (fd >= 0)
+        return fd;
     const int startFd = openLockFile(ServicePaths::startLockPath(runtimeDirectory));
     if (startFd < 0)
-        return false;
+        return -1;
     while (::flock(startFd, LOCK_EX) != 0 && errno == EINTR) { }
-    bool running = false;
     const int lockFd = openLockFile(ServicePaths::lockPath(runtimeDirectory));
     if (lockFd >= 0) {
-        // Free lock: no service. Held: one runs, started by an earlier caller or by hand.
-        running = ::flock(lockFd, LOCK_EX | LOCK_NB) != 0 ? errno == EWOULDBLOCK : spawn(lockFd);
+        fd = connectOrSpawn(socketPath, lockFd);
         ::close(lockFd);
     }
     ::close(startFd);
-    return running;
+    return fd;
 }
 
 } // namespace ServiceLauncher

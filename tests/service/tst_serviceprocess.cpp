@@ -3,6 +3,7 @@
 #include "servicepaths.h"
 #include "serviceprotocol.h"
 
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QtEndian>
@@ -12,6 +13,7 @@
 #include <linux/securebits.h>
 #include <thread>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
@@ -130,6 +132,8 @@ private slots:
     void callsWorkFromPlainThread();
     void killedServiceRestartsWithConnections();
     void concurrentStartsLeaveOneService();
+    void callerWaitsForStartingService_data();
+    void callerWaitsForStartingService();
     void secondServiceRefused();
     void foregroundServiceServesCalls();
     void serviceEndsWhenSocketRemoved();
@@ -283,6 +287,53 @@ void TestServiceProcess::concurrentStartsLeaveOneService()
         QCOMPARE(caller->exitCode(), 0);
     }
     QCOMPARE(servicePids(), QList<int> { lockedPid() });
+}
+
+void TestServiceProcess::callerWaitsForStartingService_data()
+{
+    QTest::addColumn<bool>("listens");
+    QTest::newRow("holder listens late") << true;
+    QTest::newRow("holder gives up") << false;
+}
+
+// A service that holds its lock but listens only later (restoring its ports, or started by the
+// service manager) is waited for; one that goes away before it listens is replaced.
+void TestServiceProcess::callerWaitsForStartingService()
+{
+    QFETCH(bool, listens);
+    const QString directory = runtimeDirectory();
+    const int holder = ::open(QFile::encodeName(ServicePaths::lockPath(directory)).constData(),
+                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    QVERIFY(holder >= 0);
+    QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    int connected = -1;
+    std::thread caller([&] { connected = sec_ConnectService(QStringLiteral(".")); });
+    const int startFd = ::open(QFile::encodeName(ServicePaths::startLockPath(directory)).constData(),
+                               O_RDWR | O_CLOEXEC);
+    const auto callerInside = [startFd] {
+        if (::flock(startFd, LOCK_EX | LOCK_NB) != 0)
+            return true;
+        ::flock(startFd, LOCK_UN);
+        return false;
+    };
+    QTRY_VERIFY(startFd >= 0 && callerInside());
+    ::close(startFd);
+
+    QLocalServer server;
+    if (listens) {
+        QVERIFY(server.listen(ServicePaths::socketPath(directory)));
+        QVERIFY(server.waitForNewConnection(10000));
+        QLocalSocket *client = server.nextPendingConnection();
+        QTRY_VERIFY(client->bytesAvailable() > 0 || (client->waitForReadyRead(100), false));
+        ServiceProtocol::Reply reply;
+        reply.result = 1;
+        client->write(ServiceProtocol::encodeReply(reply));
+        QVERIFY(client->waitForBytesWritten(5000));
+    }
+    ::close(holder);
+    caller.join();
+    QCOMPARE(connected, 1);
+    QCOMPARE(servicePids().size(), listens ? 0 : 1);
 }
 
 void TestServiceProcess::secondServiceRefused()
