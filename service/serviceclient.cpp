@@ -151,6 +151,10 @@ bool ServiceClient::call(const ServiceProtocol::Request &request, ServiceProtoco
     if (!isRead(request.call))
         forgetListing();
     const QByteArray frame = ServiceProtocol::encodeRequest(request);
+    if (frame.size() > ServiceProtocol::kHeaderSize + int(ServiceProtocol::kMaxRequestPayload)) {
+        qWarning() << "tirv-service: a call of" << frame.size() << "bytes is too large to send";
+        return false;
+    }
     // A lost connection means the service went away: once more, to a restarted one.
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!ensureConnected())

@@ -2,6 +2,8 @@
 
 #include <QtEndian>
 
+#include <limits>
+
 namespace {
 
 enum Tag : quint8 { Invalid, Integer, Text, List, Map };
@@ -72,7 +74,7 @@ private:
 class Reader
 {
 public:
-    explicit Reader(const QByteArray &bytes) : bytes(bytes) { }
+    Reader(const QByteArray &bytes, int valueBudget) : bytes(bytes), budget(valueBudget) { }
 
     bool atEnd() const { return position == bytes.size(); }
     bool u8(quint8 *value)
@@ -102,7 +104,7 @@ public:
     bool value(QVariant *v, int depth = 0)
     {
         quint8 tag;
-        if (depth > kMaxDepth || !u8(&tag))
+        if (depth > kMaxDepth || --budget < 0 || !u8(&tag))
             return false;
         switch (tag) {
         case Invalid:
@@ -171,6 +173,7 @@ private:
     }
 
     const QByteArray &bytes;
+    int budget;
     int position = 0;
 };
 
@@ -201,7 +204,7 @@ QByteArray encodeReply(const Reply &reply)
 
 bool decodeRequest(const QByteArray &payload, Request *request)
 {
-    Reader reader(payload);
+    Reader reader(payload, kMaxRequestValues);
     quint8 call;
     quint32 handle;
     if (!reader.u8(&call) || call > ConnectionTable::ApplyConnection || !reader.u32(&handle)
@@ -214,7 +217,7 @@ bool decodeRequest(const QByteArray &payload, Request *request)
 
 bool decodeReply(const QByteArray &payload, Reply *reply)
 {
-    Reader reader(payload);
+    Reader reader(payload, std::numeric_limits<int>::max());
     quint32 result;
     QVariant snapshot;
     if (!reader.u32(&result) || !reader.value(&reply->value) || !reader.value(&snapshot)

@@ -11,8 +11,12 @@
 // side allocate more than the frame itself.
 namespace ServiceProtocol {
 
-// Payloads above this are refused from the length word alone, before anything is allocated.
+// Payloads above these are refused from the length word alone, before anything is allocated.
+// A request carries at most a host list; a reply may carry a listing of every connection.
 constexpr quint32 kMaxPayload = 4 * 1024 * 1024;
+constexpr quint32 kMaxRequestPayload = 64 * 1024;
+// Values a request may hold, so that a frame of tiny items cannot cost the service much.
+constexpr int kMaxRequestValues = 4096;
 constexpr int kHeaderSize = 4;
 
 struct Request

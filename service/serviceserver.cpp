@@ -58,8 +58,9 @@ void ServiceServer::acceptClients()
             continue;
         }
         // Qt reads ahead of us; never more than one whole frame.
-        client->setReadBufferSize(ServiceProtocol::kHeaderSize + ServiceProtocol::kMaxPayload);
-        readers.insert(client, FrameReader());
+        client->setReadBufferSize(ServiceProtocol::kHeaderSize
+                                  + ServiceProtocol::kMaxRequestPayload);
+        readers.insert(client, FrameReader(ServiceProtocol::kMaxRequestPayload));
         connect(client, &QLocalSocket::readyRead, this, [this, client] { readClient(client); });
         connect(client, &QLocalSocket::disconnected, this, [this, client] {
             readers.remove(client);
@@ -93,7 +94,7 @@ bool ServiceServer::serveFrames(QLocalSocket *client, FrameReader &reader)
         case FrameReader::TooLarge:
             dropClient(client, QStringLiteral("frame of %1 bytes refused (limit %2)")
                                        .arg(reader.refusedSize())
-                                       .arg(ServiceProtocol::kMaxPayload));
+                                       .arg(ServiceProtocol::kMaxRequestPayload));
             return false;
         case FrameReader::Complete:
             break;

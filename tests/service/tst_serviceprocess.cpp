@@ -196,6 +196,10 @@ void TestServiceProcess::everyCallThroughService()
         QVERIFY2(sec_SetParam(handle, it.key(), it.value()), qPrintable(it.key()));
     QVERIFY(!sec_SetParam(handle, QStringLiteral("status.port.state"), 2));
     QVERIFY(!sec_SetParam(handle, QStringLiteral("port.sendmode.mode"), QStringLiteral("2")));
+    QVariantList tooManyHosts;
+    for (int i = 0; i < 5000; ++i)
+        tooManyHosts += kHosts;
+    QVERIFY(!sec_SetParam(handle, QStringLiteral("network.host"), tooManyHosts));
     for (auto it = written.cbegin(); it != written.cend(); ++it) {
         QVariant value;
         QVERIFY(sec_GetParam(handle, it.key(), &value));
@@ -401,7 +405,7 @@ void TestServiceProcess::corruptStateKeptAside()
 void TestServiceProcess::badFrameClosesOnlyThatClient_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("oversized length") << u32(ServiceProtocol::kMaxPayload + 1);
+    QTest::newRow("oversized request") << u32(ServiceProtocol::kMaxRequestPayload + 1);
     QTest::newRow("largest length") << u32(0xffffffffu);
     QTest::newRow("garbage payload") << u32(8) + QByteArray("\xde\xad\xbe\xef\x01\x02\x03\x04");
     QTest::newRow("unknown call") << u32(7) + QByteArray("\x63\0\0\0\1\0\0", 7);

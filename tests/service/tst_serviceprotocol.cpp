@@ -124,6 +124,10 @@ void TestServiceProtocol::hostilePayloadRefused_data()
     for (int depth = 0; depth < 64; ++depth)
         nested += QByteArray(1, char(3)) + u32(1);
     QTest::newRow("deep nesting") << head + nested + none + none;
+    // Tiny items fit a small frame by the thousand; a request is not allowed that many.
+    QTest::newRow("too many values")
+            << head + QByteArray(1, char(3)) + u32(ServiceProtocol::kMaxRequestValues)
+                    + QByteArray(ServiceProtocol::kMaxRequestValues, '\0') + none;
 }
 
 void TestServiceProtocol::hostilePayloadRefused()
