@@ -95,7 +95,7 @@ QString StateStore::defaultPath()
     return ServicePaths::stateDirectory() + QStringLiteral("/connections.json");
 }
 
-void StateStore::load(ConnectionTable &table) const
+void StateStore::load(ConnectionTable &table)
 {
     QFile file(filePath);
     if (!file.exists())
@@ -104,6 +104,7 @@ void StateStore::load(ConnectionTable &table) const
         // Unreadable is not corrupt: leave it where it is for the user to look at.
         qWarning().noquote() << filePath << ": cannot read the saved connections:"
                              << file.errorString();
+        keepFile();
         return;
     }
     QList<ConnectionTable::Entry> entries;
@@ -112,14 +113,16 @@ void StateStore::load(ConnectionTable &table) const
     file.close();
     if (reason.isEmpty() && !table.restore(entries, lastHandle))
         reason = QStringLiteral("a connection with a bad handle or parameter");
-    if (!reason.isEmpty())
-        moveAside(reason);
-    else
+    if (!reason.isEmpty() && !moveAside(reason))
+        keepFile();
+    else if (reason.isEmpty())
         qInfo().noquote() << "restored" << entries.size() << "connections from" << filePath;
 }
 
 bool StateStore::save(const ConnectionTable &table) const
 {
+    if (kept)
+        return false;
     QJsonArray connections;
     for (const ConnectionTable::Entry &entry : table.entries())
         connections.append(toJson(entry));
@@ -136,7 +139,7 @@ bool StateStore::save(const ConnectionTable &table) const
     return false;
 }
 
-void StateStore::moveAside(const QString &reason) const
+bool StateStore::moveAside(const QString &reason) const
 {
     const QString stem = filePath + QStringLiteral(".corrupt-")
             + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
@@ -144,9 +147,18 @@ void StateStore::moveAside(const QString &reason) const
     for (int n = 1; QFile::exists(aside); ++n)
         aside = stem + QStringLiteral("-%1").arg(n);
     // rename() refuses an existing target, so no earlier copy is ever overwritten.
-    if (QFile::rename(filePath, aside))
-        qWarning().noquote() << filePath << ":" << reason << "- kept as" << aside
-                             << "and starting with no connections";
-    else
+    if (!QFile::rename(filePath, aside)) {
         qWarning().noquote() << filePath << ":" << reason << "- could not move it aside";
+        return false;
+    }
+    qWarning().noquote() << filePath << ":" << reason << "- kept as" << aside
+                         << "and starting with no connections";
+    return true;
+}
+
+void StateStore::keepFile()
+{
+    kept = true;
+    qWarning().noquote() << filePath << ": left as it is; changes are not saved until the"
+                         << "service starts again";
 }

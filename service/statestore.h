@@ -6,7 +6,8 @@ class ConnectionTable;
 
 // The connection table on disk, so that the ports come back after a crash, a logout or a
 // reboot. Every save replaces the file atomically; a file that cannot be read back is moved
-// aside under a new name, never overwritten, and the service starts with an empty table.
+// aside under a new name, never overwritten, and the service starts with an empty table. When
+// it can be neither read nor moved aside, nothing is saved until the next start.
 class StateStore
 {
 public:
@@ -17,11 +18,14 @@ public:
 
     QString path() const { return filePath; }
     // Fills the empty table from the file (a missing file is an empty table).
-    void load(ConnectionTable &table) const;
+    void load(ConnectionTable &table);
     bool save(const ConnectionTable &table) const;
 
 private:
-    void moveAside(const QString &reason) const;
+    bool moveAside(const QString &reason) const;
+    void keepFile();
 
     QString filePath;
+    // The file holds connections that were not restored.
+    bool kept = false;
 };

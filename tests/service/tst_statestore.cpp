@@ -42,6 +42,7 @@ private slots:
     void unreadableStateMovedAside_data();
     void unreadableStateMovedAside();
     void asideCopiesNeverOverwritten();
+    void stuckFileNeverOverwritten();
 
 private:
     QString path() const { return dir->filePath(QStringLiteral("connections.json")); }
@@ -68,7 +69,7 @@ void TestStateStore::roundTripKeepsHandlesAndStates()
     const ConnectionHandle deleted = addConnection(saved, QStringLiteral("COM4"), true);
     const ConnectionHandle idle = addConnection(saved, QStringLiteral("COM5"), false);
     saved.deleteConnection(deleted);
-    const StateStore store(path());
+    StateStore store(path());
     QVERIFY(store.save(saved));
 
     ConnectionTable restored;
@@ -147,13 +148,30 @@ void TestStateStore::unreadableStateMovedAside()
 
 void TestStateStore::asideCopiesNeverOverwritten()
 {
-    const StateStore store(path());
+    StateStore store(path());
     for (int round = 0; round < 3; ++round) {
         writeFile(path(), QByteArray("broken ") + QByteArray::number(round));
         ConnectionTable table;
         store.load(table);
     }
     QCOMPARE(asideFiles().size(), 3);
+}
+
+// A bad file that cannot be moved aside (here its aside name is too long for the file system,
+// which stops root too) still holds the user's connections: the service must not save over it.
+void TestStateStore::stuckFileNeverOverwritten()
+{
+    const QString stuck = dir->filePath(QString(240, QLatin1Char('c')) + QStringLiteral(".json"));
+    const QByteArray contents("{\"version\":1,\"connections\":[{\"hand");
+    writeFile(stuck, contents);
+    ConnectionTable table;
+    StateStore store(stuck);
+    store.load(table);
+    addConnection(table, QStringLiteral("COM7"), true);
+    QVERIFY(!store.save(table));
+    QFile kept(stuck);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), contents);
 }
 
 QTEST_GUILESS_MAIN(TestStateStore)
