@@ -3,6 +3,7 @@
 
 #include "connectiontable.h"
 #include "ptyportfactory.h"
+#include "servicelog.h"
 #include "servicepaths.h"
 #include "serviceserver.h"
 #include "statestore.h"
@@ -22,7 +23,6 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -35,18 +35,20 @@ struct Options
     int readyFd = -1;
 };
 
-// The log is started afresh once it passes this size.
-constexpr off_t kMaxLogSize = 1024 * 1024;
+// Exit statuses: a service manager must not restart a service that found another running.
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+constexpr int kAlreadyRunning = 3;
 // Changes are saved together at most this long after the first of them: each save syncs the
 // file to disk, and making 255 ports is over a thousand changes.
 constexpr int kSaveDelayMs = 50;
 
 int quitPipe[2] = { -1, -1 };
 
-void fail(const QString &why)
+void fail(const QString &why, int status = kFailed)
 {
     fprintf(stderr, "tirv-service: %s\n", qPrintable(why));
-    exit(1);
+    exit(status);
 }
 
 bool parseOptions(int argc, char **argv, Options *options)
@@ -75,7 +77,8 @@ int takeServiceLock(const Options &options, const QString &runtimeDirectory)
                                         : ::open(path.constData(), O_RDWR | O_CREAT, 0600);
     if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
         fail(QStringLiteral("another tirv-service is running for this user (%1)")
-                     .arg(QString::fromLocal8Bit(path)));
+                     .arg(QString::fromLocal8Bit(path)),
+             kAlreadyRunning);
     setCloseOnExec(fd);
     return fd;
 }
@@ -89,7 +92,7 @@ void writePid(int lockFd)
 
 void redirect(int fd, const QByteArray &path, int flags)
 {
-    const int opened = ::open(path.constData(), flags, 0600);
+    const int opened = ::open(path.constData(), flags);
     if (opened >= 0 && opened != fd) {
         ::dup2(opened, fd);
         ::close(opened);
@@ -106,12 +109,9 @@ void daemonise()
         _exit(0);
     if (::chdir("/") != 0)
         perror("tirv-service: chdir");
-    const QByteArray log = QFile::encodeName(ServicePaths::stateDirectory() + "/service.log");
-    struct stat info;
-    const bool tooLong = ::stat(log.constData(), &info) == 0 && info.st_size > kMaxLogSize;
     redirect(STDIN_FILENO, "/dev/null", O_RDONLY);
     redirect(STDOUT_FILENO, "/dev/null", O_WRONLY);
-    redirect(STDERR_FILENO, log, O_WRONLY | O_CREAT | O_APPEND | (tooLong ? O_TRUNC : 0));
+    ServiceLog::open();
 }
 
 void onQuitSignal(int)
@@ -193,7 +193,7 @@ int main(int argc, char **argv)
     Options options;
     if (!parseOptions(argc, argv, &options)) {
         fprintf(stderr, "usage: tirv-service [--foreground]\n");
-        return 2;
+        return kUsage;
     }
     QString error;
     const QString runtimeDirectory = ServicePaths::runtimeDirectory(&error);
@@ -214,6 +214,8 @@ int main(int argc, char **argv)
                                       "%{if-warning}warning: %{endif}"
                                       "%{if-critical}error: %{endif}%{message}"));
     quitOnSignals(app);
+    if (!options.foreground)
+        ServiceLog::rotateWhenFull();
 
     // Outlives the table, whose ports it serves.
     PtyPortFactory ports;
@@ -226,7 +228,7 @@ int main(int argc, char **argv)
     ServiceServer server(table);
     const QString socketPath = ServicePaths::socketPath(runtimeDirectory);
     if (!server.listen(socketPath))
-        return 1;
+        return kFailed;
     quitWhenSocketRemoved(app, socketPath);
     announceReady(options);
     return app.exec();

@@ -138,6 +138,7 @@ private slots:
     void foregroundServiceServesCalls();
     void serviceEndsWhenSocketRemoved();
     void corruptStateKeptAside();
+    void fullLogStartedAfresh();
     void badFrameClosesOnlyThatClient_data();
     void badFrameClosesOnlyThatClient();
     void unsafeRuntimeDirectoryRefused_data();
@@ -346,7 +347,7 @@ void TestServiceProcess::secondServiceRefused()
     QProcess second;
     second.start(qEnvironmentVariable("TIRV_SERVICE_EXEC"), { "--foreground" });
     QVERIFY(second.waitForFinished(10000));
-    QCOMPARE(second.exitCode(), 1);
+    QCOMPARE(second.exitCode(), 3); // told apart, so a service manager does not retry
     QVERIFY(second.readAllStandardError().contains("another tirv-service is running"));
     QCOMPARE(servicePids().size(), 1);
 }
@@ -400,6 +401,38 @@ void TestServiceProcess::corruptStateKeptAside()
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().contains("kept as"));
     QVERIFY(makeConnection(QStringLiteral("COM3"), true) > 0); // and it works
+}
+
+// A log just below its limit is passed by the service's first messages, while it runs.
+void TestServiceProcess::fullLogStartedAfresh()
+{
+    const QString logPath = ServicePaths::stateDirectory() + QStringLiteral("/service.log");
+    const QByteArray filler(1024 * 1024 - 10, 'x');
+    {
+        QFile log(logPath);
+        QVERIFY(log.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        log.write(filler);
+    }
+    QFile::remove(logPath + QStringLiteral(".1"));
+    QVERIFY(sec_ConnectService(QStringLiteral(".")));
+    const auto logSomething = [] {
+        QLocalSocket bad;
+        bad.connectToServer(ServicePaths::socketPath(runtimeDirectory()));
+        QVERIFY(bad.waitForConnected(5000));
+        bad.write(u32(8) + QByteArray(8, '\xff'));
+        QVERIFY(bad.waitForDisconnected(5000));
+    };
+    logSomething();
+    QFile previous(logPath + QStringLiteral(".1"));
+    QTRY_VERIFY(previous.exists());
+    QVERIFY(previous.open(QIODevice::ReadOnly));
+    QVERIFY(previous.readAll().startsWith(filler));
+
+    logSomething(); // goes to the fresh log
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QTRY_VERIFY(log.readAll().contains("malformed frame") || (log.seek(0), false));
+    QVERIFY(log.size() < 4096);
 }
 
 void TestServiceProcess::badFrameClosesOnlyThatClient_data()
