@@ -91,7 +91,9 @@ void GetDevice::bindEntries(const QList<QNetworkAddressEntry> &entries, quint16 
 {
     for (const QNetworkAddressEntry &entry : entries)
         qDebug() << "emtry.ip():" << entry.ip().toString();
-    udpSockets->bind(entries, port);
+    const QStringList errors = udpSockets->bind(entries, port);
+    for (const QString &error : errors)
+        qWarning().noquote() << "search: cannot bind" << error;
 }
 
 void GetDevice::clearSockets()

@@ -6,6 +6,13 @@
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 
+namespace {
+
+constexpr QAbstractSocket::BindMode kShared =
+        QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
+
+} // namespace
+
 SearchSockets::SearchSockets(QObject *parent)
     : QObject(parent)
 {
@@ -18,7 +25,9 @@ QStringList SearchSockets::bind(const QList<QNetworkAddressEntry> &entries, quin
         const QString key = entry.ip().toString();
         if (!SearchProtocol::isUsable(entry) || sendSockets.contains(key))
             continue;
-        QUdpSocket *socket = open(entry.ip(), port, QUdpSocket::DefaultForPlatform, &errors);
+        // Shared, as on Windows by default: another program listening on the port for any
+        // address (a device simulator, a second search tool) must not stop the search.
+        QUdpSocket *socket = open(entry.ip(), port, kShared, &errors);
         if (!socket)
             continue;
         sendSockets.insert(key, socket);
@@ -58,8 +67,7 @@ void SearchSockets::listenForBroadcasts(const QHostAddress &address, quint16 por
     const QString key = QStringLiteral("%1:%2").arg(address.toString()).arg(port);
     if (broadcastSockets.contains(key))
         return;
-    const auto shared = QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint;
-    if (QUdpSocket *socket = open(address, port, shared, errors))
+    if (QUdpSocket *socket = open(address, port, kShared, errors))
         broadcastSockets.insert(key, socket);
 }
 

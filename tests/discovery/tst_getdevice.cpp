@@ -99,6 +99,7 @@ private slots:
     void buttonsHandOverCheckedRows();
     void selectAllAndLaterRows();
     void interfaceChoiceRestartsSearch();
+    void searchBesideAnotherListener();
 
 private:
     QString cell(int row, int column) const { return table()->item(row, column)->text(); }
@@ -302,6 +303,21 @@ void TestGetDevice::interfaceChoiceRestartsSearch()
     combo->setCurrentIndex(2);  // no IPv4 address
     QCOMPARE(sent.size(), 0);
     combo->setCurrentIndex(0);
+    QCOMPARE(sent.size(), 6);
+    QCOMPARE(sent.at(0).localPort, quint16(1029));
+}
+
+// A simulator on this machine listens on port 1029 for any address; the search still binds.
+void TestGetDevice::searchBesideAnotherListener()
+{
+    delete dialog;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QUdpSocket simulator;
+    QVERIFY(simulator.bind(QHostAddress::AnyIPv4, 1029,
+                           QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint));
+    sent.clear();
+    dialog = new GetDevice(new FakeNetwork(&sent), nullptr);
+    dialog->show();
     QCOMPARE(sent.size(), 6);
     QCOMPARE(sent.at(0).localPort, quint16(1029));
 }
