@@ -17,5 +17,5 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # dpkg-shlibdeps turns the linked Qt 5 libraries into the package's dependencies.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The Chinese interface needs a CJK font.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS fonts-wqy-microhei)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fonts-wqy-microhei, qttranslations5-l10n")
 include(CPack)

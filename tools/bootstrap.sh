@@ -13,7 +13,7 @@ build="$top/build"
 # Debian package and the check of the menu entry.
 PACKAGES="cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev \
 qttools5-dev qttools5-dev-tools fonts-wqy-microhei iproute2 xvfb xauth librsvg2-bin \
-dpkg-dev desktop-file-utils xdotool x11-utils"
+dpkg-dev desktop-file-utils xdotool x11-utils qttranslations5-l10n"
 
 missing=""
 for p in $PACKAGES; do

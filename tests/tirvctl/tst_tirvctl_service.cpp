@@ -20,6 +20,7 @@ private slots:
     void portsComeAndGo();
     void messagesInLocaleLanguage_data();
     void messagesInLocaleLanguage();
+    void helpInChinese();
     void cleanupTestCase();
 
 private:
@@ -119,6 +120,19 @@ void TstTirvctlService::messagesInLocaleLanguage()
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 2);
     QCOMPARE(QString::fromUtf8(process.readAllStandardError()).trimmed(), message);
+}
+
+void TstTirvctlService::helpInChinese()
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LC_ALL", "zh_CN.UTF-8");
+    process.setProcessEnvironment(environment);
+    process.start(TIRVCTL, { "delete", "--help" });
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString help = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(help.contains("用法：") && help.contains("选项："), qPrintable(help));
 }
 
 void TstTirvctlService::cleanupTestCase()

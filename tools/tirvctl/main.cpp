@@ -3,6 +3,7 @@
 #include "tirvresources.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QLoggingCategory>
 #include <QTextStream>
@@ -29,6 +30,12 @@ int main(int argc, char *argv[])
     QTranslator ownCatalogue;
     if (chinese && ownCatalogue.load(QStringLiteral(":/tirvctl/tirvctl_zh_CN.qm")))
         QCoreApplication::installTranslator(&ownCatalogue);
+    // Qt's own, for the words of the help ("Usage:", "Options:"), where it is installed.
+    QTranslator qtCatalogue;
+    if (chinese
+        && qtCatalogue.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                            QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtCatalogue);
 
     QTextStream out(stdout);
     QTextStream err(stderr);
