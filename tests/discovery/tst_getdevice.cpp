@@ -310,14 +310,11 @@ void TestGetDevice::interfaceChoiceRestartsSearch()
 // A simulator on this machine listens on port 1029 for any address; the search still binds.
 void TestGetDevice::searchBesideAnotherListener()
 {
-    delete dialog;
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    cleanup();
     QUdpSocket simulator;
     QVERIFY(simulator.bind(QHostAddress::AnyIPv4, 1029,
                            QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint));
-    sent.clear();
-    dialog = new GetDevice(new FakeNetwork(&sent), nullptr);
-    dialog->show();
+    init();
     QCOMPARE(sent.size(), 6);
     QCOMPARE(sent.at(0).localPort, quint16(1029));
 }

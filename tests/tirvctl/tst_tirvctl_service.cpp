@@ -30,6 +30,9 @@ private:
         QByteArray out;
     };
     static Outcome tirvctl(const QString &commandLine);
+    // Runs tirvctl in that locale and waits for it.
+    static void startInLocale(QProcess *process, const QString &locale,
+                              const QStringList &arguments);
     static QString link(const QString &comName);
     static QString runtimeDirectory();
 };
@@ -42,6 +45,16 @@ TstTirvctlService::Outcome TstTirvctlService::tirvctl(const QString &commandLine
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
         return { -1, QByteArray() };
     return { process.exitCode(), process.readAllStandardOutput() };
+}
+
+void TstTirvctlService::startInLocale(QProcess *process, const QString &locale,
+                                      const QStringList &arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LC_ALL", locale);
+    process->setProcessEnvironment(environment);
+    process->start(TIRVCTL, arguments);
+    QVERIFY(process->waitForFinished(30000));
 }
 
 QString TstTirvctlService::link(const QString &comName)
@@ -113,11 +126,7 @@ void TstTirvctlService::messagesInLocaleLanguage()
     QFETCH(QString, commandLine);
     QFETCH(QString, message);
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("LC_ALL", locale);
-    process.setProcessEnvironment(environment);
-    process.start(TIRVCTL, commandLine.split(' '));
-    QVERIFY(process.waitForFinished(30000));
+    startInLocale(&process, locale, commandLine.split(' '));
     QCOMPARE(process.exitCode(), 2);
     QCOMPARE(QString::fromUtf8(process.readAllStandardError()).trimmed(), message);
 }
@@ -125,11 +134,7 @@ void TstTirvctlService::messagesInLocaleLanguage()
 void TstTirvctlService::helpInChinese()
 {
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("LC_ALL", "zh_CN.UTF-8");
-    process.setProcessEnvironment(environment);
-    process.start(TIRVCTL, { "delete", "--help" });
-    QVERIFY(process.waitForFinished(30000));
+    startInLocale(&process, "zh_CN.UTF-8", { "delete", "--help" });
     QCOMPARE(process.exitCode(), 0);
     const QString help = QString::fromUtf8(process.readAllStandardOutput());
     QVERIFY2(help.contains("用法：") && help.contains("选项："), qPrintable(help));
