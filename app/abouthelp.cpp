@@ -10,4 +10,7 @@ AboutHelp::AboutHelp(QWidget *parent)
     ui->label_version->setText(QStringLiteral("V1.2.7.632"));
 }
 
-AboutHelp::~AboutHelp() { delete ui; }
+AboutHelp::~AboutHelp()
+{
+    delete ui;
+}

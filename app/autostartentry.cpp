@@ -19,7 +19,10 @@ QString AutostartEntry::filePath() const
     return config + QStringLiteral("/autostart/") + name + QStringLiteral(".desktop");
 }
 
-bool AutostartEntry::exists() const { return QFile::exists(filePath()); }
+bool AutostartEntry::exists() const
+{
+    return QFile::exists(filePath());
+}
 
 bool AutostartEntry::write(const QString &program) const
 {
@@ -40,18 +43,22 @@ bool AutostartEntry::write(const QString &program) const
     return file.commit();
 }
 
-bool AutostartEntry::remove() const { return QFile::remove(filePath()); }
+bool AutostartEntry::remove() const
+{
+    return QFile::remove(filePath());
+}
 
 QString AutostartEntry::execValue(const QString &program)
 {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
-    const bool needsQuotes = std::any_of(program.cbegin(), program.cend(),
-                                         [](QChar c) { return reserved.contains(c); });
+    const bool needsQuotes = std::any_of(
+        program.cbegin(), program.cend(), [](QChar c) { return reserved.contains(c); });
     QString argument;
     if (needsQuotes) {
         argument += QLatin1Char('"');
         for (const QChar c : program) {
-            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$')
+                || c == QLatin1Char('\\'))
                 argument += QLatin1Char('\\');
             argument += c;
         }

@@ -30,9 +30,13 @@ bool InstanceGuard::tryAcquire()
     return true;
 }
 
-QString InstanceGuard::lockFilePath() const { return path; }
+QString InstanceGuard::lockFilePath() const
+{
+    return path;
+}
 
 void InstanceGuard::showAlreadyRunning()
 {
-    QMessageBox::information(nullptr, QStringLiteral("Warning"), QStringLiteral("Application is already running!"));
+    QMessageBox::information(
+        nullptr, QStringLiteral("Warning"), QStringLiteral("Application is already running!"));
 }

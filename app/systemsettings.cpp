@@ -18,7 +18,10 @@ SystemSettings::SystemSettings(QWidget *parent)
     ui->setupUi(this);
 }
 
-SystemSettings::~SystemSettings() { delete ui; }
+SystemSettings::~SystemSettings()
+{
+    delete ui;
+}
 
 void SystemSettings::on_checkBox_autoRun_clicked(bool checked)
 {
@@ -62,7 +65,8 @@ void SystemSettings::on_radioButton_English_clicked(bool checked)
 void SystemSettings::switchLanguage(bool chinese)
 {
     auto *translator = new QTranslator(QCoreApplication::instance());
-    translator->load(chinese ? QStringLiteral(":/form/Chinese.qm") : QStringLiteral(":/form/English.qm"));
+    translator->load(
+        chinese ? QStringLiteral(":/form/Chinese.qm") : QStringLiteral(":/form/English.qm"));
     QCoreApplication::installTranslator(translator);
     ui->retranslateUi(this);
     emit changeLanguageStatus(chinese);

@@ -20,7 +20,10 @@ TIRVStyle::TIRVStyle(QWidget *parent)
     setupShadow();
 }
 
-TIRVStyle::~TIRVStyle() { delete ui; }
+TIRVStyle::~TIRVStyle()
+{
+    delete ui;
+}
 
 void TIRVStyle::setupFrame()
 {
@@ -48,7 +51,10 @@ void TIRVStyle::setContentWidget(QWidget *w)
     ui->widgetContent->setLayout(layout);
 }
 
-void TIRVStyle::reStyleUI() { ui->retranslateUi(this); }
+void TIRVStyle::reStyleUI()
+{
+    ui->retranslateUi(this);
+}
 
 TIRVStyle::Zone TIRVStyle::zoneAt(const QPoint &globalPos) const
 {
@@ -106,7 +112,10 @@ void TIRVStyle::updateHoverCursor()
     }
 }
 
-bool TIRVStyle::isMoveAllowed() const { return !isMaximized() && !isFullScreen(); }
+bool TIRVStyle::isMoveAllowed() const
+{
+    return !isMaximized() && !isFullScreen();
+}
 
 bool TIRVStyle::eventFilter(QObject *watched, QEvent *event)
 {
@@ -211,8 +220,12 @@ void TIRVStyle::resizeFromPress(const QPoint &globalPos)
     if (!horizontal && !vertical)
         return;
     const QRect &s = pressGeometry;
-    const int w = edgeLeft ? s.x() + s.width() - globalPos.x() : edgeRight ? globalPos.x() - s.x() : s.width();
-    const int h = edgeTop ? s.y() + s.height() - globalPos.y() : edgeBottom ? globalPos.y() - s.y() : s.height();
+    const int w = edgeLeft ? s.x() + s.width() - globalPos.x()
+        : edgeRight        ? globalPos.x() - s.x()
+                           : s.width();
+    const int h = edgeTop ? s.y() + s.height() - globalPos.y()
+        : edgeBottom      ? globalPos.y() - s.y()
+                          : s.height();
     if ((horizontal && w <= minimumWidth()) || (vertical && h <= minimumHeight()))
         return;
     if (edgeLeft || edgeTop)
@@ -228,7 +241,8 @@ void TIRVStyle::paintEvent(QPaintEvent *)
     for (int k = 0; k < 6; ++k) {
         QPainterPath path;
         path.setFillRule(Qt::WindingFill);
-        path.addRoundedRect(QRectF(6 - k, 6 - k, width() - 12 + 2 * k, height() - 12 + 2 * k), 3 + k, 3 + k);
+        path.addRoundedRect(
+            QRectF(6 - k, 6 - k, width() - 12 + 2 * k, height() - 12 + 2 * k), 3 + k, 3 + k);
         painter.setPen(QColor(0, 0, 0, int(120 - 50 * std::sqrt(double(k)))));
         painter.drawPath(path);
     }
@@ -257,4 +271,7 @@ void TIRVStyle::on_toolButton_restore_clicked()
     update();
 }
 
-void TIRVStyle::on_toolButton_close_clicked() { close(); }
+void TIRVStyle::on_toolButton_close_clicked()
+{
+    close();
+}

@@ -19,7 +19,8 @@ const QRegExp &ipPattern()
 } // namespace
 
 AddDevice::AddDevice(QWidget *parent)
-    : QDialog(parent), ui(new Ui::AddDevice)
+    : QDialog(parent)
+    , ui(new Ui::AddDevice)
 {
     ui->setupUi(this);
     ui->lineEdit_ip->setValidator(new QRegExpValidator(ipPattern(), this));

@@ -3,7 +3,9 @@
 #include <QDialog>
 #include <QString>
 
-namespace Ui { class AddDevice; }
+namespace Ui {
+class AddDevice;
+}
 
 // Manual entry of a device the search does not find: its port count and IPv4 address.
 class AddDevice : public QDialog

@@ -2,7 +2,8 @@
 #include "ui_appointvcom.h"
 
 AppointVcom::AppointVcom(int max, QWidget *parent)
-    : QDialog(parent), ui(new Ui::AppointVcom)
+    : QDialog(parent)
+    , ui(new Ui::AppointVcom)
 {
     ui->setupUi(this);
     ui->spinBox->setRange(1, qMax(max, 1));

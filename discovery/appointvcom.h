@@ -2,7 +2,9 @@
 
 #include <QDialog>
 
-namespace Ui { class AppointVcom; }
+namespace Ui {
+class AppointVcom;
+}
 
 // Picks one device port, 1 to the device's port count, for a single new virtual port.
 class AppointVcom : public QDialog

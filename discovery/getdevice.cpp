@@ -34,8 +34,10 @@ GetDevice::GetDevice(QWidget *parent)
 }
 
 GetDevice::GetDevice(SearchNetwork *network, QWidget *parent)
-    : QDialog(parent), ui(new Ui::GetDevice), network(network),
-      udpSockets(new SearchSockets(this))
+    : QDialog(parent)
+    , ui(new Ui::GetDevice)
+    , network(network)
+    , udpSockets(new SearchSockets(this))
 {
     ui->setupUi(this);
     connect(udpSockets, &SearchSockets::datagramReceived, this, &GetDevice::handleDatagram);
@@ -46,9 +48,9 @@ GetDevice::GetDevice(SearchNetwork *network, QWidget *parent)
     startSearchTimer();
     pushButton_search_clicked();
     connect(ui->comboBox_ethernet, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-            [this](int index) {
-                comboBox_ethernet_currentIndexChanged(ui->comboBox_ethernet->itemText(index));
-            });
+        [this](int index) {
+            comboBox_ethernet_currentIndexChanged(ui->comboBox_ethernet->itemText(index));
+        });
 }
 
 GetDevice::~GetDevice()
@@ -61,7 +63,7 @@ void GetDevice::initTable()
 {
     ui->tableWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui->tableWidget->verticalHeader()->setHidden(true);
-    const int widths[] = {60, 100, 50, 150, 110};
+    const int widths[] = { 60, 100, 50, 150, 110 };
     for (int column = 0; column < 5; ++column)
         ui->tableWidget->setColumnWidth(column, widths[column]);
 }
@@ -153,8 +155,8 @@ bool GetDevice::hasRowWithMac(const QString &mac) const
     return false;
 }
 
-void GetDevice::appendRow(const QString &devType, const QString &portCount, const QString &mac,
-                          const QString &ip)
+void GetDevice::appendRow(
+    const QString &devType, const QString &portCount, const QString &mac, const QString &ip)
 {
     QTableWidget *table = ui->tableWidget;
     const int row = table->rowCount();
@@ -169,7 +171,7 @@ void GetDevice::appendRow(const QString &devType, const QString &portCount, cons
     layout->addWidget(checkBox);
     table->setCellWidget(row, ColumnCheck, cell);
 
-    const QString texts[] = {devType, portCount, mac, ip};
+    const QString texts[] = { devType, portCount, mac, ip };
     for (int column = ColumnType; column <= ColumnIp; ++column) {
         auto *item = new QTableWidgetItem(texts[column - ColumnType]);
         item->setTextAlignment(Qt::AlignCenter);
@@ -177,8 +179,8 @@ void GetDevice::appendRow(const QString &devType, const QString &portCount, cons
     }
 }
 
-void GetDevice::completeRows(const QString &devType, const QString &portCount,
-                             const QString &macTail, const QString &ip)
+void GetDevice::completeRows(
+    const QString &devType, const QString &portCount, const QString &macTail, const QString &ip)
 {
     QTableWidget *table = ui->tableWidget;
     for (int row = 0; row < table->rowCount(); ++row) {
@@ -200,9 +202,9 @@ QCheckBox *GetDevice::rowCheckBox(int row) const
 QStringList GetDevice::rowInfos(int row) const
 {
     const QTableWidget *table = ui->tableWidget;
-    return {table->item(row, ColumnType)->text(),
-            table->item(row, ColumnPorts)->text().section(QLatin1Char(' '), 0, 0),
-            table->item(row, ColumnMac)->text(), table->item(row, ColumnIp)->text()};
+    return { table->item(row, ColumnType)->text(),
+        table->item(row, ColumnPorts)->text().section(QLatin1Char(' '), 0, 0),
+        table->item(row, ColumnMac)->text(), table->item(row, ColumnIp)->text() };
 }
 
 void GetDevice::on_checkBox_select_clicked()

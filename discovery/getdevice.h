@@ -5,7 +5,9 @@
 
 #include <memory>
 
-namespace Ui { class GetDevice; }
+namespace Ui {
+class GetDevice;
+}
 class QCheckBox;
 class QNetworkAddressEntry;
 class QTimer;
@@ -49,10 +51,10 @@ private:
     void startSearchTimer();
     void bindEntries(const QList<QNetworkAddressEntry> &entries, quint16 port);
     bool hasRowWithMac(const QString &mac) const;
-    void appendRow(const QString &devType, const QString &portCount, const QString &mac,
-                   const QString &ip);
+    void appendRow(
+        const QString &devType, const QString &portCount, const QString &mac, const QString &ip);
     void completeRows(const QString &devType, const QString &portCount, const QString &macTail,
-                      const QString &ip);
+        const QString &ip);
     QCheckBox *rowCheckBox(int row) const;
     QStringList rowInfos(int row) const;
 

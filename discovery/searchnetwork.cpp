@@ -27,7 +27,7 @@ QList<QPair<QString, QString>> SearchNetwork::interfaces() const
     QList<QPair<QString, QString>> names;
     const QList<QNetworkInterface> all = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &interface : all)
-        names.append({interface.humanReadableName(), interface.name()});
+        names.append({ interface.humanReadableName(), interface.name() });
     return names;
 }
 

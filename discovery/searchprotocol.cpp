@@ -8,96 +8,96 @@ namespace SearchProtocol {
 
 namespace {
 
-// Field offsets of the three replies.
-constexpr int vcomPortCountAt = 0;
-constexpr int vcomTypeAt = 40;
-constexpr int vcomMacAt = 80;
-constexpr int vcomIpAt = 92;
-constexpr int ack1MacAt = 18;
-constexpr int ack2MacTailAt = 12;
-constexpr int ack2PortCountAt = 27;
-constexpr int ack2TypeAt = 28;
-constexpr int ack2TypeSize = 16;
-constexpr int ack2IpAt = 74;
+    // Field offsets of the three replies.
+    constexpr int vcomPortCountAt = 0;
+    constexpr int vcomTypeAt = 40;
+    constexpr int vcomMacAt = 80;
+    constexpr int vcomIpAt = 92;
+    constexpr int ack1MacAt = 18;
+    constexpr int ack2MacTailAt = 12;
+    constexpr int ack2PortCountAt = 27;
+    constexpr int ack2TypeAt = 28;
+    constexpr int ack2TypeSize = 16;
+    constexpr int ack2IpAt = 74;
 
-QByteArray probe(char first)
-{
-    return QByteArray("\x00\x00\x06\x00\x00", 5).prepend(first);
-}
+    QByteArray probe(char first)
+    {
+        return QByteArray("\x00\x00\x06\x00\x00", 5).prepend(first);
+    }
 
-// The text from offset up to the first NUL within limit bytes, or up to the limit.
-QString textField(const QByteArray &datagram, int offset, int limit)
-{
-    const int end = qMin(datagram.size(), offset + limit);
-    if (offset >= end)
-        return QString();
-    const int nul = datagram.indexOf('\0', offset);
-    const int stop = (nul < 0 || nul > end) ? end : nul;
-    return sanitized(QString::fromUtf8(datagram.constData() + offset, stop - offset));
-}
+    // The text from offset up to the first NUL within limit bytes, or up to the limit.
+    QString textField(const QByteArray &datagram, int offset, int limit)
+    {
+        const int end = qMin(datagram.size(), offset + limit);
+        if (offset >= end)
+            return QString();
+        const int nul = datagram.indexOf('\0', offset);
+        const int stop = (nul < 0 || nul > end) ? end : nul;
+        return sanitized(QString::fromUtf8(datagram.constData() + offset, stop - offset));
+    }
 
-QString ipField(const QString &text, const QString &senderAddress)
-{
-    return isDottedIpv4(text) ? text : senderAddress;
-}
+    QString ipField(const QString &text, const QString &senderAddress)
+    {
+        return isDottedIpv4(text) ? text : senderAddress;
+    }
 
-QString ipText(const QByteArray &datagram, int offset)
-{
-    QStringList octets;
-    for (int i = 0; i < 4; ++i)
-        octets << QString::number(quint8(datagram.at(offset + i)));
-    return octets.join(QLatin1Char('.'));
-}
+    QString ipText(const QByteArray &datagram, int offset)
+    {
+        QStringList octets;
+        for (int i = 0; i < 4; ++i)
+            octets << QString::number(quint8(datagram.at(offset + i)));
+        return octets.join(QLatin1Char('.'));
+    }
 
-// Writes text (UTF-8, cut to room bytes) at offset; the bytes after it stay zero.
-void putText(QByteArray &datagram, int offset, const QString &text, int room)
-{
-    const QByteArray bytes = text.toUtf8().left(room);
-    datagram.replace(offset, bytes.size(), bytes);
-}
+    // Writes text (UTF-8, cut to room bytes) at offset; the bytes after it stay zero.
+    void putText(QByteArray &datagram, int offset, const QString &text, int room)
+    {
+        const QByteArray bytes = text.toUtf8().left(room);
+        datagram.replace(offset, bytes.size(), bytes);
+    }
 
-void putMac(QByteArray &datagram, int offset, const QByteArray &mac)
-{
-    datagram.replace(offset, macSize, mac.leftJustified(macSize, '\0', true));
-}
+    void putMac(QByteArray &datagram, int offset, const QByteArray &mac)
+    {
+        datagram.replace(offset, macSize, mac.leftJustified(macSize, '\0', true));
+    }
 
-void putIp(QByteArray &datagram, int offset, const QString &ip)
-{
-    const QStringList octets = ip.split(QLatin1Char('.'));
-    for (int i = 0; i < 4 && i < octets.size(); ++i)
-        datagram[offset + i] = char(octets.at(i).toUInt());
-}
+    void putIp(QByteArray &datagram, int offset, const QString &ip)
+    {
+        const QStringList octets = ip.split(QLatin1Char('.'));
+        for (int i = 0; i < 4 && i < octets.size(); ++i)
+            datagram[offset + i] = char(octets.at(i).toUInt());
+    }
 
-SearchReply decodeVcomAck(const QByteArray &datagram, const QString &senderAddress)
-{
-    SearchReply reply;
-    reply.kind = ReplyKind::VcomAck;
-    reply.portCount = textField(datagram, vcomPortCountAt, vcomAckSize);
-    reply.devType = textField(datagram, vcomTypeAt, vcomAckSize);
-    reply.mac = macText(datagram.mid(vcomMacAt, macSize));
-    reply.ip = ipField(textField(datagram, vcomIpAt, vcomAckSize), senderAddress);
-    return reply;
-}
+    SearchReply decodeVcomAck(const QByteArray &datagram, const QString &senderAddress)
+    {
+        SearchReply reply;
+        reply.kind = ReplyKind::VcomAck;
+        reply.portCount = textField(datagram, vcomPortCountAt, vcomAckSize);
+        reply.devType = textField(datagram, vcomTypeAt, vcomAckSize);
+        reply.mac = macText(datagram.mid(vcomMacAt, macSize));
+        reply.ip = ipField(textField(datagram, vcomIpAt, vcomAckSize), senderAddress);
+        return reply;
+    }
 
-SearchReply decodeMcpAck1(const QByteArray &datagram, const QString &senderAddress)
-{
-    SearchReply reply;
-    reply.kind = ReplyKind::McpAck1;
-    reply.mac = macText(datagram.mid(ack1MacAt, macSize));
-    reply.ip = ipField(senderAddress, QString());
-    return reply;
-}
+    SearchReply decodeMcpAck1(const QByteArray &datagram, const QString &senderAddress)
+    {
+        SearchReply reply;
+        reply.kind = ReplyKind::McpAck1;
+        reply.mac = macText(datagram.mid(ack1MacAt, macSize));
+        reply.ip = ipField(senderAddress, QString());
+        return reply;
+    }
 
-SearchReply decodeMcpAck2(const QByteArray &datagram)
-{
-    SearchReply reply;
-    reply.kind = ReplyKind::McpAck2;
-    reply.macTail = datagram.mid(ack2MacTailAt, 2).toHex(':');
-    reply.portCount = QString::number(quint8(datagram.at(ack2PortCountAt)));
-    reply.devType = textField(datagram, ack2TypeAt, ack2TypeSize).trimmed();
-    reply.ip = ipText(datagram, ack2IpAt);
-    return reply;
-}
+    SearchReply decodeMcpAck2(const QByteArray &datagram)
+    {
+        SearchReply reply;
+        reply.kind = ReplyKind::McpAck2;
+        reply.macTail = datagram.mid(ack2MacTailAt, 2).toHex(':');
+        reply.portCount = QString::number(quint8(datagram.at(ack2PortCountAt)));
+        reply.devType = textField(datagram, ack2TypeAt, ack2TypeSize).trimmed();
+        reply.ip = ipText(datagram, ack2IpAt);
+        return reply;
+    }
 
 } // namespace
 
@@ -109,7 +109,8 @@ bool isUsable(const QNetworkAddressEntry &entry)
 
 QList<SearchDatagram> searchDatagrams(const QString &localAddress)
 {
-    return {{textRequest(localAddress), requestPort}, {probeA(), probePort}, {probeB(), probePort}};
+    return { { textRequest(localAddress), requestPort }, { probeA(), probePort },
+        { probeB(), probePort } };
 }
 
 QByteArray textRequest(const QString &localAddress)
@@ -179,8 +180,7 @@ QString macText(const QByteArray &mac)
 
 QByteArray macBytes(const QString &text)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}$"));
+    static const QRegularExpression pattern(QStringLiteral("^[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}$"));
     if (!pattern.match(text).hasMatch())
         return QByteArray();
     return QByteArray::fromHex(text.toLatin1());
@@ -188,8 +188,8 @@ QByteArray macBytes(const QString &text)
 
 bool isDottedIpv4(const QString &text)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^((25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)\\.){3}(25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)$"));
+    static const QRegularExpression pattern(QStringLiteral(
+        "^((25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)\\.){3}(25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)$"));
     return pattern.match(text).hasMatch();
 }
 
@@ -204,8 +204,8 @@ QString sanitized(const QString &text)
     return clean;
 }
 
-QByteArray vcomAck(const QString &portCount, const QString &devType, const QByteArray &mac,
-                   const QString &ip)
+QByteArray vcomAck(
+    const QString &portCount, const QString &devType, const QByteArray &mac, const QString &ip)
 {
     QByteArray datagram(vcomAckSize, '\0');
     putText(datagram, vcomPortCountAt, portCount, vcomTypeAt - vcomPortCountAt - 1);
@@ -222,8 +222,7 @@ QByteArray mcpAck1(const QByteArray &mac)
     return datagram;
 }
 
-QByteArray mcpAck2(const QByteArray &mac, int portCount, const QString &devType,
-                   const QString &ip)
+QByteArray mcpAck2(const QByteArray &mac, int portCount, const QString &devType, const QString &ip)
 {
     QByteArray datagram(mcpAck2Size, '\0');
     datagram.replace(ack2MacTailAt, 2, mac.leftJustified(macSize, '\0', true).right(2));

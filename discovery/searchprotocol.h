@@ -28,9 +28,9 @@ struct SearchReply
     ReplyKind kind = ReplyKind::Unknown;
     QString devType;
     QString portCount;
-    QString mac;      // "00:1A:2B:3C:4D:5E"; empty for McpAck2
-    QString macTail;  // "4d:5e"; McpAck2 only
-    QString ip;       // dotted IPv4; for McpAck1 the sender
+    QString mac; // "00:1A:2B:3C:4D:5E"; empty for McpAck2
+    QString macTail; // "4d:5e"; McpAck2 only
+    QString ip; // dotted IPv4; for McpAck1 the sender
 };
 
 // One datagram of the search and the UDP port it is broadcast to.
@@ -69,10 +69,9 @@ QString sanitized(const QString &text);
 
 // Encoders, the inverse of decodeReply, for the simulator and the tests. Texts longer than their
 // field are cut so that the layout holds.
-QByteArray vcomAck(const QString &portCount, const QString &devType, const QByteArray &mac,
-                   const QString &ip);
+QByteArray vcomAck(
+    const QString &portCount, const QString &devType, const QByteArray &mac, const QString &ip);
 QByteArray mcpAck1(const QByteArray &mac);
-QByteArray mcpAck2(const QByteArray &mac, int portCount, const QString &devType,
-                   const QString &ip);
+QByteArray mcpAck2(const QByteArray &mac, int portCount, const QString &devType, const QString &ip);
 
 } // namespace SearchProtocol

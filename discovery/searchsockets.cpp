@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr QAbstractSocket::BindMode kShared =
-        QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
+constexpr QAbstractSocket::BindMode kShared
+    = QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
 
 } // namespace
 
@@ -47,8 +47,8 @@ void SearchSockets::clear()
     broadcastSockets.clear();
 }
 
-QUdpSocket *SearchSockets::open(const QHostAddress &address, quint16 port,
-                                QAbstractSocket::BindMode mode, QStringList *errors)
+QUdpSocket *SearchSockets::open(
+    const QHostAddress &address, quint16 port, QAbstractSocket::BindMode mode, QStringList *errors)
 {
     auto *socket = new QUdpSocket(this);
     if (!socket->bind(address, port, mode)) {
@@ -61,8 +61,8 @@ QUdpSocket *SearchSockets::open(const QHostAddress &address, quint16 port,
 }
 
 // Several local addresses share a broadcast address, and other programs may listen on it too.
-void SearchSockets::listenForBroadcasts(const QHostAddress &address, quint16 port,
-                                        QStringList *errors)
+void SearchSockets::listenForBroadcasts(
+    const QHostAddress &address, quint16 port, QStringList *errors)
 {
     const QString key = QStringLiteral("%1:%2").arg(address.toString()).arg(port);
     if (broadcastSockets.contains(key))

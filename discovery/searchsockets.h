@@ -35,12 +35,12 @@ signals:
     void datagramReceived(const QByteArray &datagram, const QString &senderAddress);
 
 private:
-    QUdpSocket *open(const QHostAddress &address, quint16 port,
-                     QAbstractSocket::BindMode mode, QStringList *errors);
+    QUdpSocket *open(const QHostAddress &address, quint16 port, QAbstractSocket::BindMode mode,
+        QStringList *errors);
     void listenForBroadcasts(const QHostAddress &address, quint16 port, QStringList *errors);
     void readDatagrams();
     void close(QUdpSocket *socket);
 
     QMap<QString, QUdpSocket *> sendSockets;
-    QMap<QString, QUdpSocket *> broadcastSockets;  // by "address:port"
+    QMap<QString, QUdpSocket *> broadcastSockets; // by "address:port"
 };

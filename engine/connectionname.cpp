@@ -4,8 +4,8 @@
 
 #include <QStringList>
 
-QString makeConnectionName(const QString &devIp, const QString &devType, int portCount,
-                           int portSeq, const QString &devMac)
+QString makeConnectionName(
+    const QString &devIp, const QString &devType, int portCount, int portSeq, const QString &devMac)
 {
     return QStringLiteral("TIR@%1@%2@%3@%4@%5")
         .arg(devIp, devType, QString::number(portCount), QString::number(portSeq), devMac);

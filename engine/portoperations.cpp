@@ -17,9 +17,15 @@ const QString kNetworkHost = QStringLiteral("network.host");
 const QString kState = QStringLiteral("status.port.state");
 const QString kRemoteHost = QStringLiteral("status.remotehost");
 
-QString comNameOf(int number) { return QStringLiteral("COM%1").arg(number); }
+QString comNameOf(int number)
+{
+    return QStringLiteral("COM%1").arg(number);
+}
 
-int comNumberOf(const QString &comName) { return comName.mid(3).toInt(); }
+int comNumberOf(const QString &comName)
+{
+    return comName.mid(3).toInt();
+}
 
 QVariantList listOf(const QVariant &value)
 {
@@ -38,15 +44,14 @@ bool hostsName(ConnectionHandle handle, const QString &devIp)
     if (!sec_GetParam(handle, kNetworkHost, &hosts))
         return false;
     const QVariantList entries = listOf(hosts);
-    return std::any_of(entries.cbegin(), entries.cend(), [&devIp](const QVariant &entry) {
-        return isText(listOf(entry).value(0), devIp);
-    });
+    return std::any_of(entries.cbegin(), entries.cend(),
+        [&devIp](const QVariant &entry) { return isText(listOf(entry).value(0), devIp); });
 }
 
 bool deviceHasPorts(const QList<ConnectionHandle> &handles, const QString &devIp)
 {
     return std::any_of(handles.cbegin(), handles.cend(),
-                       [&devIp](ConnectionHandle handle) { return hostsName(handle, devIp); });
+        [&devIp](ConnectionHandle handle) { return hostsName(handle, devIp); });
 }
 
 bool nameExists(const QList<ConnectionHandle> &handles, const QString &name)
@@ -56,7 +61,6 @@ bool nameExists(const QList<ConnectionHandle> &handles, const QString &name)
         return readTextParam(handle, kName, &existing) && existing == name;
     });
 }
-
 
 bool newConnection(ConnectionHandle *handle, QString &message)
 {
@@ -128,9 +132,8 @@ struct PortOperations::StateTexts
             || hosts.userType() != QMetaType::QVariantList)
             return open;
         const QVariantList entries = hosts.toList();
-        const bool up = std::any_of(entries.cbegin(), entries.cend(), [](const QVariant &e) {
-            return isText(listOf(e).value(2), QStringLiteral("1"));
-        });
+        const bool up = std::any_of(entries.cbegin(), entries.cend(),
+            [](const QVariant &e) { return isText(listOf(e).value(2), QStringLiteral("1")); });
         return up ? connected : disconnected;
     }
 
@@ -156,11 +159,15 @@ struct PortOperations::StateTexts
 };
 
 PortOperations::PortOperations(QObject *parent)
-    : QObject(parent), portNames(systemSerialPortNames)
+    : QObject(parent)
+    , portNames(systemSerialPortNames)
 {
 }
 
-void PortOperations::setPortNameSource(PortNameSource source) { portNames = std::move(source); }
+void PortOperations::setPortNameSource(PortNameSource source)
+{
+    portNames = std::move(source);
+}
 
 bool PortOperations::refreshComInfo(QList<COMS_INFO> *comsInfo)
 {
@@ -184,9 +191,8 @@ bool PortOperations::refreshComInfo(QList<COMS_INFO> *comsInfo)
     return true;
 }
 
-void PortOperations::createDevicePorts(int portCount, const QString &devType,
-                                       const QString &devIp, const QString &devMac,
-                                       QString &message)
+void PortOperations::createDevicePorts(int portCount, const QString &devType, const QString &devIp,
+    const QString &devMac, QString &message)
 {
     QVariant list;
     if (!sec_GetConnectionsList(&list)) {
@@ -216,8 +222,7 @@ void PortOperations::createDevicePorts(int portCount, const QString &devType,
 }
 
 void PortOperations::createOnePort(int portCount, int portSeq, const QString &devType,
-                                   const QString &devIp, const QString &devMac,
-                                   QString &message)
+    const QString &devIp, const QString &devMac, QString &message)
 {
     if (portSeq < 1 || portSeq > portCount) {
         qDebug() << "createOnePort: no port" << portSeq << "on a device of" << portCount;
@@ -273,8 +278,8 @@ void PortOperations::deleteComPort(const QString &comName, QString &message)
     }
 }
 
-void PortOperations::modifyComPort(const QString &comName, const QString &newComName,
-                                   QString &message)
+void PortOperations::modifyComPort(
+    const QString &comName, const QString &newComName, QString &message)
 {
     const QList<ConnectionHandle> handles = handlesNamed(comName);
     for (ConnectionHandle handle : handles) {
@@ -286,8 +291,8 @@ void PortOperations::modifyComPort(const QString &comName, const QString &newCom
     }
 }
 
-bool PortOperations::readRecord(ConnectionHandle handle, const StateTexts &texts,
-                                ParsedNames *parsed, COMS_INFO *record) const
+bool PortOperations::readRecord(
+    ConnectionHandle handle, const StateTexts &texts, ParsedNames *parsed, COMS_INFO *record) const
 {
     QString name;
     if (readTextParam(handle, kName, &name)) {
@@ -324,10 +329,8 @@ void PortOperations::refreshSystemComNames()
 {
     QStringList names = portNames();
     names.erase(std::remove_if(names.begin(), names.end(),
-                               [](const QString &name) {
-                                   return !name.startsWith(QLatin1String("COM"));
-                               }),
-                names.end());
+                    [](const QString &name) { return !name.startsWith(QLatin1String("COM")); }),
+        names.end());
     std::sort(names.begin(), names.end(), comNameLess);
     comNames = names;
 }

@@ -32,9 +32,9 @@ public:
     bool refreshComInfo(QList<COMS_INFO> *comsInfo = nullptr);
 
     void createDevicePorts(int portCount, const QString &devType, const QString &devIp,
-                           const QString &devMac, QString &message);
-    void createOnePort(int portCount, int portSeq, const QString &devType,
-                       const QString &devIp, const QString &devMac, QString &message);
+        const QString &devMac, QString &message);
+    void createOnePort(int portCount, int portSeq, const QString &devType, const QString &devIp,
+        const QString &devMac, QString &message);
     void clearDevicePorts(const QString &devIp, QString &message);
     void deleteComPort(const QString &comName, QString &message);
     void modifyComPort(const QString &comName, const QString &newComName, QString &message);
@@ -66,7 +66,7 @@ private:
     // False when the connection is not one of ours and must be left out of the listing. The
     // name read is added to *parsed.
     bool readRecord(ConnectionHandle handle, const StateTexts &texts, ParsedNames *parsed,
-                    COMS_INFO *record) const;
+        COMS_INFO *record) const;
     // base + portSeq, or the lowest free number when that one is taken.
     int comNumberFor(int portSeq);
 

@@ -13,19 +13,19 @@ constexpr unsigned long kCycleMs = 100;
 
 } // namespace
 
-RefreshTree::RefreshTree() : QThread(nullptr)
+RefreshTree::RefreshTree()
+    : QThread(nullptr)
 {
     registerRecordMetaTypes();
     // Direct: the operations run in this thread, and their signals must leave it in the same
     // order as msgInfo and the task brackets.
     connect(&ops, &PortOperations::setProgressValue, this, &RefreshTree::setProgressValue,
-            Qt::DirectConnection);
+        Qt::DirectConnection);
     connect(&ops, &PortOperations::hideProgress, this, &RefreshTree::hideProgress,
-            Qt::DirectConnection);
-    connect(&ops, &PortOperations::removeDev, this, &RefreshTree::removeDev,
-            Qt::DirectConnection);
+        Qt::DirectConnection);
+    connect(&ops, &PortOperations::removeDev, this, &RefreshTree::removeDev, Qt::DirectConnection);
     connect(&ops, &PortOperations::updateComInfo, this, &RefreshTree::updateComInfo,
-            Qt::DirectConnection);
+        Qt::DirectConnection);
 }
 
 RefreshTree::~RefreshTree()
@@ -35,8 +35,8 @@ RefreshTree::~RefreshTree()
     sec_DisconnectService();
 }
 
-quint64 RefreshTree::postCreateDevice(int portCount, const QString &devType,
-                                      const QString &devIp, const QString &devMac)
+quint64 RefreshTree::postCreateDevice(
+    int portCount, const QString &devType, const QString &devIp, const QString &devMac)
 {
     DevInfo info;
     info.portCount = portCount;
@@ -112,8 +112,8 @@ QString RefreshTree::runOperation(HidTask code, const DevInfo &info)
         ops.clearDevicePorts(info.devIp, message);
         break;
     case TaskCreatePort:
-        ops.createOnePort(info.portCount, info.portSeq, info.devType, info.devIp, info.devMac,
-                          message);
+        ops.createOnePort(
+            info.portCount, info.portSeq, info.devType, info.devIp, info.devMac, message);
         break;
     case TaskDeleteCom:
         ops.deleteComPort(info.comName, message);

@@ -21,8 +21,8 @@ public:
     ~RefreshTree() override;
 
     // Thread-safe; return the id of the queued task (0 when the task was dropped).
-    quint64 postCreateDevice(int portCount, const QString &devType, const QString &devIp,
-                             const QString &devMac);
+    quint64 postCreateDevice(
+        int portCount, const QString &devType, const QString &devIp, const QString &devMac);
     quint64 postTask(HidTask task, const DevInfo &info);
 
     // Ends the loop at the next cycle, without waiting out the current pause.

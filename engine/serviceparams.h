@@ -17,4 +17,7 @@ bool readTextParam(ConnectionHandle handle, const QString &key, QString *text);
 bool writeParam(ConnectionHandle handle, const QString &key, const QVariant &value);
 
 // Device port k is served on TCP port 964 + 2k of the device.
-inline int deviceTcpPort(int portSeq) { return 964 + 2 * portSeq; }
+inline int deviceTcpPort(int portSeq)
+{
+    return 964 + 2 * portSeq;
+}

@@ -16,8 +16,7 @@ QStringList systemSerialPortNames()
         const QList<ConnectionHandle> handles = connectionHandles(list);
         for (ConnectionHandle handle : handles) {
             QString comName;
-            if (readTextParam(handle, QStringLiteral("port.name"), &comName)
-                && !comName.isEmpty())
+            if (readTextParam(handle, QStringLiteral("port.name"), &comName) && !comName.isEmpty())
                 names.append(comName);
         }
     }

@@ -108,12 +108,16 @@ MainWindow::MainWindow(QWidget *parent)
     , settingsDialog(nullptr)
     , deviceIcon(QStringLiteral(":/icons/device"))
     , plainPortIcon(QStringLiteral(":/icons/serial"))
-    , stateIcons{
-          {QT_TRANSLATE_NOOP("RefreshTree", "串口关闭"), QIcon(QStringLiteral(":/icons/serial_gray"))},
-          {QT_TRANSLATE_NOOP("RefreshTree", "已连接"), QIcon(QStringLiteral(":/icons/serial_green"))},
-          {QT_TRANSLATE_NOOP("RefreshTree", "未连接"), QIcon(QStringLiteral(":/icons/serial_warn"))},
-          {QT_TRANSLATE_NOOP("RefreshTree", "串口错误"), QIcon(QStringLiteral(":/icons/serial_error"))},
-      }
+    , stateIcons {
+        { QT_TRANSLATE_NOOP("RefreshTree", "串口关闭"),
+            QIcon(QStringLiteral(":/icons/serial_gray")) },
+        { QT_TRANSLATE_NOOP("RefreshTree", "已连接"),
+            QIcon(QStringLiteral(":/icons/serial_green")) },
+        { QT_TRANSLATE_NOOP("RefreshTree", "未连接"),
+            QIcon(QStringLiteral(":/icons/serial_warn")) },
+        { QT_TRANSLATE_NOOP("RefreshTree", "串口错误"),
+            QIcon(QStringLiteral(":/icons/serial_error")) },
+    }
 {
     ui->setupUi(this);
     setupSplitter();
@@ -165,8 +169,8 @@ void MainWindow::setupTreeView()
 
 void MainWindow::setupTables()
 {
-    setupTable(ui->tableWidget_dev, {80, 100, 50, 160, 160});
-    setupTable(ui->tableWidget, {80, 150, 80, 90, 100});
+    setupTable(ui->tableWidget_dev, { 80, 100, 50, 160, 160 });
+    setupTable(ui->tableWidget, { 80, 150, 80, 90, 100 });
 }
 
 void MainWindow::setupWorker()
@@ -191,10 +195,11 @@ void MainWindow::setupSettings()
     settingsDialog->setWindowTitle(tr("系统设置"));
     settingsDialog->setWindowFlags(dialogFlags);
     settingsDialog->setModal(true);
-    connect(settingsDialog, &SystemSettings::changeAutoRunStatus, this, &MainWindow::setAutoRunIcon);
+    connect(
+        settingsDialog, &SystemSettings::changeAutoRunStatus, this, &MainWindow::setAutoRunIcon);
     settingsDialog->readAutoRunStatus();
-    connect(settingsDialog, &SystemSettings::changeLanguageStatus, this,
-            &MainWindow::setLanguageIcon);
+    connect(
+        settingsDialog, &SystemSettings::changeLanguageStatus, this, &MainWindow::setLanguageIcon);
     connect(settingsDialog, &SystemSettings::retranslateUI, this, &MainWindow::retranslate);
     settingsDialog->selectSystemLanguage();
 }
@@ -258,7 +263,7 @@ void MainWindow::fillTree(const DeviceMap &devices)
 }
 
 void MainWindow::fillPortItems(QStandardItem *deviceItem, const QList<COMS_INFO> &ports,
-                               const QVector<QPair<QString, QIcon>> &iconsByState)
+    const QVector<QPair<QString, QIcon>> &iconsByState)
 {
     adjustChildCount(deviceItem, ports.size());
     for (int j = 0; j < ports.size(); ++j) {
@@ -281,8 +286,8 @@ QVector<QPair<QString, QIcon>> MainWindow::translatedStateIcons() const
     QVector<QPair<QString, QIcon>> translated;
     translated.reserve(stateIcons.size());
     for (const auto &stateIcon : stateIcons)
-        translated.append({QCoreApplication::translate("RefreshTree", stateIcon.first),
-                           stateIcon.second});
+        translated.append(
+            { QCoreApplication::translate("RefreshTree", stateIcon.first), stateIcon.second });
     return translated;
 }
 
@@ -313,19 +318,22 @@ void MainWindow::removeDevice(const QString &ip)
     }
 }
 
-void MainWindow::showMessage(const QString &text) { QMessageBox::about(this, tr("提示"), text); }
+void MainWindow::showMessage(const QString &text)
+{
+    QMessageBox::about(this, tr("提示"), text);
+}
 
 void MainWindow::setLanguageIcon(bool chinese)
 {
-    ui->label_language->setPixmap(QPixmap(chinese ? QStringLiteral(":/icons/Chinese.png")
-                                                  : QStringLiteral(":/icons/English.png")));
+    ui->label_language->setPixmap(QPixmap(
+        chinese ? QStringLiteral(":/icons/Chinese.png") : QStringLiteral(":/icons/English.png")));
     ui->label_language->setToolTip(chinese ? QStringLiteral("中文") : QStringLiteral("English"));
 }
 
 void MainWindow::setAutoRunIcon(bool on)
 {
-    ui->label_autoRun->setPixmap(QPixmap(on ? QStringLiteral(":/icons/autorun1.png")
-                                            : QStringLiteral(":/icons/autorun0.png")));
+    ui->label_autoRun->setPixmap(QPixmap(
+        on ? QStringLiteral(":/icons/autorun1.png") : QStringLiteral(":/icons/autorun0.png")));
     ui->label_autoRun->setToolTip(on ? tr("开机自启动打开") : tr("开机自启动关闭"));
 }
 
@@ -402,11 +410,20 @@ void MainWindow::selectPortRows(int portSeq)
 
 // ---- Toolbar ----------------------------------------------------------------------------
 
-void MainWindow::on_toolButton_searchDev_clicked() { toSerchDev(); }
+void MainWindow::on_toolButton_searchDev_clicked()
+{
+    toSerchDev();
+}
 
-void MainWindow::on_toolButton_addDev_clicked() { toAddDev(); }
+void MainWindow::on_toolButton_addDev_clicked()
+{
+    toAddDev();
+}
 
-void MainWindow::on_toolButton_setSystem_clicked() { settingsDialog->show(); }
+void MainWindow::on_toolButton_setSystem_clicked()
+{
+    settingsDialog->show();
+}
 
 void MainWindow::on_toolButton_about_clicked()
 {
@@ -432,8 +449,8 @@ void MainWindow::toAddDev()
 {
     auto *dialog = new AddDevice(this);
     dialog->setWindowTitle(tr("添加设备"));
-    dialog->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint
-                           | Qt::WindowCloseButtonHint);
+    dialog->setWindowFlags(
+        Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint);
     dialog->setModal(true);
     dialog->show();
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -454,8 +471,8 @@ void MainWindow::addSearchedDevice(const QStringList &infos)
     createDevicePorts(infos.at(1).toInt(nullptr, 10), infos.at(0), infos.at(3), infos.at(2));
 }
 
-void MainWindow::createDevicePorts(int portCount, const QString &devType, const QString &devIp,
-                                   const QString &devMac)
+void MainWindow::createDevicePorts(
+    int portCount, const QString &devType, const QString &devIp, const QString &devMac)
 {
     Progressbar *dialog = openProgress(tr("正在生成串口..."), portCount);
     const quint64 id = worker->postCreateDevice(portCount, devType, devIp, devMac);
@@ -473,14 +490,14 @@ Progressbar *MainWindow::openProgress(const QString &title, int maximum)
     return dialog;
 }
 
-void MainWindow::trackProgress(quint64 taskId, Progressbar *dialog, const QString &devIp,
-                               ProgressKind kind)
+void MainWindow::trackProgress(
+    quint64 taskId, Progressbar *dialog, const QString &devIp, ProgressKind kind)
 {
     if (taskId == 0) {
         discardDialog(dialog);
         return;
     }
-    progressTasks.insert(taskId, {dialog, devIp, kind});
+    progressTasks.insert(taskId, { dialog, devIp, kind });
 }
 
 void MainWindow::forwardProgress(int value)
@@ -549,8 +566,7 @@ void MainWindow::on_treeView_customContextMenuRequested(QPoint pos)
         runDeviceMenu(ui->treeView, pos, index.row(), index.data().toString());
     } else {
         runPortMenu(ui->treeView, pos, QIcon(QStringLiteral(":/icons/delete")),
-                    QIcon(QStringLiteral(":/icons/modify")),
-                    {true, index.parent().row(), index.row()});
+            QIcon(QStringLiteral(":/icons/modify")), { true, index.parent().row(), index.row() });
     }
 }
 
@@ -568,7 +584,7 @@ void MainWindow::on_tableWidget_customContextMenuRequested(QPoint pos)
     if (row < 0)
         return;
     const QIcon icon(QStringLiteral(":/icons/deviceList"));
-    runPortMenu(ui->tableWidget, pos, icon, icon, {false, -1, row});
+    runPortMenu(ui->tableWidget, pos, icon, icon, { false, -1, row });
 }
 
 void MainWindow::runDeviceMenu(QWidget *view, QPoint pos, int deviceRow, const QString &devIp)
@@ -576,21 +592,21 @@ void MainWindow::runDeviceMenu(QWidget *view, QPoint pos, int deviceRow, const Q
     const bool fromTree = view == ui->treeView;
     QMenu menu(view);
     menu.addAction(QIcon(QStringLiteral(":/icons/add")), tr("创建虚拟串口"), this,
-                   [=] { createOnePort(deviceRow, fromTree); });
+        [=] { createOnePort(deviceRow, fromTree); });
     menu.addAction(QIcon(QStringLiteral(":/icons/delete")), tr("清空所有串口"), this,
-                   [=] { clearDevice(devIp); });
+        [=] { clearDevice(devIp); });
     menu.addAction(QIcon(QStringLiteral(":/icons/goweb")), tr("网页配置"), this,
-                   [=] { openWebConfig(devIp); });
+        [=] { openWebConfig(devIp); });
     auto *scrollArea = qobject_cast<QAbstractScrollArea *>(view);
     menu.exec(scrollArea->viewport()->mapToGlobal(pos));
 }
 
 void MainWindow::runPortMenu(QWidget *view, QPoint pos, const QIcon &deleteIcon,
-                             const QIcon &modifyIcon, const PortPosition &position)
+    const QIcon &modifyIcon, const PortPosition &position)
 {
     QMenu menu(view);
     menu.addAction(deleteIcon, tr("删除串口"), this,
-                   [=] { position.fromTree ? deleteTreePort() : deleteTablePort(); });
+        [=] { position.fromTree ? deleteTreePort() : deleteTablePort(); });
     menu.addAction(modifyIcon, tr("修改串口号"), this, [=] { modifyPort(position); });
     auto *scrollArea = qobject_cast<QAbstractScrollArea *>(view);
     menu.exec(scrollArea->viewport()->mapToGlobal(pos));
@@ -615,8 +631,9 @@ void MainWindow::createOnePort(int deviceRow, bool fromTree)
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
     // Queued, so the dialog is gone before the window waits for the new port.
-    connect(dialog, &AppointVcom::appointSeq, this,
-            [=](int portSeq) { createPortAt(device, portSeq, fromTree); }, Qt::QueuedConnection);
+    connect(
+        dialog, &AppointVcom::appointSeq, this,
+        [=](int portSeq) { createPortAt(device, portSeq, fromTree); }, Qt::QueuedConnection);
 }
 
 void MainWindow::createPortAt(const DevInfo &device, int portSeq, bool fromTree)
@@ -634,8 +651,8 @@ void MainWindow::clearDevice(const QString &devIp)
 {
     qDebug() << "清空虚拟串口";
     // The range is the device's own number of ports, whatever the COM table shows now.
-    const int ports = int(std::count_if(lastList.cbegin(), lastList.cend(),
-                                        [&](const COMS_INFO &r) { return r.devIp == devIp; }));
+    const int ports = int(std::count_if(
+        lastList.cbegin(), lastList.cend(), [&](const COMS_INFO &r) { return r.devIp == devIp; }));
     Progressbar *dialog = openProgress(tr("正在清空串口..."), ports);
     DevInfo info;
     info.devIp = devIp;

@@ -86,7 +86,7 @@ private:
     void fillDeviceTable(const DeviceMap &devices);
     void fillTree(const DeviceMap &devices);
     void fillPortItems(QStandardItem *deviceItem, const QList<COMS_INFO> &ports,
-                       const QVector<QPair<QString, QIcon>> &iconsByState);
+        const QVector<QPair<QString, QIcon>> &iconsByState);
     void fillComTable(const QList<COMS_INFO> &ports);
     QVector<QPair<QString, QIcon>> translatedStateIcons() const;
     void removeDevice(const QString &ip);
@@ -100,8 +100,8 @@ private:
     void selectPortRows(int portSeq);
 
     // Commands
-    void createDevicePorts(int portCount, const QString &devType, const QString &devIp,
-                           const QString &devMac);
+    void createDevicePorts(
+        int portCount, const QString &devType, const QString &devIp, const QString &devMac);
     void createOnePort(int deviceRow, bool fromTree);
     void createPortAt(const DevInfo &device, int portSeq, bool fromTree);
     void clearDevice(const QString &devIp);
@@ -112,13 +112,13 @@ private:
     QString portNameAt(const PortPosition &position) const;
     void runDeviceMenu(QWidget *view, QPoint pos, int deviceRow, const QString &devIp);
     void runPortMenu(QWidget *view, QPoint pos, const QIcon &deleteIcon, const QIcon &modifyIcon,
-                     const PortPosition &position);
+        const PortPosition &position);
     void waitProcessingEvents(int ms);
 
     // Progress dialogs, one per task id
     Progressbar *openProgress(const QString &title, int maximum);
-    void trackProgress(quint64 taskId, Progressbar *dialog, const QString &devIp,
-                       ProgressKind kind);
+    void trackProgress(
+        quint64 taskId, Progressbar *dialog, const QString &devIp, ProgressKind kind);
     void forwardProgress(int value);
     void onHideProgress();
     void onTaskFinished(quint64 taskId);

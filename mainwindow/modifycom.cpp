@@ -26,7 +26,10 @@ ModifyCom::ModifyCom(const QStringList &usedPortNames, QWidget *parent)
     fillComboBox();
 }
 
-ModifyCom::~ModifyCom() { delete ui; }
+ModifyCom::~ModifyCom()
+{
+    delete ui;
+}
 
 void ModifyCom::fillComboBox()
 {
@@ -50,4 +53,7 @@ void ModifyCom::on_pushButton_sure_clicked()
     close();
 }
 
-void ModifyCom::on_pushButton_cancel_clicked() { close(); }
+void ModifyCom::on_pushButton_cancel_clicked()
+{
+    close();
+}

@@ -25,7 +25,10 @@ Progressbar::Progressbar(QString title, QWidget *parent)
     resize(compactSize);
 }
 
-Progressbar::~Progressbar() { delete ui; }
+Progressbar::~Progressbar()
+{
+    delete ui;
+}
 
 void Progressbar::onSetValue(int value)
 {
@@ -41,7 +44,10 @@ void Progressbar::onSetError(QString msg)
     ui->label->setText(QStringLiteral("<span style=\"color:#ff0000;\">%1</span> ").arg(msg));
 }
 
-void Progressbar::onSetRange(int min, int max) { ui->progressBar->setRange(min, max); }
+void Progressbar::onSetRange(int min, int max)
+{
+    ui->progressBar->setRange(min, max);
+}
 
 void Progressbar::closeEvent(QCloseEvent *event)
 {

@@ -35,7 +35,10 @@ bool shapeOf(const QString &key, Shape *shape)
     return true;
 }
 
-bool isText(const QVariant &v) { return v.userType() == QMetaType::QString; }
+bool isText(const QVariant &v)
+{
+    return v.userType() == QMetaType::QString;
+}
 
 // [[host, port], ...] with text elements.
 bool isHostList(const QVariant &value)
@@ -72,15 +75,18 @@ QVariantList idleRemoteHosts(const QVariant &networkHost)
     const QVariantList entries = networkHost.toList();
     for (const QVariant &entry : entries) {
         const QVariantList fields = entry.toList();
-        result.append(QVariant(QVariantList { fields.value(0), fields.value(1),
-                                              QStringLiteral("0") }));
+        result.append(
+            QVariant(QVariantList { fields.value(0), fields.value(1), QStringLiteral("0") }));
     }
     return result;
 }
 
 } // namespace
 
-ConnectionTable::ConnectionTable(QObject *parent) : QObject(parent) { }
+ConnectionTable::ConnectionTable(QObject *parent)
+    : QObject(parent)
+{
+}
 
 ConnectionTable::~ConnectionTable() = default;
 
@@ -116,8 +122,8 @@ bool ConnectionTable::connections(QVariantList *handles)
     return true;
 }
 
-bool ConnectionTable::snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable,
-                               ListingStamp *stamp, ListingStamp known)
+bool ConnectionTable::snapshot(
+    QList<QPair<ConnectionHandle, QVariantMap>> *readable, ListingStamp *stamp, ListingStamp known)
 {
     QMutexLocker lock(&mutex);
     if (injectedFailure(GetConnectionsList))
@@ -189,8 +195,7 @@ bool ConnectionTable::createConnection(int kind, ConnectionHandle *handle)
     return true;
 }
 
-bool ConnectionTable::setParam(ConnectionHandle handle, const QVariant &key,
-                               const QVariant &value)
+bool ConnectionTable::setParam(ConnectionHandle handle, const QVariant &key, const QVariant &value)
 {
     {
         QMutexLocker lock(&mutex);
@@ -268,7 +273,7 @@ bool ConnectionTable::applyConnection(ConnectionHandle handle)
         const QString comName = connection.params.value(kPortName).toString();
         if (connection.started) {
             applied = !comName.isEmpty() && !comNameTaken(comName, handle)
-                    && (!connection.port || connection.port->rename(comName));
+                && (!connection.port || connection.port->rename(comName));
             // A refused name must not linger where the listing and the saved state read it.
             if (applied)
                 connection.liveName = comName;

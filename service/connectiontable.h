@@ -76,7 +76,7 @@ public:
     // its status stamp is the known one too, the maps are empty, the status being unchanged as
     // well. Fails like connections().
     bool snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable, ListingStamp *stamp,
-                  ListingStamp known = {});
+        ListingStamp known = {});
 
     QList<Entry> entries() const;
     // The last handle handed out; restored so that no handle is ever handed out twice.

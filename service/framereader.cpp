@@ -2,9 +2,15 @@
 
 #include <QtEndian>
 
-FrameReader::FrameReader(quint32 maxPayload) : maxPayload(maxPayload) { }
+FrameReader::FrameReader(quint32 maxPayload)
+    : maxPayload(maxPayload)
+{
+}
 
-void FrameReader::append(const char *data, int size) { buffer.append(data, size); }
+void FrameReader::append(const char *data, int size)
+{
+    buffer.append(data, size);
+}
 
 FrameReader::Status FrameReader::next(QByteArray *payload)
 {

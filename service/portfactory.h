@@ -13,6 +13,6 @@ class PortFactory
 public:
     virtual ~PortFactory() = default;
     // Returns null and sets reason when the port cannot be made.
-    virtual std::unique_ptr<ConnectionPort> makePort(const QVariantMap &params,
-                                                     QString *reason) = 0;
+    virtual std::unique_ptr<ConnectionPort> makePort(const QVariantMap &params, QString *reason)
+        = 0;
 };

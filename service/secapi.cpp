@@ -7,8 +7,7 @@
 namespace {
 
 // The in-process table and the client of the service answer the same calls.
-template<typename Call>
-int dispatch(Call call)
+template <typename Call> int dispatch(Call call)
 {
     if (InProcessService::isSelected())
         return call(InProcessService::table());

@@ -50,15 +50,15 @@ bool ServiceClient::connections(QVariantList *handles)
         known = listedStamp;
     }
     ServiceProtocol::Reply reply;
-    const bool listedNow = call({ ConnectionTable::GetConnectionsList, -1, int(known.revision),
-                                  int(known.status) },
-                                &reply)
-            && reply.result;
+    const bool listedNow
+        = call({ ConnectionTable::GetConnectionsList, -1, int(known.revision), int(known.status) },
+              &reply)
+        && reply.result;
     QMutexLocker lock(&mutex);
     // Status alone completes the listing held before, and no status leaves it as it is; a
     // reconnect during the call dropped it.
-    const bool statusOnly =
-            listedNow && known.revision != 0 && reply.stamp.revision == known.revision;
+    const bool statusOnly
+        = listedNow && known.revision != 0 && reply.stamp.revision == known.revision;
     const bool unchanged = statusOnly && reply.stamp == known;
     const bool usable = listedNow && (!statusOnly || listedStamp == known);
     if (!unchanged || !usable)
@@ -139,7 +139,7 @@ quint64 ServiceClient::roundTrips() const
 }
 
 bool ServiceClient::simpleCall(ConnectionTable::Call call, ConnectionHandle handle,
-                               const QVariant &first, const QVariant &second)
+    const QVariant &first, const QVariant &second)
 {
     ServiceProtocol::Reply reply;
     return this->call({ call, handle, first, second }, &reply) && reply.result;
@@ -173,13 +173,13 @@ bool ServiceClient::call(const ServiceProtocol::Request &request, ServiceProtoco
     return false;
 }
 
-ServiceClient::Exchange ServiceClient::exchange(const QByteArray &frame,
-                                                ServiceProtocol::Reply *reply)
+ServiceClient::Exchange ServiceClient::exchange(
+    const QByteArray &frame, ServiceProtocol::Reply *reply)
 {
     ++framesSent;
     for (int sent = 0; sent < frame.size();) {
-        const ssize_t size = ::send(socketFd, frame.constData() + sent, size_t(frame.size() - sent),
-                                    MSG_NOSIGNAL);
+        const ssize_t size
+            = ::send(socketFd, frame.constData() + sent, size_t(frame.size() - sent), MSG_NOSIGNAL);
         if (size < 0 && errno == EINTR)
             continue;
         if (size <= 0)

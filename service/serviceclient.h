@@ -36,7 +36,7 @@ private:
 
     bool call(const ServiceProtocol::Request &request, ServiceProtocol::Reply *reply);
     bool simpleCall(ConnectionTable::Call call, ConnectionHandle handle,
-                    const QVariant &first = QVariant(), const QVariant &second = QVariant());
+        const QVariant &first = QVariant(), const QVariant &second = QVariant());
     Exchange exchange(const QByteArray &frame, ServiceProtocol::Reply *reply);
     bool ensureConnected();
     void closeSocket();

@@ -87,9 +87,8 @@ bool spawn(int lockFd)
     const QByteArray lockArg = QByteArray::number(kChildLockFd);
     const QByteArray readyArg = QByteArray::number(kChildReadyFd);
     char *const argv[] = { const_cast<char *>(executable.constData()),
-                           const_cast<char *>("--lock-fd"), const_cast<char *>(lockArg.constData()),
-                           const_cast<char *>("--ready-fd"),
-                           const_cast<char *>(readyArg.constData()), nullptr };
+        const_cast<char *>("--lock-fd"), const_cast<char *>(lockArg.constData()),
+        const_cast<char *>("--ready-fd"), const_cast<char *>(readyArg.constData()), nullptr };
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
         return false;

@@ -24,10 +24,10 @@ bool isPrivateDirectory(const QString &path, QString *error)
     }
     if (info.st_uid != ::getuid() || (info.st_mode & 07777) != 0700) {
         *error = QStringLiteral("%1 must belong to uid %2 with mode 0700 (it has uid %3, mode %4)")
-                         .arg(path)
-                         .arg(::getuid())
-                         .arg(info.st_uid)
-                         .arg(info.st_mode & 07777, 4, 8, QLatin1Char('0'));
+                     .arg(path)
+                     .arg(::getuid())
+                     .arg(info.st_uid)
+                     .arg(info.st_mode & 07777, 4, 8, QLatin1Char('0'));
         return false;
     }
     return true;

@@ -74,7 +74,11 @@ private:
 class Reader
 {
 public:
-    Reader(const QByteArray &bytes, int valueBudget) : bytes(bytes), budget(valueBudget) { }
+    Reader(const QByteArray &bytes, int valueBudget)
+        : bytes(bytes)
+        , budget(valueBudget)
+    {
+    }
 
     bool atEnd() const { return position == bytes.size(); }
     bool u8(quint8 *value)

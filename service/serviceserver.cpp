@@ -16,9 +16,9 @@ constexpr qint64 kMaxUnsentBytes = 4 * qint64(ServiceProtocol::kMaxPayload);
 bool peerCredentials(QLocalSocket *client, ucred *credentials)
 {
     socklen_t size = sizeof *credentials;
-    return ::getsockopt(int(client->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, credentials,
-                        &size)
-            == 0;
+    return ::getsockopt(
+               int(client->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, credentials, &size)
+        == 0;
 }
 
 QString describe(QLocalSocket *client)
@@ -31,7 +31,8 @@ QString describe(QLocalSocket *client)
 } // namespace
 
 ServiceServer::ServiceServer(ConnectionTable &table, QObject *parent)
-    : QObject(parent), table(table)
+    : QObject(parent)
+    , table(table)
 {
     server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server, &QLocalServer::newConnection, this, &ServiceServer::acceptClients);
@@ -58,8 +59,8 @@ void ServiceServer::acceptClients()
             continue;
         }
         // Qt reads ahead of us; never more than one whole frame.
-        client->setReadBufferSize(ServiceProtocol::kHeaderSize
-                                  + ServiceProtocol::kMaxRequestPayload);
+        client->setReadBufferSize(
+            ServiceProtocol::kHeaderSize + ServiceProtocol::kMaxRequestPayload);
         readers.insert(client, FrameReader(ServiceProtocol::kMaxRequestPayload));
         connect(client, &QLocalSocket::readyRead, this, [this, client] { readClient(client); });
         connect(client, &QLocalSocket::disconnected, this, [this, client] {
@@ -92,9 +93,10 @@ bool ServiceServer::serveFrames(QLocalSocket *client, FrameReader &reader)
         case FrameReader::Incomplete:
             return true;
         case FrameReader::TooLarge:
-            dropClient(client, QStringLiteral("frame of %1 bytes refused (limit %2)")
-                                       .arg(reader.refusedSize())
-                                       .arg(ServiceProtocol::kMaxRequestPayload));
+            dropClient(client,
+                QStringLiteral("frame of %1 bytes refused (limit %2)")
+                    .arg(reader.refusedSize())
+                    .arg(ServiceProtocol::kMaxRequestPayload));
             return false;
         case FrameReader::Complete:
             break;
@@ -133,7 +135,7 @@ ServiceProtocol::Reply ServiceServer::serve(const ServiceProtocol::Request &requ
     case ConnectionTable::GetConnectionsList: {
         QList<QPair<ConnectionHandle, QVariantMap>> readable;
         const ListingStamp known { quint32(request.first.toInt()),
-                                   quint32(request.second.toInt()) };
+            quint32(request.second.toInt()) };
         reply.result = table.snapshot(&readable, &reply.stamp, known);
         // A lister that holds all of it gets the handles alone.
         const bool unchanged = reply.stamp == known;
@@ -149,7 +151,7 @@ ServiceProtocol::Reply ServiceServer::serve(const ServiceProtocol::Request &requ
     case ConnectionTable::CreateConnection: {
         ConnectionHandle handle = -1;
         reply.result = request.first.userType() == QMetaType::Int
-                && table.createConnection(request.first.toInt(), &handle);
+            && table.createConnection(request.first.toInt(), &handle);
         reply.value = handle;
         break;
     }

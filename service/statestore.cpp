@@ -65,8 +65,8 @@ bool fromJson(const QJsonValue &value, ConnectionTable::Entry *entry)
 }
 
 // Empty reason when the document holds a table.
-QString parse(const QByteArray &bytes, QList<ConnectionTable::Entry> *entries,
-              ConnectionHandle *lastHandle)
+QString parse(
+    const QByteArray &bytes, QList<ConnectionTable::Entry> *entries, ConnectionHandle *lastHandle)
 {
     if (bytes.trimmed().isEmpty())
         return QStringLiteral("the file is empty");
@@ -88,7 +88,10 @@ QString parse(const QByteArray &bytes, QList<ConnectionTable::Entry> *entries,
 
 } // namespace
 
-StateStore::StateStore(const QString &path) : filePath(path) { }
+StateStore::StateStore(const QString &path)
+    : filePath(path)
+{
+}
 
 QString StateStore::defaultPath()
 {
@@ -102,8 +105,8 @@ void StateStore::load(ConnectionTable &table)
         return;
     if (!file.open(QIODevice::ReadOnly)) {
         // Unreadable is not corrupt: leave it where it is for the user to look at.
-        qWarning().noquote() << filePath << ": cannot read the saved connections:"
-                             << file.errorString();
+        qWarning().noquote() << filePath
+                             << ": cannot read the saved connections:" << file.errorString();
         keepFile();
         return;
     }
@@ -142,7 +145,7 @@ bool StateStore::save(const ConnectionTable &table) const
 bool StateStore::moveAside(const QString &reason) const
 {
     const QString stem = filePath + QStringLiteral(".corrupt-")
-            + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
     QString aside = stem;
     for (int n = 1; QFile::exists(aside); ++n)
         aside = stem + QStringLiteral("-%1").arg(n);

@@ -26,11 +26,12 @@ QList<COMS_INFO> portList(int ports, bool connected)
         record.devType = QStringLiteral("16Ports");
         record.devIp = QStringLiteral("192.168.1.%1").arg(10 + i / perDevice);
         record.portSeq = QString::number(i % perDevice + 1);
-        record.devMac = QStringLiteral("00:11:22:33:44:%1").arg(i / perDevice, 2, 16, QLatin1Char('0'));
+        record.devMac
+            = QStringLiteral("00:11:22:33:44:%1").arg(i / perDevice, 2, 16, QLatin1Char('0'));
         record.comName = QStringLiteral("COM%1").arg(i + 3);
         record.comState = (i % 2 == 0) == connected
-                              ? QCoreApplication::translate("RefreshTree", "已连接")
-                              : QCoreApplication::translate("RefreshTree", "未连接");
+            ? QCoreApplication::translate("RefreshTree", "已连接")
+            : QCoreApplication::translate("RefreshTree", "未连接");
         list.append(record);
     }
     return list;
@@ -67,14 +68,14 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     out << "ports  states change (us)  rows shift (us)  unchanged (us)  [median of " << runs
         << " rebuilds]\n";
-    for (int ports : {48, 255}) {
+    for (int ports : { 48, 255 }) {
         MainWindow window;
         window.show();
         const QList<COMS_INFO> a = portList(ports, true);
         const QList<COMS_INFO> b = portList(ports, false);
         COMS_INFO front = a.first();
         front.devIp = QStringLiteral("192.168.1.1");
-        const QList<COMS_INFO> shifted = QList<COMS_INFO>{front} + a.mid(1);
+        const QList<COMS_INFO> shifted = QList<COMS_INFO> { front } + a.mid(1);
         const double changed = medianMicroseconds(window, a, b);
         const double shifting = medianMicroseconds(window, a, shifted);
         const double unchanged = medianMicroseconds(window, a, a);

@@ -67,18 +67,21 @@ bool parseOptions(int argc, char **argv, Options *options)
     return true;
 }
 
-void setCloseOnExec(int fd) { ::fcntl(fd, F_SETFD, FD_CLOEXEC); }
+void setCloseOnExec(int fd)
+{
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
 
 // The lock passes to the service's own process tree and goes when the last of it exits.
 int takeServiceLock(const Options &options, const QString &runtimeDirectory)
 {
     const QByteArray path = QFile::encodeName(ServicePaths::lockPath(runtimeDirectory));
-    const int fd = options.lockFd >= 0 ? options.lockFd
-                                        : ::open(path.constData(), O_RDWR | O_CREAT, 0600);
+    const int fd
+        = options.lockFd >= 0 ? options.lockFd : ::open(path.constData(), O_RDWR | O_CREAT, 0600);
     if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
         fail(QStringLiteral("another tirv-service is running for this user (%1)")
-                     .arg(QString::fromLocal8Bit(path)),
-             kAlreadyRunning);
+                 .arg(QString::fromLocal8Bit(path)),
+            kAlreadyRunning);
     setCloseOnExec(fd);
     return fd;
 }
@@ -127,7 +130,9 @@ void quitOnSignals(QCoreApplication &app)
         return;
     auto *notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onQuitSignal;
     for (int signal : { SIGTERM, SIGINT, SIGHUP })
         ::sigaction(signal, &action, nullptr);

@@ -28,7 +28,7 @@ bool logFull()
 {
     struct stat info;
     return ::fstat(STDERR_FILENO, &info) == 0 && S_ISREG(info.st_mode)
-            && info.st_size > kMaxLogSize;
+        && info.st_size > kMaxLogSize;
 }
 
 void reopen(const QByteArray &path)
@@ -66,6 +66,9 @@ void open()
         rotate();
 }
 
-void rotateWhenFull() { previousHandler = qInstallMessageHandler(handleMessage); }
+void rotateWhenFull()
+{
+    previousHandler = qInstallMessageHandler(handleMessage);
+}
 
 } // namespace ServiceLog

@@ -63,7 +63,8 @@ void TestInstanceGuard::liveHolderKeepsOldLock()
     QVERIFY(first.tryAcquire());
     QFile lockFile(first.lockFilePath());
     QVERIFY(lockFile.open(QIODevice::ReadWrite));
-    QVERIFY(lockFile.setFileTime(QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime));
+    QVERIFY(lockFile.setFileTime(
+        QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime));
     lockFile.close();
     QVERIFY(!InstanceGuard(QStringLiteral("TIRV-old")).tryAcquire());
 }
@@ -86,8 +87,8 @@ void TestInstanceGuard::unusableDirectoryDoesNotBlock()
     QFile file(base.filePath("file"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     QVERIFY(QDir(base.path()).mkdir("read-only"));
-    QVERIFY(QFile::setPermissions(base.filePath("read-only"),
-                                  QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    QVERIFY(QFile::setPermissions(
+        base.filePath("read-only"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
     InstanceGuard guard(QStringLiteral("TIRV"), base.filePath(directory));
     QVERIFY(guard.tryAcquire());

@@ -32,7 +32,7 @@ QList<Message> readCatalogueSource(const QString &name)
         if (xml.name() == QLatin1String("name"))
             context = xml.readElementText();
         else if (xml.name() == QLatin1String("source"))
-            messages.append({context, xml.readElementText(), QString()});
+            messages.append({ context, xml.readElementText(), QString() });
         else if (xml.name() == QLatin1String("translation"))
             messages.last().translation = xml.readElementText();
     }
@@ -42,11 +42,13 @@ QList<Message> readCatalogueSource(const QString &name)
 // Every ":/..." path named by the program's sources, forms and style sheets.
 QSet<QString> pathsNamedInSources()
 {
-    static const QRegularExpression resourcePath(QStringLiteral("(?<![\\w.]):/[A-Za-z0-9_./-]*[A-Za-z0-9_]"));
+    static const QRegularExpression resourcePath(
+        QStringLiteral("(?<![\\w.]):/[A-Za-z0-9_./-]*[A-Za-z0-9_]"));
     QSet<QString> paths;
-    for (const char *folder : {"app", "mainwindow", "discovery", "engine", "forms", "resources/stylesheets"}) {
+    for (const char *folder :
+        { "app", "mainwindow", "discovery", "engine", "forms", "resources/stylesheets" }) {
         QDirIterator it(QStringLiteral(TIRV_SOURCE_DIR "/") + QLatin1String(folder),
-                        {"*.cpp", "*.h", "*.ui", "*.qss"}, QDir::Files, QDirIterator::Subdirectories);
+            { "*.cpp", "*.h", "*.ui", "*.qss" }, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             QFile file(it.next());
             if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -90,21 +92,63 @@ void TestResources::lookupByContext_data()
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("MainWindow search, English") << "English" << "MainWindow" << "搜索设备" << "Search Device";
-    QTest::newRow("GetDevice search, English") << "English" << "GetDevice" << "搜索设备" << "Search device";
-    QTest::newRow("AppointVcom title, English") << "English" << "AppointVcom" << "Dialog" << "Create COM";
-    QTest::newRow("AppointVcom title, Chinese") << "Chinese" << "AppointVcom" << "Dialog" << "创建虚拟串口";
-    QTest::newRow("SystemSettings title, Chinese") << "Chinese" << "SystemSettings" << "Dialog" << "系统设置";
-    QTest::newRow("SystemSettings title, English") << "English" << "SystemSettings" << "Dialog" << "System settings";
-    QTest::newRow("MainWindow title, Chinese") << "Chinese" << "MainWindow" << "MainWindow" << "TIRV";
-    QTest::newRow("Save everywhere") << "English" << "ModifyCom" << "确定" << "Save";
-    QTest::newRow("identity in Chinese") << "Chinese" << "RefreshTree" << "已连接" << "已连接";
-    QTest::newRow("state text, English") << "English" << "RefreshTree" << "未连接" << "Disconnected";
+    QTest::newRow("MainWindow search, English") << "English"
+                                                << "MainWindow"
+                                                << "搜索设备"
+                                                << "Search Device";
+    QTest::newRow("GetDevice search, English") << "English"
+                                               << "GetDevice"
+                                               << "搜索设备"
+                                               << "Search device";
+    QTest::newRow("AppointVcom title, English") << "English"
+                                                << "AppointVcom"
+                                                << "Dialog"
+                                                << "Create COM";
+    QTest::newRow("AppointVcom title, Chinese") << "Chinese"
+                                                << "AppointVcom"
+                                                << "Dialog"
+                                                << "创建虚拟串口";
+    QTest::newRow("SystemSettings title, Chinese") << "Chinese"
+                                                   << "SystemSettings"
+                                                   << "Dialog"
+                                                   << "系统设置";
+    QTest::newRow("SystemSettings title, English") << "English"
+                                                   << "SystemSettings"
+                                                   << "Dialog"
+                                                   << "System settings";
+    QTest::newRow("MainWindow title, Chinese") << "Chinese"
+                                               << "MainWindow"
+                                               << "MainWindow"
+                                               << "TIRV";
+    QTest::newRow("Save everywhere") << "English"
+                                     << "ModifyCom"
+                                     << "确定"
+                                     << "Save";
+    QTest::newRow("identity in Chinese") << "Chinese"
+                                         << "RefreshTree"
+                                         << "已连接"
+                                         << "已连接";
+    QTest::newRow("state text, English") << "English"
+                                         << "RefreshTree"
+                                         << "未连接"
+                                         << "Disconnected";
     // No entry: the source text shows, in either language.
-    QTest::newRow("no entry, English") << "English" << "AboutHelp" << "Verison :" << "Verison :";
-    QTest::newRow("no entry, Chinese") << "Chinese" << "AboutHelp" << "Verison :" << "Verison :";
-    QTest::newRow("other context") << "English" << "TIRVStyle" << "搜索设备" << "搜索设备";
-    QTest::newRow("button dots") << "English" << "TIRVStyle" << "..." << "...";
+    QTest::newRow("no entry, English") << "English"
+                                       << "AboutHelp"
+                                       << "Verison :"
+                                       << "Verison :";
+    QTest::newRow("no entry, Chinese") << "Chinese"
+                                       << "AboutHelp"
+                                       << "Verison :"
+                                       << "Verison :";
+    QTest::newRow("other context") << "English"
+                                   << "TIRVStyle"
+                                   << "搜索设备"
+                                   << "搜索设备";
+    QTest::newRow("button dots") << "English"
+                                 << "TIRVStyle"
+                                 << "..."
+                                 << "...";
 }
 
 void TestResources::lookupByContext()
@@ -126,9 +170,11 @@ void TestResources::everySourceMessageIsCompiled_data()
 {
     QTest::addColumn<QString>("catalogue");
     QTest::addColumn<QString>("language");
-    QTest::newRow("Chinese") << "Chinese" << "";
+    QTest::newRow("Chinese") << "Chinese"
+                             << "";
     // The English tag stays: the compiler writes English plural rules only along with it.
-    QTest::newRow("English") << "English" << "en_US";
+    QTest::newRow("English") << "English"
+                             << "en_US";
 }
 
 void TestResources::everySourceMessageIsCompiled()
@@ -164,11 +210,12 @@ void TestResources::bothCataloguesHoldTheSameMessages()
         if (m.translation != m.source)
             differing.append(m.context + QLatin1Char('|') + m.source);
     }
-    const QSet<QString> expectedContexts{"AboutHelp",  "AddDevice",   "AppointVcom",    "GetDevice",
-                                         "MainWindow", "ModifyCom",   "RefreshTree",    "SystemSettings",
-                                         "TIRVStyle",  "help",        "progressbar"};
+    const QSet<QString> expectedContexts { "AboutHelp", "AddDevice", "AppointVcom", "GetDevice",
+        "MainWindow", "ModifyCom", "RefreshTree", "SystemSettings", "TIRVStyle", "help",
+        "progressbar" };
     QCOMPARE(contexts, expectedContexts);
-    QCOMPARE(differing, QStringList({"AppointVcom|Dialog", "MainWindow|MainWindow", "SystemSettings|Dialog"}));
+    QCOMPARE(differing,
+        QStringList({ "AppointVcom|Dialog", "MainWindow|MainWindow", "SystemSettings|Dialog" }));
 }
 
 void TestResources::picturesResolveWithAndWithoutSuffix_data()
@@ -176,23 +223,26 @@ void TestResources::picturesResolveWithAndWithoutSuffix_data()
     QTest::addColumn<QString>("path");
 
     // The pictures every window relies on, whether or not its code is written yet.
-    static const QStringList required{
-        ":/form/TIRV.png", ":/form/icon_window_minimize.png", ":/form/icon_window_restore.png",
-        ":/form/icon_window_maximize.png", ":/form/icon_window_close.png",
-        ":/gui/lightblue/radiobutton_checked.png", ":/gui/lightblue/radiobutton_unchecked.png",
-        ":/gui/lightblue/radiobutton_checked_disable.png", ":/gui/lightblue/radiobutton_unchecked_disable.png",
-        ":/gui/lightblue/checkbox_checked.png", ":/gui/lightblue/checkbox_unchecked.png",
-        ":/gui/lightblue/checkbox_parcial.png", ":/gui/lightblue/checkbox_checked_disable.png",
-        ":/gui/lightblue/checkbox_unchecked_disable.png", ":/gui/lightblue/checkbox_parcial_disable.png",
-        ":/gui/lightblue/add_top.png", ":/gui/lightblue/add_bottom.png", ":/gui/lightblue/branch_open.png",
+    static const QStringList required { ":/form/TIRV.png", ":/form/icon_window_minimize.png",
+        ":/form/icon_window_restore.png", ":/form/icon_window_maximize.png",
+        ":/form/icon_window_close.png", ":/gui/lightblue/radiobutton_checked.png",
+        ":/gui/lightblue/radiobutton_unchecked.png",
+        ":/gui/lightblue/radiobutton_checked_disable.png",
+        ":/gui/lightblue/radiobutton_unchecked_disable.png", ":/gui/lightblue/checkbox_checked.png",
+        ":/gui/lightblue/checkbox_unchecked.png", ":/gui/lightblue/checkbox_parcial.png",
+        ":/gui/lightblue/checkbox_checked_disable.png",
+        ":/gui/lightblue/checkbox_unchecked_disable.png",
+        ":/gui/lightblue/checkbox_parcial_disable.png", ":/gui/lightblue/add_top.png",
+        ":/gui/lightblue/add_bottom.png", ":/gui/lightblue/branch_open.png",
         ":/gui/lightblue/branch_close.png", ":/images/bj.png", ":/images/branch-more.png",
         ":/images/branch-end.png", ":/images/branch-closed.png", ":/images/branch-open.png",
         ":/images/vline.png", ":/icons/search.png", ":/icons/add1.png", ":/icons/webconfig.png",
-        ":/icons/help.png", ":/icons/devList1.png", ":/icons/deviceList.png", ":/icons/autorun0.png",
-        ":/icons/autorun1.png", ":/icons/Chinese.png", ":/icons/English.png", ":/icons/device.png",
-        ":/icons/serial.png", ":/icons/serial_gray.png", ":/icons/serial_green.png", ":/icons/serial_warn.png",
+        ":/icons/help.png", ":/icons/devList1.png", ":/icons/deviceList.png",
+        ":/icons/autorun0.png", ":/icons/autorun1.png", ":/icons/Chinese.png",
+        ":/icons/English.png", ":/icons/device.png", ":/icons/serial.png",
+        ":/icons/serial_gray.png", ":/icons/serial_green.png", ":/icons/serial_warn.png",
         ":/icons/serial_error.png", ":/icons/add.png", ":/icons/delete.png", ":/icons/goweb.png",
-        ":/icons/modify.png"};
+        ":/icons/modify.png" };
     QSet<QString> paths(required.cbegin(), required.cend());
     for (const QString &path : pathsNamedInSources()) {
         if (!path.endsWith(QLatin1String(".qm")))

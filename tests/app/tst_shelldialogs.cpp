@@ -20,14 +20,15 @@ namespace {
 
 QString autostartFile()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/autostart/TIRV.desktop");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/autostart/TIRV.desktop");
 }
 
 QString readFile(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly | QIODevice::Text) ? QString::fromUtf8(file.readAll()) : QString();
+    return file.open(QIODevice::ReadOnly | QIODevice::Text) ? QString::fromUtf8(file.readAll())
+                                                            : QString();
 }
 
 int installedTranslators()
@@ -91,8 +92,9 @@ void TestShellDialogs::autorunOnWritesEntryOffRemovesIt()
     QCOMPARE(status.last().first().toBool(), true);
     const QString entry = readFile(autostartFile());
     QVERIFY(entry.startsWith(QLatin1String("[Desktop Entry]\n")));
-    QVERIFY2(entry.contains(QStringLiteral("\nExec=%1\n").arg(QCoreApplication::applicationFilePath())),
-             qPrintable(entry));
+    QVERIFY2(
+        entry.contains(QStringLiteral("\nExec=%1\n").arg(QCoreApplication::applicationFilePath())),
+        qPrintable(entry));
 
     box->click();
     QVERIFY(!box->isChecked());
@@ -117,12 +119,17 @@ void TestShellDialogs::execValue_data()
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("exec");
 
-    QTest::newRow("plain") << "/usr/bin/tirv" << "/usr/bin/tirv";
-    QTest::newRow("space") << "/home/a b/tirv" << "\"/home/a b/tirv\"";
+    QTest::newRow("plain") << "/usr/bin/tirv"
+                           << "/usr/bin/tirv";
+    QTest::newRow("space") << "/home/a b/tirv"
+                           << "\"/home/a b/tirv\"";
     // Quoted, then the quote-level and the key-file-level escapes.
-    QTest::newRow("dollar and quote") << "/x/$y\"z" << "\"/x/\\\\$y\\\\\"z\"";
-    QTest::newRow("backslash") << "/x\\y" << "\"/x\\\\\\\\y\"";
-    QTest::newRow("percent") << "/x/100%/tirv" << "/x/100%%/tirv";
+    QTest::newRow("dollar and quote") << "/x/$y\"z"
+                                      << "\"/x/\\\\$y\\\\\"z\"";
+    QTest::newRow("backslash") << "/x\\y"
+                               << "\"/x\\\\\\\\y\"";
+    QTest::newRow("percent") << "/x/100%/tirv"
+                             << "/x/100%%/tirv";
 }
 
 void TestShellDialogs::execValue()
@@ -160,7 +167,8 @@ void TestShellDialogs::languageFromLocale()
 
     QCOMPARE(language.size(), 1);
     QCOMPARE(language.first().first().toBool(), chinese);
-    QCOMPARE(settings.findChild<QRadioButton *>(QStringLiteral("radioButton_Chinese"))->isChecked(), chinese);
+    QCOMPARE(settings.findChild<QRadioButton *>(QStringLiteral("radioButton_Chinese"))->isChecked(),
+        chinese);
     QCOMPARE(settings.windowTitle(), title);
 }
 
@@ -169,20 +177,22 @@ void TestShellDialogs::repeatedClickInstallsAgain()
     SystemSettings settings;
     QStringList events;
     connect(&settings, &SystemSettings::changeLanguageStatus, this,
-            [&events](bool chinese) { events << (chinese ? "chinese" : "english"); });
-    connect(&settings, &SystemSettings::retranslateUI, this, [&events] { events << "retranslate"; });
+        [&events](bool chinese) { events << (chinese ? "chinese" : "english"); });
+    connect(
+        &settings, &SystemSettings::retranslateUI, this, [&events] { events << "retranslate"; });
 
     const int before = installedTranslators();
     useCatalogue(settings, "radioButton_English");
     useCatalogue(settings, "radioButton_English");
     QCOMPARE(installedTranslators(), before + 2);
-    QCOMPARE(events, QStringList({"english", "retranslate", "english", "retranslate"}));
+    QCOMPARE(events, QStringList({ "english", "retranslate", "english", "retranslate" }));
 
     // The newest translator wins.
     useCatalogue(settings, "radioButton_Chinese");
     QCOMPARE(QCoreApplication::translate("MainWindow", "搜索设备"), QStringLiteral("搜索设备"));
     useCatalogue(settings, "radioButton_English");
-    QCOMPARE(QCoreApplication::translate("MainWindow", "搜索设备"), QStringLiteral("Search Device"));
+    QCOMPARE(
+        QCoreApplication::translate("MainWindow", "搜索设备"), QStringLiteral("Search Device"));
 }
 
 void TestShellDialogs::englishTexts()
@@ -190,11 +200,16 @@ void TestShellDialogs::englishTexts()
     SystemSettings settings;
     useCatalogue(settings, "radioButton_English");
     QCOMPARE(settings.windowTitle(), QStringLiteral("System settings"));
-    QCOMPARE(settings.findChild<QGroupBox *>(QStringLiteral("groupBox"))->title(), QStringLiteral("Auto-start settings"));
-    QCOMPARE(settings.findChild<QGroupBox *>(QStringLiteral("groupBox_2"))->title(), QStringLiteral("Language settings"));
-    QCOMPARE(settings.findChild<QCheckBox *>(QStringLiteral("checkBox_autoRun"))->text(), QStringLiteral("Auto-start at boot"));
-    QCOMPARE(settings.findChild<QRadioButton *>(QStringLiteral("radioButton_Chinese"))->text(), QStringLiteral("中文"));
-    QCOMPARE(settings.findChild<QRadioButton *>(QStringLiteral("radioButton_English"))->text(), QStringLiteral("English"));
+    QCOMPARE(settings.findChild<QGroupBox *>(QStringLiteral("groupBox"))->title(),
+        QStringLiteral("Auto-start settings"));
+    QCOMPARE(settings.findChild<QGroupBox *>(QStringLiteral("groupBox_2"))->title(),
+        QStringLiteral("Language settings"));
+    QCOMPARE(settings.findChild<QCheckBox *>(QStringLiteral("checkBox_autoRun"))->text(),
+        QStringLiteral("Auto-start at boot"));
+    QCOMPARE(settings.findChild<QRadioButton *>(QStringLiteral("radioButton_Chinese"))->text(),
+        QStringLiteral("中文"));
+    QCOMPARE(settings.findChild<QRadioButton *>(QStringLiteral("radioButton_English"))->text(),
+        QStringLiteral("English"));
 }
 
 void TestShellDialogs::formsCarryTheirSheet_data()
@@ -213,7 +228,8 @@ void TestShellDialogs::formsCarryTheirSheet()
 {
     QFETCH(QString, sheet);
     QFETCH(QString, carried);
-    const QString file = readFile(QStringLiteral(TIRV_SOURCE_DIR "/resources/stylesheets/%1.qss").arg(sheet));
+    const QString file
+        = readFile(QStringLiteral(TIRV_SOURCE_DIR "/resources/stylesheets/%1.qss").arg(sheet));
     QVERIFY(!file.isEmpty());
     QCOMPARE(carried, file);
 }
@@ -223,8 +239,10 @@ void TestShellDialogs::aboutHelp_data()
     QTest::addColumn<QString>("catalogue");
     QTest::addColumn<QString>("title");
 
-    QTest::newRow("English") << "English" << "About Help";
-    QTest::newRow("Chinese") << "Chinese" << "关于帮助";
+    QTest::newRow("English") << "English"
+                             << "About Help";
+    QTest::newRow("Chinese") << "Chinese"
+                             << "关于帮助";
 }
 
 void TestShellDialogs::aboutHelp()
@@ -238,8 +256,10 @@ void TestShellDialogs::aboutHelp()
     AboutHelp about;
     QCoreApplication::removeTranslator(&translator);
     QCOMPARE(about.windowTitle(), title);
-    QCOMPARE(about.findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Verison :"));
-    QCOMPARE(about.findChild<QLabel *>(QStringLiteral("label_version"))->text(), QStringLiteral("V1.2.7.632"));
+    QCOMPARE(
+        about.findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Verison :"));
+    QCOMPARE(about.findChild<QLabel *>(QStringLiteral("label_version"))->text(),
+        QStringLiteral("V1.2.7.632"));
 }
 
 QTEST_MAIN(TestShellDialogs)

@@ -11,10 +11,12 @@ namespace {
 
 const QRect startGeometry(100, 100, 802, 580);
 
-void sendMouse(QWidget *target, QEvent::Type type, const QPoint &global, Qt::MouseButton button = Qt::LeftButton)
+void sendMouse(QWidget *target, QEvent::Type type, const QPoint &global,
+    Qt::MouseButton button = Qt::LeftButton)
 {
     QCursor::setPos(global);
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    const Qt::MouseButtons held
+        = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
     const Qt::MouseButton changed = type == QEvent::MouseMove ? Qt::NoButton : button;
     QMouseEvent event(type, target->mapFromGlobal(global), global, changed, held, Qt::NoModifier);
     QApplication::sendEvent(target, &event);
@@ -44,8 +46,14 @@ private slots:
     void titleReadsTheSameInEnglish();
 
 private:
-    QWidget *titleBar() const { return frame->findChild<QWidget *>(QStringLiteral("windowTitleBar")); }
-    QToolButton *button(const char *name) const { return frame->findChild<QToolButton *>(QLatin1String(name)); }
+    QWidget *titleBar() const
+    {
+        return frame->findChild<QWidget *>(QStringLiteral("windowTitleBar"));
+    }
+    QToolButton *button(const char *name) const
+    {
+        return frame->findChild<QToolButton *>(QLatin1String(name));
+    }
 
     TIRVStyle *frame = nullptr;
 };
@@ -202,8 +210,11 @@ void TestTIRVStyle::titleReadsTheSameInEnglish()
     frame->reStyleUI();
     QCoreApplication::removeTranslator(&english);
     QCOMPARE(frame->windowTitle(), QStringLiteral("TIRV"));
-    QCOMPARE(frame->findChild<QLabel *>(QStringLiteral("label_title"))->text(), QStringLiteral("TIRV"));
-    QVERIFY(!frame->findChild<QLabel *>(QStringLiteral("label_icon"))->pixmap(Qt::ReturnByValue).isNull());
+    QCOMPARE(
+        frame->findChild<QLabel *>(QStringLiteral("label_title"))->text(), QStringLiteral("TIRV"));
+    QVERIFY(!frame->findChild<QLabel *>(QStringLiteral("label_icon"))
+                 ->pixmap(Qt::ReturnByValue)
+                 .isNull());
 }
 
 QTEST_MAIN(TestTIRVStyle)

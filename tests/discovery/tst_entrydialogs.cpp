@@ -60,10 +60,14 @@ void TestEntryDialogs::typingIsFiltered_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("256 refused") << "192.168.1.256" << "192.168.1.25";
-    QTest::newRow("three digits after 0 refused") << "010" << "01";
-    QTest::newRow("letters refused") << "19a2.1x" << "192.1";
-    QTest::newRow("unfinished kept") << "192.168.1." << "192.168.1.";
+    QTest::newRow("256 refused") << "192.168.1.256"
+                                 << "192.168.1.25";
+    QTest::newRow("three digits after 0 refused") << "010"
+                                                  << "01";
+    QTest::newRow("letters refused") << "19a2.1x"
+                                     << "192.1";
+    QTest::newRow("unfinished kept") << "192.168.1."
+                                     << "192.168.1.";
 }
 
 void TestEntryDialogs::typingIsFiltered()
@@ -99,7 +103,7 @@ void TestEntryDialogs::addDevice()
     dialog.findChild<QPushButton *>(button)->click();
     QList<QVariantList> emitted;
     if (button == "pushButton_sure")
-        emitted.append({ports, typed});
+        emitted.append({ ports, typed });
     QCOMPARE(spy, emitted);
     QVERIFY(!dialog.isVisible());
 }
@@ -171,7 +175,7 @@ void TestEntryDialogs::portSequence_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QList<QVariantList>>("emitted");
-    QTest::newRow("chosen") << "pushButton_sure" << QList<QVariantList>{{3}};
+    QTest::newRow("chosen") << "pushButton_sure" << QList<QVariantList> { { 3 } };
     QTest::newRow("cancel emits nothing") << "pushButton_cancel" << QList<QVariantList>();
 }
 

@@ -41,40 +41,40 @@ QNetworkAddressEntry entry(const QString &ip, const QString &broadcast)
 class FakeNetwork : public SearchNetwork
 {
 public:
-    explicit FakeNetwork(QList<SentDatagram> *sent) : sent(sent) {}
+    explicit FakeNetwork(QList<SentDatagram> *sent)
+        : sent(sent)
+    {
+    }
 
     QList<QNetworkAddressEntry> allAddressEntries() const override
     {
-        return {entry(local(2), "127.255.255.255"),
-                entry(local(3), ""),                      // no broadcast address
-                entry("127.0.0.1", "127.255.255.255"),    // loopback
-                entry("::1", "::ffff:ffff"),              // not IPv4
-                entry(local(10), "127.255.255.255"),
-                entry(local(2), "127.255.255.255")};      // seen twice, bound once
+        return { entry(local(2), "127.255.255.255"), entry(local(3), ""), // no broadcast address
+            entry("127.0.0.1", "127.255.255.255"), // loopback
+            entry("::1", "::ffff:ffff"), // not IPv4
+            entry(local(10), "127.255.255.255"),
+            entry(local(2), "127.255.255.255") }; // seen twice, bound once
     }
     QList<QNetworkAddressEntry> addressEntries(const QString &name) const override
     {
         if (name == QLatin1String("eth7"))
-            return {entry(local(20), "127.255.255.255")};
+            return { entry(local(20), "127.255.255.255") };
         return {};
     }
     QList<QPair<QString, QString>> interfaces() const override
     {
-        return {{"Loopback Pseudo-Interface 1", "lo"},
-                {"eth7", "eth7"},
-                {"isatap.{1234}", "isatap0"},
-                {"dummy", "dummy0"}};
+        return { { "Loopback Pseudo-Interface 1", "lo" }, { "eth7", "eth7" },
+            { "isatap.{1234}", "isatap0" }, { "dummy", "dummy0" } };
     }
     void broadcast(QUdpSocket *socket, const QByteArray &datagram, quint16 port) override
     {
-        sent->append({socket->localAddress().toString(), socket->localPort(), datagram, port});
+        sent->append({ socket->localAddress().toString(), socket->localPort(), datagram, port });
     }
 
 private:
     QList<SentDatagram> *sent;
 };
 
-using Datagrams = QList<QPair<QByteArray, QString>>;  // datagram, sender address
+using Datagrams = QList<QPair<QByteArray, QString>>; // datagram, sender address
 
 const QByteArray macA = QByteArray::fromHex("001A2B3C4D5E");
 const QByteArray macB = QByteArray::fromHex("0200000000B1");
@@ -143,7 +143,7 @@ void TestGetDevice::sixDatagramsInKeyOrder()
 {
     // Key order is text order: "….10" sorts before "….2".
     QCOMPARE(sent.size(), 6);
-    const QStringList locals = {local(10), local(2)};
+    const QStringList locals = { local(10), local(2) };
     for (int i = 0; i < 6; ++i) {
         const QString local = locals.at(i / 3);
         QCOMPARE(sent.at(i).local, local);
@@ -160,33 +160,29 @@ void TestGetDevice::sixDatagramsInKeyOrder()
 void TestGetDevice::datagramsMakeRows_data()
 {
     QTest::addColumn<Datagrams>("datagrams");
-    QTest::addColumn<QList<QStringList>>("rows");  // type, ports, MAC, IP
+    QTest::addColumn<QList<QStringList>>("rows"); // type, ports, MAC, IP
     const QString a = "00:1A:2B:3C:4D:5E";
     const QString b = "02:00:00:00:00:B1";
-    QTest::newRow("text reply and first probe reply")
-        << Datagrams{{vcomAck("8", "TIR-8", macA, "192.168.1.10"), "10.0.0.9"},
-                     {mcpAck1(macB), "10.0.0.11"}}
-        << QList<QStringList>{{"TIR-8", "8", a, "192.168.1.10"}, {"", "", b, "10.0.0.11"}};
-    QTest::newRow("a MAC seen before adds nothing")
-        << Datagrams{{vcomAck("8", "TIR-8", macA, "192.168.1.10"), "10.0.0.9"},
-                     {mcpAck1(macA), "10.0.0.12"},
-                     {vcomAck("4", "Other", macA, "10.0.0.13"), "10.0.0.13"}}
-        << QList<QStringList>{{"TIR-8", "8", a, "192.168.1.10"}};
+    QTest::newRow("text reply and first probe reply") << Datagrams {
+        { vcomAck("8", "TIR-8", macA, "192.168.1.10"), "10.0.0.9" }, { mcpAck1(macB), "10.0.0.11" }
+    } << QList<QStringList> { { "TIR-8", "8", a, "192.168.1.10" }, { "", "", b, "10.0.0.11" } };
+    QTest::newRow("a MAC seen before adds nothing") << Datagrams {
+        { vcomAck("8", "TIR-8", macA, "192.168.1.10"), "10.0.0.9" }, { mcpAck1(macA), "10.0.0.12" },
+        { vcomAck("4", "Other", macA, "10.0.0.13"), "10.0.0.13" }
+    } << QList<QStringList> { { "TIR-8", "8", a, "192.168.1.10" } };
     // Same MAC tail, other device address: no match.
-    QTest::newRow("ACK2 completes the rows of its address and MAC tail")
-        << Datagrams{{mcpAck1(macA), "192.168.1.10"},
-                     {mcpAck1(macB), "192.168.1.10"},
-                     {mcpAck2(macA, 8, " TIR-8 ", "192.168.1.10"), "x"},
-                     {mcpAck2(macB, 2, "X", "192.168.1.11"), "x"}}
-        << QList<QStringList>{{"TIR-8", "8", a, "192.168.1.10"}, {"", "", b, "192.168.1.10"}};
-    QTest::newRow("ACK2 before ACK1 changes nothing")
-        << Datagrams{{mcpAck2(macA, 8, "TIR-8", "192.168.1.10"), "x"},
-                     {mcpAck1(macA), "192.168.1.10"}}
-        << QList<QStringList>{{"", "", a, "192.168.1.10"}};
+    QTest::newRow("ACK2 completes the rows of its address and MAC tail") << Datagrams {
+        { mcpAck1(macA), "192.168.1.10" }, { mcpAck1(macB), "192.168.1.10" },
+        { mcpAck2(macA, 8, " TIR-8 ", "192.168.1.10"), "x" },
+        { mcpAck2(macB, 2, "X", "192.168.1.11"), "x" }
+    } << QList<QStringList> { { "TIR-8", "8", a, "192.168.1.10" }, { "", "", b, "192.168.1.10" } };
+    QTest::newRow("ACK2 before ACK1 changes nothing") << Datagrams {
+        { mcpAck2(macA, 8, "TIR-8", "192.168.1.10"), "x" }, { mcpAck1(macA), "192.168.1.10" }
+    } << QList<QStringList> { { "", "", a, "192.168.1.10" } };
     Datagrams otherLengths;
-    for (int size : {6, 23, 25, 85, 87, 143, 145})
-        otherLengths.append({vcomAck("8", "T", macA, "10.0.0.7").leftJustified(size, 'x', true),
-                             "10.0.0.7"});
+    for (int size : { 6, 23, 25, 85, 87, 143, 145 })
+        otherLengths.append(
+            { vcomAck("8", "T", macA, "10.0.0.7").leftJustified(size, 'x', true), "10.0.0.7" });
     QTest::newRow("other lengths dropped") << otherLengths << QList<QStringList>();
 }
 
@@ -198,7 +194,7 @@ void TestGetDevice::datagramsMakeRows()
         dialog->handleDatagram(datagram.first, datagram.second);
     QList<QStringList> shown;
     for (int row = 0; row < table()->rowCount(); ++row) {
-        shown.append({cell(row, 1), cell(row, 2), cell(row, 3), cell(row, 4)});
+        shown.append({ cell(row, 1), cell(row, 2), cell(row, 3), cell(row, 4) });
         QCOMPARE(table()->item(row, 3)->textAlignment(), int(Qt::AlignCenter));
         QCOMPARE(rowCheck(row)->text(), QString::number(row + 1));
     }
@@ -225,7 +221,7 @@ void TestGetDevice::socketRepliesMakeRows()
     QUdpSocket device;
     QVERIFY(device.bind(QHostAddress(local(99)), 0));
     const QHostAddress to(byBroadcast ? QString("127.255.255.255") : search.local);
-    for (const QByteArray &mac : {macA, macB, macC})
+    for (const QByteArray &mac : { macA, macB, macC })
         device.writeDatagram(mcpAck1(mac), to, search.localPort);
     QTRY_COMPARE(table()->rowCount(), 3);
     QCOMPARE(cell(2, 3), QString("02:00:00:00:00:C1"));
@@ -246,8 +242,8 @@ void TestGetDevice::buttonsHandOverCheckedRows_data()
     // In row order. A Ports text with a space gives what stands before it; an ACK1-only row
     // empty texts.
     QTest::newRow("save") << "pushButton_sure"
-                          << QList<QStringList>{{"TIR-8", "8", "00:1A:2B:3C:4D:5E", "10.0.0.7"},
-                                                {"", "", "02:00:00:00:00:C1", "10.0.0.9"}};
+                          << QList<QStringList> { { "TIR-8", "8", "00:1A:2B:3C:4D:5E", "10.0.0.7" },
+                                 { "", "", "02:00:00:00:00:C1", "10.0.0.9" } };
     QTest::newRow("cancel emits nothing") << "pushButton_cancel" << QList<QStringList>();
 }
 
@@ -300,7 +296,7 @@ void TestGetDevice::interfaceChoiceRestartsSearch()
     QCOMPARE(spy.size(), 0);
 
     sent.clear();
-    combo->setCurrentIndex(2);  // no IPv4 address
+    combo->setCurrentIndex(2); // no IPv4 address
     QCOMPARE(sent.size(), 0);
     combo->setCurrentIndex(0);
     QCOMPARE(sent.size(), 6);
@@ -312,8 +308,8 @@ void TestGetDevice::searchBesideAnotherListener()
 {
     cleanup();
     QUdpSocket simulator;
-    QVERIFY(simulator.bind(QHostAddress::AnyIPv4, 1029,
-                           QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint));
+    QVERIFY(simulator.bind(
+        QHostAddress::AnyIPv4, 1029, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint));
     init();
     QCOMPARE(sent.size(), 6);
     QCOMPARE(sent.at(0).localPort, quint16(1029));

@@ -58,11 +58,12 @@ void TestSearchProtocol::textRequest_data()
 {
     QTest::addColumn<QString>("local");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("192.168.1.10, 56 bytes") << "192.168.1.10"
+    QTest::newRow("192.168.1.10, 56 bytes")
+        << "192.168.1.10"
         << QByteArray::fromHex("3078494342433B303B3139322E3136382E312E31300A3B363630353B3235352E"
                                "3235352E3235352E3235353B34323335363B5F4943504C5F");
-    QTest::newRow("10.0.0.7, 52 bytes") << "10.0.0.7"
-        << QByteArray("0xICBC;0;10.0.0.7\n;6605;255.255.255.255;42356;_ICPL_");
+    QTest::newRow("10.0.0.7, 52 bytes")
+        << "10.0.0.7" << QByteArray("0xICBC;0;10.0.0.7\n;6605;255.255.255.255;42356;_ICPL_");
 }
 
 void TestSearchProtocol::textRequest()
@@ -109,31 +110,31 @@ void TestSearchProtocol::decodedFields_data()
 {
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<ReplyKind>("kind");
-    QTest::addColumn<QStringList>("fields");  // type, port count, MAC, MAC tail, IP
+    QTest::addColumn<QStringList>("fields"); // type, port count, MAC, MAC tail, IP
     const QString macText = "00:1A:2B:3C:4D:5E";
     QTest::newRow("VCOM_ACK") << vcomAck("8", "TIR-8", mac, "192.168.1.10") << ReplyKind::VcomAck
-                              << QStringList{"TIR-8", "8", macText, "", "192.168.1.10"};
+                              << QStringList { "TIR-8", "8", macText, "", "192.168.1.10" };
     // A port count text without NUL runs on into the type field; an IP text to the datagram's end.
     QTest::newRow("VCOM_ACK texts run to NUL or end")
         << withBytes(withBytes(vcomAck("", "TIR", mac, ""), 0, QByteArray(40, '4')), 92,
-                     QByteArray(52, '1'))
+               QByteArray(52, '1'))
         << ReplyKind::VcomAck
-        << QStringList{"TIR", QString(40, '4') + "TIR", macText, QString(), senderIp};
-    QTest::newRow("MCP_ACK1 takes the sender's address")
-        << mcpAck1(mac) << ReplyKind::McpAck1 << QStringList{"", "", macText, QString(), senderIp};
+        << QStringList { "TIR", QString(40, '4') + "TIR", macText, QString(), senderIp };
+    QTest::newRow("MCP_ACK1 takes the sender's address") << mcpAck1(
+        mac) << ReplyKind::McpAck1 << QStringList { "", "", macText, QString(), senderIp };
     QByteArray ack2(mcpAck2Size, '\0');
     ack2 = withBytes(ack2, 74, QByteArray::fromHex("C0A8010A"));
     ack2 = withBytes(ack2, 12, QByteArray::fromHex("4D5E"));
     ack2 = withBytes(ack2, 27, QByteArray::fromHex("08"));
     ack2 = withBytes(ack2, 28, "TIR-8");
-    const QStringList ack2Fields = {"TIR-8", "8", "", "4d:5e", "192.168.1.10"};
+    const QStringList ack2Fields = { "TIR-8", "8", "", "4d:5e", "192.168.1.10" };
     QTest::newRow("MCP_ACK2 by its offsets") << ack2 << ReplyKind::McpAck2 << ack2Fields;
-    QTest::newRow("MCP_ACK2 encoded") << mcpAck2(mac, 8, "TIR-8", "192.168.1.10")
-                                      << ReplyKind::McpAck2 << ack2Fields;
+    QTest::newRow("MCP_ACK2 encoded")
+        << mcpAck2(mac, 8, "TIR-8", "192.168.1.10") << ReplyKind::McpAck2 << ack2Fields;
     // Sixteen type bytes, no NUL: all used, the spaces around trimmed, the IP after it untouched.
     QTest::newRow("MCP_ACK2 type without NUL")
         << withBytes(mcpAck2(mac, 255, "  TIR-1234567  \t", "10.0.0.7"), 44, QByteArray(30, 'Z'))
-        << ReplyKind::McpAck2 << QStringList{"TIR-1234567", "255", "", "4d:5e", "10.0.0.7"};
+        << ReplyKind::McpAck2 << QStringList { "TIR-1234567", "255", "", "4d:5e", "10.0.0.7" };
 }
 
 void TestSearchProtocol::decodedFields()
@@ -143,8 +144,8 @@ void TestSearchProtocol::decodedFields()
     QFETCH(QStringList, fields);
     const SearchReply reply = decodeReply(datagram, senderIp);
     QCOMPARE(reply.kind, kind);
-    QCOMPARE(QStringList({reply.devType, reply.portCount, reply.mac, reply.macTail, reply.ip}),
-             fields);
+    QCOMPARE(QStringList({ reply.devType, reply.portCount, reply.mac, reply.macTail, reply.ip }),
+        fields);
 }
 
 void TestSearchProtocol::untrustedTexts_data()
@@ -153,17 +154,38 @@ void TestSearchProtocol::untrustedTexts_data()
     QTest::addColumn<QString>("ip");
     QTest::addColumn<QString>("expectedType");
     QTest::addColumn<QString>("expectedIp");
-    QTest::newRow("clean") << "TIR-4" << "192.168.1.10" << "TIR-4" << "192.168.1.10";
+    QTest::newRow("clean") << "TIR-4"
+                           << "192.168.1.10"
+                           << "TIR-4"
+                           << "192.168.1.10";
     // "@" would shift the fields of the connection name.
-    QTest::newRow("at sign") << "TIR@4" << "1.2.3.4@" << "TIR4" << "1.2.3.4";
-    QTest::newRow("controls") << "TIR\n\t\x1b-4\x7f" << "192.168.1.10\r" << "TIR-4"
+    QTest::newRow("at sign") << "TIR@4"
+                             << "1.2.3.4@"
+                             << "TIR4"
+                             << "1.2.3.4";
+    QTest::newRow("controls") << "TIR\n\t\x1b-4\x7f"
+                              << "192.168.1.10\r"
+                              << "TIR-4"
                               << "192.168.1.10";
-    QTest::newRow("ip out of range") << "T" << "256.1.1.1" << "T" << senderIp;
-    QTest::newRow("ip three groups") << "T" << "192.168.1" << "T" << senderIp;
-    QTest::newRow("ip leading zero") << "T" << "192.168.01.10" << "T" << senderIp;
-    QTest::newRow("ip name") << "T" << "evil.example" << "T" << senderIp;
-    QTest::newRow("ip empty") << "T" << "" << "T" << senderIp;
-    QTest::newRow("utf-8 kept") << "串口服务器" << "10.0.0.7" << "串口服务器" << "10.0.0.7";
+    QTest::newRow("ip out of range") << "T"
+                                     << "256.1.1.1"
+                                     << "T" << senderIp;
+    QTest::newRow("ip three groups") << "T"
+                                     << "192.168.1"
+                                     << "T" << senderIp;
+    QTest::newRow("ip leading zero") << "T"
+                                     << "192.168.01.10"
+                                     << "T" << senderIp;
+    QTest::newRow("ip name") << "T"
+                             << "evil.example"
+                             << "T" << senderIp;
+    QTest::newRow("ip empty") << "T"
+                              << ""
+                              << "T" << senderIp;
+    QTest::newRow("utf-8 kept") << "串口服务器"
+                                << "10.0.0.7"
+                                << "串口服务器"
+                                << "10.0.0.7";
 }
 
 void TestSearchProtocol::untrustedTexts()
@@ -177,7 +199,7 @@ void TestSearchProtocol::untrustedTexts()
     QCOMPARE(reply.ip, expectedIp);
     QCOMPARE(reply.portCount, QString("4"));
     QCOMPARE(decodeReply(mcpAck2(mac, 1, type, "10.0.0.7"), "x").devType,
-             expectedType.left(16).trimmed());
+        expectedType.left(16).trimmed());
 }
 
 // Random and mutated replies: the decoder must neither crash nor read outside the datagram (the
@@ -185,9 +207,9 @@ void TestSearchProtocol::untrustedTexts()
 void TestSearchProtocol::fuzzDecoder()
 {
     QRandomGenerator random(20261207);
-    const QList<QByteArray> seeds = {vcomAck("8", "TIR-8", mac, "192.168.1.10"), mcpAck1(mac),
-                                     mcpAck2(mac, 8, "TIR-8", "192.168.1.10")};
-    const int sizes[] = {0, 1, 6, 23, 24, 25, 85, 86, 87, 143, 144, 145};
+    const QList<QByteArray> seeds = { vcomAck("8", "TIR-8", mac, "192.168.1.10"), mcpAck1(mac),
+        mcpAck2(mac, 8, "TIR-8", "192.168.1.10") };
+    const int sizes[] = { 0, 1, 6, 23, 24, 25, 85, 86, 87, 143, 144, 145 };
     for (int round = 0; round < 30000; ++round) {
         QByteArray datagram;
         if (round % 2) {

@@ -13,7 +13,10 @@
 // The in-process service, emptied between tests, and shortcuts for setting up connections.
 namespace ServiceFixture {
 
-inline ConnectionTable &table() { return InProcessService::table(); }
+inline ConnectionTable &table()
+{
+    return InProcessService::table();
+}
 
 inline QList<ConnectionHandle> handles()
 {
@@ -53,7 +56,7 @@ inline QStringList params(const QString &key)
 
 // A connection as another program (or an earlier run) left it; started when asked.
 inline ConnectionHandle addConnection(const QString &name, const QString &comName,
-                                      bool start = true, const QString &host = "10.9.9.9")
+    bool start = true, const QString &host = "10.9.9.9")
 {
     ConnectionHandle handle = -1;
     sec_CreateConnection(1, &handle);
@@ -61,7 +64,7 @@ inline ConnectionHandle addConnection(const QString &name, const QString &comNam
         sec_SetParam(handle, QStringLiteral("name"), name);
     sec_SetParam(handle, QStringLiteral("port.name"), comName);
     sec_SetParam(handle, QStringLiteral("network.host"),
-                 QVariantList { QVariant(QVariantList { host, QStringLiteral("966") }) });
+        QVariantList { QVariant(QVariantList { host, QStringLiteral("966") }) });
     if (start)
         sec_AddConnectionService(handle);
     return handle;
@@ -71,7 +74,11 @@ inline ConnectionHandle addConnection(const QString &name, const QString &comNam
 class FakePort : public ConnectionPort
 {
 public:
-    FakePort(int state, QVariantList hosts) : portState(state), hosts(std::move(hosts)) { }
+    FakePort(int state, QVariantList hosts)
+        : portState(state)
+        , hosts(std::move(hosts))
+    {
+    }
     int state() const override { return portState; }
     QVariantList remoteHosts() const override { return hosts; }
     quint64 statusKey() const override { return 0; } // both fixed at construction

@@ -22,16 +22,15 @@ public:
     QStringList events;
     QList<QList<COMS_INFO>> lists;
 
-    template <class Sender>
-    void watchProgress(Sender *sender)
+    template <class Sender> void watchProgress(Sender *sender)
     {
         connect(sender, &Sender::setProgressValue, this,
-                [this](int value) { events << QStringLiteral("progress:%1").arg(value); });
+            [this](int value) { events << QStringLiteral("progress:%1").arg(value); });
         connect(sender, &Sender::hideProgress, this, [this] { events << "hide"; });
         connect(sender, &Sender::removeDev, this,
-                [this](const QString &ip) { events << "remove:" + ip; });
+            [this](const QString &ip) { events << "remove:" + ip; });
         connect(sender, &Sender::updateComInfo, this,
-                [this](const QList<COMS_INFO> &list) { lists << list; });
+            [this](const QList<COMS_INFO> &list) { lists << list; });
     }
 
     void watch(PortOperations *ops) { watchProgress(ops); }
@@ -40,10 +39,10 @@ public:
     {
         watchProgress(tree);
         connect(tree, &RefreshTree::msgInfo, this,
-                [this](const QString &text) { events << "msg:" + text; });
+            [this](const QString &text) { events << "msg:" + text; });
         connect(tree, &RefreshTree::taskStarted, this,
-                [this](quint64 id) { events << QStringLiteral("start:%1").arg(id); });
+            [this](quint64 id) { events << QStringLiteral("start:%1").arg(id); });
         connect(tree, &RefreshTree::taskFinished, this,
-                [this](quint64 id) { events << QStringLiteral("finish:%1").arg(id); });
+            [this](quint64 id) { events << QStringLiteral("finish:%1").arg(id); });
     }
 };

@@ -25,16 +25,22 @@ void TestConnectionName::roundTrip_data()
     QTest::addColumn<QString>("mac");
     QTest::addColumn<QString>("name");
 
-    QTest::newRow("manual port 2") << "192.168.1.200" << "4Ports" << 4 << 2 << "null"
+    QTest::newRow("manual port 2") << "192.168.1.200"
+                                   << "4Ports" << 4 << 2 << "null"
                                    << "TIR@192.168.1.200@4Ports@4@2@null";
-    QTest::newRow("manual port 8") << "10.0.0.7" << "8Ports" << 8 << 8 << "null"
+    QTest::newRow("manual port 8") << "10.0.0.7"
+                                   << "8Ports" << 8 << 8 << "null"
                                    << "TIR@10.0.0.7@8Ports@8@8@null";
-    QTest::newRow("searched") << "10.1.2.3" << "TIR-8E" << 16 << 12 << "00:1A:2B:3C:4D:5E"
+    QTest::newRow("searched") << "10.1.2.3"
+                              << "TIR-8E" << 16 << 12 << "00:1A:2B:3C:4D:5E"
                               << "TIR@10.1.2.3@TIR-8E@16@12@00:1A:2B:3C:4D:5E";
     // An empty MAC leaves a trailing "@" and parses back to an empty MAC.
-    QTest::newRow("empty mac") << "10.0.0.7" << "2Ports" << 2 << 1 << "" << "TIR@10.0.0.7@2Ports@2@1@";
+    QTest::newRow("empty mac") << "10.0.0.7"
+                               << "2Ports" << 2 << 1 << ""
+                               << "TIR@10.0.0.7@2Ports@2@1@";
     // Placeholders inside a value are not substituted a second time.
-    QTest::newRow("percent in type") << "10.0.0.7" << "A%2B" << 1 << 1 << "m"
+    QTest::newRow("percent in type") << "10.0.0.7"
+                                     << "A%2B" << 1 << 1 << "m"
                                      << "TIR@10.0.0.7@A%2B@1@1@m";
 }
 
@@ -68,7 +74,8 @@ void TestConnectionName::parse_data()
     QTest::newRow("prefix only") << "TIR" << true << QStringList { "", "", "0", "", "" };
     QTest::newRow("three parts") << "TIR@10.0.0.7@4Ports" << true
                                  << QStringList { "10.0.0.7", "4Ports", "0", "", "" };
-    QTest::newRow("TIR inside") << "xTIRx@a@b@c@d@e" << true << QStringList { "a", "b", "0", "d", "e" };
+    QTest::newRow("TIR inside") << "xTIRx@a@b@c@d@e" << true
+                                << QStringList { "a", "b", "0", "d", "e" };
     QTest::newRow("extra parts") << "TIR@1.1.1.1@T@2@1@M@junk" << true
                                  << QStringList { "1.1.1.1", "T", "2", "1", "M" };
 }

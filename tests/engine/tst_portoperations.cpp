@@ -60,23 +60,26 @@ private slots:
 
 private:
     void usePortNames(PortOperations &ops, const QStringList &names);
-    void createDevice(PortOperations &ops, int portCount, const QString &ip,
-                      QString *message = nullptr);
+    void createDevice(
+        PortOperations &ops, int portCount, const QString &ip, QString *message = nullptr);
 };
 
-void TestPortOperations::init() { reset(); }
+void TestPortOperations::init()
+{
+    reset();
+}
 
 void TestPortOperations::usePortNames(PortOperations &ops, const QStringList &names)
 {
     ops.setPortNameSource([names] { return names; });
 }
 
-void TestPortOperations::createDevice(PortOperations &ops, int portCount, const QString &ip,
-                                      QString *message)
+void TestPortOperations::createDevice(
+    PortOperations &ops, int portCount, const QString &ip, QString *message)
 {
     QString text;
-    ops.createDevicePorts(portCount, QStringLiteral("%1Ports").arg(portCount), ip,
-                          QStringLiteral("null"), text);
+    ops.createDevicePorts(
+        portCount, QStringLiteral("%1Ports").arg(portCount), ip, QStringLiteral("null"), text);
     if (message)
         *message = text;
 }
@@ -113,8 +116,8 @@ void TestPortOperations::listsManyPortsCompletely()
     QStringList expected;
     for (int i = 1; i <= 255; ++i) {
         expected << QStringLiteral("COM%1").arg(i);
-        addConnection(QStringLiteral("TIR@10.0.%1.1@1Ports@1@1@null").arg(i), expected.last(),
-                      false);
+        addConnection(
+            QStringLiteral("TIR@10.0.%1.1@1Ports@1@1@null").arg(i), expected.last(), false);
     }
     PortOperations ops;
     QList<COMS_INFO> list;
@@ -172,15 +175,15 @@ void TestPortOperations::portState_data()
     QTest::newRow("closed") << 1 << QVariantList() << true << "串口关闭";
     QTest::newRow("closed too") << 3 << QVariantList() << true << "串口关闭";
     QTest::newRow("unknown") << 5 << QVariantList() << true << "";
-    QTest::newRow("one of two connected") << 2 << QVariantList { host("0"), host("1") } << true
-                                          << "已连接";
-    QTest::newRow("none connected") << 2 << QVariantList { host("0"), host("0") } << true
-                                    << "未连接";
+    QTest::newRow("one of two connected")
+        << 2 << QVariantList { host("0"), host("1") } << true << "已连接";
+    QTest::newRow("none connected")
+        << 2 << QVariantList { host("0"), host("0") } << true << "未连接";
     QTest::newRow("no hosts") << 2 << QVariantList() << true << "未连接";
     // Only the text "1" counts; short entries and non-arrays do not break the listing.
     QTest::newRow("odd entries") << 2
                                  << QVariantList { "1", QVariant(QVariantList { "a", "1" }),
-                                                   QVariant(QVariantList { "a", "b", 1 }) }
+                                        QVariant(QVariantList { "a", "b", 1 }) }
                                  << true << "未连接";
     QTest::newRow("hosts unreadable") << 2 << QVariantList() << false << "串口打开";
 }
@@ -219,16 +222,16 @@ void TestPortOperations::createsDevicePorts()
 
     QVERIFY(message.isEmpty());
     QCOMPARE(log.events,
-             QStringList({ "progress:1", "progress:2", "progress:3", "progress:4", "hide" }));
+        QStringList({ "progress:1", "progress:2", "progress:3", "progress:4", "hide" }));
     QCOMPARE(params("port.name"), QStringList({ "COM3", "COM4", "COM5", "COM6" }));
     const QList<ConnectionHandle> all = handles();
     for (int k = 1; k <= 4; ++k) {
         const ConnectionHandle handle = all.at(k - 1);
         QCOMPARE(param(handle, "name").toString(),
-                 QStringLiteral("TIR@192.168.1.200@4Ports@4@%1@null").arg(k));
+            QStringLiteral("TIR@192.168.1.200@4Ports@4@%1@null").arg(k));
         QCOMPARE(param(handle, "network.host"),
-                 QVariant(QVariantList { QVariant(QVariantList {
-                     kIp, QString::number(964 + 2 * k) }) }));
+            QVariant(
+                QVariantList { QVariant(QVariantList { kIp, QString::number(964 + 2 * k) }) }));
         QCOMPARE(param(handle, "port.type"), QVariant("Virtual"));
         QCOMPARE(param(handle, "protocol.type"), QVariant("RAW"));
         QCOMPARE(param(handle, "port.sendmode.mode"), QVariant(2));
@@ -275,11 +278,10 @@ void TestPortOperations::createFailureKeepsEarlierPorts_data()
         << QStringList({ "progress:1", "progress:2", "remove:192.168.1.200", "hide" })
         << "创建虚拟串口失败！";
     // A port that cannot start is deleted again, so only the first two remain here too.
-    QTest::newRow("start port 3")
-        << int(ConnectionTable::AddConnectionService)
-        << QStringList({ "progress:1", "progress:2", "progress:3", "remove:192.168.1.200",
-                         "hide" })
-        << "添加虚拟串口失败！";
+    QTest::newRow("start port 3") << int(ConnectionTable::AddConnectionService)
+                                  << QStringList({ "progress:1", "progress:2", "progress:3",
+                                         "remove:192.168.1.200", "hide" })
+                                  << "添加虚拟串口失败！";
 }
 
 void TestPortOperations::createFailureKeepsEarlierPorts()
@@ -350,9 +352,9 @@ void TestPortOperations::createsOnePort()
     QCOMPARE(params("port.name"), QStringList({ comName }));
     const ConnectionHandle handle = handles().first();
     QCOMPARE(param(handle, "name").toString(),
-             QStringLiteral("TIR@192.168.1.200@4Ports@4@%1@null").arg(portSeq));
+        QStringLiteral("TIR@192.168.1.200@4Ports@4@%1@null").arg(portSeq));
     QCOMPARE(param(handle, "network.host").toList().first().toList().value(1).toString(),
-             QString::number(964 + 2 * portSeq));
+        QString::number(964 + 2 * portSeq));
 }
 
 void TestPortOperations::recreatesMissingPort()
@@ -392,10 +394,9 @@ void TestPortOperations::clearsOnlyExactDevice_data()
     QTest::addColumn<QStringList>("left");
 
     const QStringList all { "COM1", "COM2", "COM3", "COM4", "COM5", "COM9" };
-    QTest::newRow("exact address only")
-        << "192.168.1.1" << kNoFault << ""
-        << QStringList { "progress:1", "progress:2", "progress:3" }
-        << QStringList { "COM1", "COM2", "COM9" };
+    QTest::newRow("exact address only") << "192.168.1.1" << kNoFault << ""
+                                        << QStringList { "progress:1", "progress:2", "progress:3" }
+                                        << QStringList { "COM1", "COM2", "COM9" };
     // The second deletion fails: the bar is hidden, the rest is still deleted.
     QTest::newRow("continues after a failed deletion")
         << "192.168.1.1" << int(ConnectionTable::DeleteConnection) << "清空虚拟串口失败！"
@@ -526,11 +527,16 @@ void TestPortOperations::comNameLess_data()
     QTest::addColumn<QString>("b");
     QTest::addColumn<bool>("less");
 
-    QTest::newRow("2 < 10") << "COM2" << "COM10" << true;
-    QTest::newRow("9 < 10") << "COM9" << "COM10" << true;
-    QTest::newRow("11 < 12") << "COM11" << "COM12" << true;
-    QTest::newRow("12 > 11") << "COM12" << "COM11" << false;
-    QTest::newRow("equal") << "COM3" << "COM3" << false;
+    QTest::newRow("2 < 10") << "COM2"
+                            << "COM10" << true;
+    QTest::newRow("9 < 10") << "COM9"
+                            << "COM10" << true;
+    QTest::newRow("11 < 12") << "COM11"
+                             << "COM12" << true;
+    QTest::newRow("12 > 11") << "COM12"
+                             << "COM11" << false;
+    QTest::newRow("equal") << "COM3"
+                           << "COM3" << false;
 }
 
 void TestPortOperations::comNameLess()

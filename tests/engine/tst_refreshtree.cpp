@@ -33,7 +33,10 @@ private slots:
     void stopsPromptly();
 };
 
-void TestRefreshTree::init() { reset(); }
+void TestRefreshTree::init()
+{
+    reset();
+}
 
 void TestRefreshTree::runsQueuedTasksInOrder()
 {
@@ -49,13 +52,12 @@ void TestRefreshTree::runsQueuedTasksInOrder()
 
     QTRY_VERIFY(log.events.contains("finish:3"));
     QCOMPARE(log.events,
-             QStringList({ "start:1", "progress:1", "progress:2", "hide", "finish:1",
-                           "start:2", "progress:1", "hide", "finish:2",
-                           "start:3", "progress:1", "progress:2", "progress:3", "hide",
-                           "finish:3" }));
+        QStringList({ "start:1", "progress:1", "progress:2", "hide", "finish:1", "start:2",
+            "progress:1", "hide", "finish:2", "start:3", "progress:1", "progress:2", "progress:3",
+            "hide", "finish:3" }));
     // Each device took the next free numbers after the ones before it.
     QTRY_COMPARE(comNamesOf(log.lists.value(log.lists.size() - 1)),
-                 QStringList({ "COM1", "COM2", "COM3", "COM4", "COM5", "COM6" }));
+        QStringList({ "COM1", "COM2", "COM3", "COM4", "COM5", "COM6" }));
 }
 
 void TestRefreshTree::bracketsEachTasksSignals()
@@ -76,8 +78,8 @@ void TestRefreshTree::bracketsEachTasksSignals()
 
     QTRY_VERIFY(log.events.contains("finish:3"));
     QCOMPARE(log.events,
-             QStringList({ "start:1", "progress:1", "progress:2", "finish:1", "start:2",
-                           "msg:删除虚拟串口失败！", "finish:2", "start:3", "finish:3" }));
+        QStringList({ "start:1", "progress:1", "progress:2", "finish:1", "start:2",
+            "msg:删除虚拟串口失败！", "finish:2", "start:3", "finish:3" }));
     QTRY_VERIFY(!log.lists.isEmpty() && comNamesOf(log.lists.last()) == QStringList("COM9"));
 }
 

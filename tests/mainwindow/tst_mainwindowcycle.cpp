@@ -44,7 +44,7 @@ static QSharedPointer<QList<int>> recordValues(Progressbar *dialog)
 {
     auto values = QSharedPointer<QList<int>>::create();
     QObject::connect(dialog->findChild<QProgressBar *>(), &QProgressBar::valueChanged,
-                     [values](int value) { values->append(value); });
+        [values](int value) { values->append(value); });
     return values;
 }
 
@@ -114,18 +114,19 @@ void TestMainWindowCycle::wholeCycle()
     QCOMPARE(progress->findChild<QProgressBar *>()->maximum(), 4);
     const auto values = recordValues(progress);
     QTRY_VERIFY(!progress);
-    QCOMPARE(*values, QList<int>({1, 2, 3, 4}));
+    QCOMPARE(*values, QList<int>({ 1, 2, 3, 4 }));
 
     // The ports appear with their states; the device is current and expanded.
     QTRY_COMPARE(portNames(0).size(), 4);
-    QCOMPARE(column(devTable(), 1), QStringList{"4Ports"});
-    QCOMPARE(column(devTable(), 2), QStringList{"4"});
-    QCOMPARE(column(devTable(), 3), QStringList{"null"});
-    QCOMPARE(column(devTable(), 4), QStringList{"192.168.1.100"});
+    QCOMPARE(column(devTable(), 1), QStringList { "4Ports" });
+    QCOMPARE(column(devTable(), 2), QStringList { "4" });
+    QCOMPARE(column(devTable(), 3), QStringList { "null" });
+    QCOMPARE(column(devTable(), 4), QStringList { "192.168.1.100" });
     QTRY_COMPARE(tree()->currentIndex(), model()->index(0, 0));
     QVERIFY(tree()->isExpanded(model()->index(0, 0)));
-    QTRY_COMPARE(column(comTable(), 2), QStringList({"1", "2", "3", "4"}));
-    QCOMPARE(column(comTable(), 4), QStringList({"COM Closed", "COM Closed", "COM Closed", "COM Closed"}));
+    QTRY_COMPARE(column(comTable(), 2), QStringList({ "1", "2", "3", "4" }));
+    QCOMPARE(column(comTable(), 4),
+        QStringList({ "COM Closed", "COM Closed", "COM Closed", "COM Closed" }));
 
     // Renumber the first port from the tree; the service's ports are offered as in use.
     const QString renamed = portNames(0).first();
@@ -194,8 +195,8 @@ void TestMainWindowCycle::wholeCycle()
 // Two devices chosen at once: both are created and each dialog sees only its own progress.
 void TestMainWindowCycle::eachProgressDialogFollowsItsOwnTask()
 {
-    window->addSearchedDevice({"TIR-A", "4", "00:11:22:33:44:01", "10.0.1.1"});
-    window->addSearchedDevice({"TIR-B", "8", "00:11:22:33:44:02", "10.0.1.2"});
+    window->addSearchedDevice({ "TIR-A", "4", "00:11:22:33:44:01", "10.0.1.1" });
+    window->addSearchedDevice({ "TIR-B", "8", "00:11:22:33:44:02", "10.0.1.2" });
     const QList<Progressbar *> dialogs = window->findChildren<Progressbar *>();
     QCOMPARE(dialogs.size(), 2);
     QPointer<Progressbar> first = dialogs.at(0), second = dialogs.at(1);
@@ -203,11 +204,11 @@ void TestMainWindowCycle::eachProgressDialogFollowsItsOwnTask()
     const auto secondValues = recordValues(second);
 
     QTRY_VERIFY(!first && !second);
-    QCOMPARE(*firstValues, QList<int>({1, 2, 3, 4}));
-    QCOMPARE(*secondValues, QList<int>({1, 2, 3, 4, 5, 6, 7, 8}));
+    QCOMPARE(*firstValues, QList<int>({ 1, 2, 3, 4 }));
+    QCOMPARE(*secondValues, QList<int>({ 1, 2, 3, 4, 5, 6, 7, 8 }));
     QTRY_COMPARE(comTable()->rowCount(), 12);
-    QCOMPARE(column(devTable(), 1), QStringList({"TIR-A", "TIR-B"}));
-    QCOMPARE(column(devTable(), 3), QStringList({"00:11:22:33:44:01", "00:11:22:33:44:02"}));
+    QCOMPARE(column(devTable(), 1), QStringList({ "TIR-A", "TIR-B" }));
+    QCOMPARE(column(devTable(), 3), QStringList({ "00:11:22:33:44:01", "00:11:22:33:44:02" }));
 }
 
 void TestMainWindowCycle::clearingRangeIsTheDevicesPortCount_data()
@@ -216,7 +217,7 @@ void TestMainWindowCycle::clearingRangeIsTheDevicesPortCount_data()
     QTest::addColumn<QStringList>("messages");
     QTest::newRow("all deleted") << false << QStringList();
     // The dialog goes away although the bar never reaches its end.
-    QTest::newRow("one deletion fails") << true << QStringList{"Failed to delete all COM!"};
+    QTest::newRow("one deletion fails") << true << QStringList { "Failed to delete all COM!" };
 }
 
 void TestMainWindowCycle::clearingRangeIsTheDevicesPortCount()
@@ -240,7 +241,7 @@ void TestMainWindowCycle::clearingRangeIsTheDevicesPortCount()
     QCOMPARE(progress->findChild<QProgressBar *>()->maximum(), 3);
     QTRY_VERIFY(!progress);
 
-    QStringList left{"10.0.2.1", "10.0.2.1"};
+    QStringList left { "10.0.2.1", "10.0.2.1" };
     if (failOne)
         left << "10.0.2.2";
     QTRY_COMPARE(column(comTable(), 1), left);
@@ -260,7 +261,7 @@ void TestMainWindowCycle::renumberSkipsAPortThatMoved()
 {
     QFETCH(bool, fromTree);
     window->addManualDevice(3, "10.0.3.1");
-    QTRY_COMPARE(column(comTable(), 2), QStringList({"1", "2", "3"}));
+    QTRY_COMPARE(column(comTable(), 2), QStringList({ "1", "2", "3" }));
     const QStringList names = column(comTable(), 3);
 
     QPointer<ModifyCom> modify = openModify(fromTree, 1);
@@ -277,7 +278,7 @@ void TestMainWindowCycle::renumberSkipsAPortThatMoved()
     QVERIFY(modify);
     emit modify->modifyToCom("COM201");
     modify->close();
-    QTRY_COMPARE(column(comTable(), 3), QStringList({"COM201", names.at(2)}));
+    QTRY_COMPARE(column(comTable(), 3), QStringList({ "COM201", names.at(2) }));
 }
 
 QTEST_MAIN(TestMainWindowCycle)

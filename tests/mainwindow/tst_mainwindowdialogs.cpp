@@ -31,11 +31,11 @@ void TestMainWindowDialogs::progressClosesAtMaximum_data()
     QTest::addColumn<int>("maximum");
     QTest::addColumn<QList<int>>("values");
     QTest::addColumn<bool>("closed");
-    QTest::newRow("runs to the end") << 4 << QList<int>{0, 1, 2, 3, 4} << true;
-    QTest::newRow("stops short") << 6 << QList<int>{0, 1, 2, 3} << false;
-    QTest::newRow("empty range closes at once") << 0 << QList<int>{0} << true;
+    QTest::newRow("runs to the end") << 4 << QList<int> { 0, 1, 2, 3, 4 } << true;
+    QTest::newRow("stops short") << 6 << QList<int> { 0, 1, 2, 3 } << false;
+    QTest::newRow("empty range closes at once") << 0 << QList<int> { 0 } << true;
     // A value beyond the range is ignored by the bar and is not the maximum.
-    QTest::newRow("beyond the range") << 3 << QList<int>{0, 7} << false;
+    QTest::newRow("beyond the range") << 3 << QList<int> { 0, 7 } << false;
 }
 
 void TestMainWindowDialogs::progressClosesAtMaximum()
@@ -97,7 +97,7 @@ void TestMainWindowDialogs::modifyComMarksUsedNames()
     QFETCH(int, index);
     QFETCH(QString, text);
 
-    ModifyCom dialog({"COM1", "COM3", "COM10", "com7", "ttyS0"}, nullptr);
+    ModifyCom dialog({ "COM1", "COM3", "COM10", "com7", "ttyS0" }, nullptr);
     auto *combo = dialog.findChild<QComboBox *>("comboBox");
     QCOMPARE(combo->count(), 255);
     QCOMPARE(combo->currentIndex(), 0);
@@ -107,19 +107,19 @@ void TestMainWindowDialogs::modifyComMarksUsedNames()
 void TestMainWindowDialogs::modifyComRefusesUsedChoice()
 {
     WindowFixture::MessageBoxCatcher boxes;
-    ModifyCom dialog({"COM1"}, nullptr);
+    ModifyCom dialog({ "COM1" }, nullptr);
     QSignalSpy chosen(&dialog, &ModifyCom::modifyToCom);
     dialog.show();
 
     dialog.findChild<QPushButton *>("pushButton_sure")->click();
-    QCOMPARE(boxes.texts, QStringList{"当前串口已被使用！"});
+    QCOMPARE(boxes.texts, QStringList { "当前串口已被使用！" });
     QCOMPARE(chosen.count(), 0);
     QVERIFY(dialog.isVisible());
 }
 
 void TestMainWindowDialogs::modifyComEmitsFreeChoiceOnce()
 {
-    ModifyCom dialog({"COM1"}, nullptr);
+    ModifyCom dialog({ "COM1" }, nullptr);
     QSignalSpy chosen(&dialog, &ModifyCom::modifyToCom);
     dialog.show();
     dialog.findChild<QComboBox *>("comboBox")->setCurrentIndex(11);

@@ -96,15 +96,14 @@ void TestMainWindowViews::grouping_data()
     QTest::addColumn<QStringList>("types");
 
     QTest::newRow("text order, not numeric")
-        << QList<COMS_INFO>{port("192.168.1.2", "COM3", "1"), port("192.168.1.10", "COM4", "1")}
-        << QStringList{"192.168.1.10", "192.168.1.2"} << QStringList{"4Ports", "4Ports"};
+        << QList<COMS_INFO> { port("192.168.1.2", "COM3", "1"), port("192.168.1.10", "COM4", "1") }
+        << QStringList { "192.168.1.10", "192.168.1.2" } << QStringList { "4Ports", "4Ports" };
     QTest::newRow("empty address groups first")
-        << QList<COMS_INFO>{port("10.0.0.1", "COM3", "1"), port("", "COM4", "1")}
-        << QStringList{"", "10.0.0.1"} << QStringList{"4Ports", "4Ports"};
-    QTest::newRow("first record gives the type")
-        << QList<COMS_INFO>{port("10.0.0.1", "COM3", "1", "", "A"),
-                            port("10.0.0.1", "COM4", "2", "", "B")}
-        << QStringList{"10.0.0.1"} << QStringList{"A"};
+        << QList<COMS_INFO> { port("10.0.0.1", "COM3", "1"), port("", "COM4", "1") }
+        << QStringList { "", "10.0.0.1" } << QStringList { "4Ports", "4Ports" };
+    QTest::newRow("first record gives the type") << QList<COMS_INFO> {
+        port("10.0.0.1", "COM3", "1", "", "A"), port("10.0.0.1", "COM4", "2", "", "B")
+    } << QStringList { "10.0.0.1" } << QStringList { "A" };
 }
 
 void TestMainWindowViews::grouping()
@@ -125,7 +124,7 @@ void TestMainWindowViews::grouping()
 
 void TestMainWindowViews::emptyListEmptiesViews()
 {
-    window->handerAnalysis({port("10.0.0.1", "COM3", "1"), port("10.0.0.2", "COM4", "1")});
+    window->handerAnalysis({ port("10.0.0.1", "COM3", "1"), port("10.0.0.2", "COM4", "1") });
     window->handerAnalysis({});
     QCOMPARE(model()->rowCount(), 0);
     QCOMPARE(devTable()->rowCount(), 0);
@@ -135,13 +134,13 @@ void TestMainWindowViews::emptyListEmptiesViews()
 
 void TestMainWindowViews::rowsShiftWithExpandedStateByPosition()
 {
-    const QList<COMS_INFO> two{port("10.0.0.2", "COM3", "1"), port("10.0.0.2", "COM4", "2"),
-                               port("10.0.0.3", "COM5", "1")};
+    const QList<COMS_INFO> two { port("10.0.0.2", "COM3", "1"), port("10.0.0.2", "COM4", "2"),
+        port("10.0.0.3", "COM5", "1") };
     window->handerAnalysis(two);
     tree()->expand(model()->index(0, 0));
 
-    window->handerAnalysis(QList<COMS_INFO>{port("10.0.0.1", "COM9", "1")} + two);
-    QCOMPARE(topTexts(), QStringList({"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
+    window->handerAnalysis(QList<COMS_INFO> { port("10.0.0.1", "COM9", "1") } + two);
+    QCOMPARE(topTexts(), QStringList({ "10.0.0.1", "10.0.0.2", "10.0.0.3" }));
     QVERIFY(tree()->isExpanded(model()->index(0, 0)));
     QVERIFY(!tree()->isExpanded(model()->index(1, 0)));
     QCOMPARE(model()->item(0)->rowCount(), 1);
@@ -152,23 +151,23 @@ void TestMainWindowViews::rowsShiftWithExpandedStateByPosition()
 
 void TestMainWindowViews::comTableFollowsCurrentTreeItem()
 {
-    const QList<COMS_INFO> list{port("10.0.0.2", "COM3", "1"), port("10.0.0.1", "COM4", "1"),
-                                port("10.0.0.2", "COM5", "2")};
+    const QList<COMS_INFO> list { port("10.0.0.2", "COM3", "1"), port("10.0.0.1", "COM4", "1"),
+        port("10.0.0.2", "COM5", "2") };
     window->handerAnalysis(list);
-    QCOMPARE(column(comTable(), 3), QStringList({"COM3", "COM4", "COM5"}));
+    QCOMPARE(column(comTable(), 3), QStringList({ "COM3", "COM4", "COM5" }));
 
     // The same list again must not be skipped once another device is current.
     tree()->setCurrentIndex(model()->item(1)->child(1)->index());
     window->handerAnalysis(list);
-    QCOMPARE(column(comTable(), 3), QStringList({"COM3", "COM5"}));
+    QCOMPARE(column(comTable(), 3), QStringList({ "COM3", "COM5" }));
 
     tree()->setCurrentIndex(model()->index(0, 0));
     window->handerAnalysis(list);
-    QCOMPARE(column(comTable(), 3), QStringList({"COM4"}));
+    QCOMPARE(column(comTable(), 3), QStringList({ "COM4" }));
 
     // The current device vanished and its row now holds another one.
-    window->handerAnalysis({port("10.0.0.2", "COM3", "1")});
-    QCOMPARE(column(comTable(), 3), QStringList({"COM3"}));
+    window->handerAnalysis({ port("10.0.0.2", "COM3", "1") });
+    QCOMPARE(column(comTable(), 3), QStringList({ "COM3" }));
 }
 
 void TestMainWindowViews::stateIcons_data()
@@ -177,11 +176,11 @@ void TestMainWindowViews::stateIcons_data()
     QTest::addColumn<QString>("state");
     QTest::addColumn<QString>("icon");
 
-    const QList<QPair<const char *, QString>> states{
-        {"串口关闭", ":/icons/serial_gray"}, {"已连接", ":/icons/serial_green"},
-        {"未连接", ":/icons/serial_warn"},   {"串口错误", ":/icons/serial_error"},
-        {"串口打开", ":/icons/serial"},      {"", ":/icons/serial"}};
-    for (bool chinese : {true, false}) {
+    const QList<QPair<const char *, QString>> states { { "串口关闭", ":/icons/serial_gray" },
+        { "已连接", ":/icons/serial_green" }, { "未连接", ":/icons/serial_warn" },
+        { "串口错误", ":/icons/serial_error" }, { "串口打开", ":/icons/serial" },
+        { "", ":/icons/serial" } };
+    for (bool chinese : { true, false }) {
         for (const auto &state : states) {
             QTest::addRow("%s %s", chinese ? "zh" : "en", state.first)
                 << chinese << QString::fromUtf8(state.first) << state.second;
@@ -196,11 +195,11 @@ void TestMainWindowViews::stateIcons()
     QFETCH(QString, icon);
 
     switchLanguage(chinese);
-    const QString shown =
-        state.isEmpty() ? state : QCoreApplication::translate("RefreshTree", state.toUtf8());
+    const QString shown
+        = state.isEmpty() ? state : QCoreApplication::translate("RefreshTree", state.toUtf8());
     QCOMPARE(shown != state, !chinese && !state.isEmpty());
 
-    window->handerAnalysis({port("10.0.0.1", "COM3", "1", shown)});
+    window->handerAnalysis({ port("10.0.0.1", "COM3", "1", shown) });
     const QImage expected = QIcon(icon).pixmap(20, 20).toImage();
     QVERIFY(!expected.isNull());
     QCOMPARE(model()->item(0)->child(0)->icon().pixmap(20, 20).toImage(), expected);
@@ -209,17 +208,17 @@ void TestMainWindowViews::stateIcons()
 
 void TestMainWindowViews::clickingTablesMakesTreeItemCurrent()
 {
-    window->handerAnalysis({port("10.0.0.2", "COM3", "1"), port("10.0.0.1", "COM4", "1"),
-                            port("10.0.0.2", "COM5", "2")});
+    window->handerAnalysis({ port("10.0.0.2", "COM3", "1"), port("10.0.0.1", "COM4", "1"),
+        port("10.0.0.2", "COM5", "2") });
     devTable()->setCurrentCell(1, 0);
     QTest::mouseClick(devTable()->viewport(), Qt::LeftButton, {},
-                      devTable()->visualItemRect(devTable()->item(1, 4)).center());
+        devTable()->visualItemRect(devTable()->item(1, 4)).center());
     QCOMPARE(tree()->currentIndex(), model()->index(1, 0));
     QCOMPARE(devTable()->selectionModel()->selectedRows().value(0).row(), 1);
 
     // Nothing was current when the table was filled: it lists all three ports.
     QTest::mouseClick(comTable()->viewport(), Qt::LeftButton, {},
-                      comTable()->visualItemRect(comTable()->item(2, 3)).center());
+        comTable()->visualItemRect(comTable()->item(2, 3)).center());
     QCOMPARE(tree()->currentIndex(), model()->item(1)->child(1)->index());
     QCOMPARE(devTable()->selectionModel()->selectedRows().value(0).row(), 1);
     QCOMPARE(comTable()->selectionModel()->selectedRows().value(0).row(), 1);
@@ -238,12 +237,12 @@ void TestMainWindowViews::clickingTreeSelectsTableRows()
     QFETCH(int, child);
     QFETCH(int, comRow);
 
-    window->handerAnalysis({port("10.0.0.2", "COM3", "1"), port("10.0.0.1", "COM4", "1"),
-                            port("10.0.0.2", "COM5", "2")});
+    window->handerAnalysis({ port("10.0.0.2", "COM3", "1"), port("10.0.0.1", "COM4", "1"),
+        port("10.0.0.2", "COM5", "2") });
     tree()->expandAll();
     comTable()->selectRow(0);
-    const QModelIndex clicked =
-        child < 0 ? model()->index(1, 0) : model()->item(1)->child(child)->index();
+    const QModelIndex clicked
+        = child < 0 ? model()->index(1, 0) : model()->item(1)->child(child)->index();
     QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualRect(clicked).center());
 
     QCOMPARE(devTable()->selectionModel()->selectedRows().value(0).row(), 1);
@@ -257,8 +256,8 @@ void TestMainWindowViews::menus_data()
     QTest::addColumn<bool>("onPort");
     QTest::addColumn<QStringList>("entries");
 
-    const QStringList device{"Create COM", "Delete all COM", "Web config"};
-    const QStringList portEntries{"Delete COM", "Modify COM"};
+    const QStringList device { "Create COM", "Delete all COM", "Web config" };
+    const QStringList portEntries { "Delete COM", "Modify COM" };
     QTest::newRow("tree, device") << "treeView" << true << false << device;
     QTest::newRow("tree, port") << "treeView" << true << true << portEntries;
     QTest::newRow("tree, nothing current") << "treeView" << false << false << QStringList();
@@ -275,12 +274,11 @@ void TestMainWindowViews::menus()
     QFETCH(bool, onPort);
     QFETCH(QStringList, entries);
 
-    window->handerAnalysis({port("10.0.0.1", "COM3", "1")});
+    window->handerAnalysis({ port("10.0.0.1", "COM3", "1") });
     auto *itemView = window->findChild<QAbstractItemView *>(view);
     if (current) {
-        const QModelIndex index = view == "treeView" && onPort
-                                      ? model()->item(0)->child(0)->index()
-                                      : itemView->model()->index(0, 0);
+        const QModelIndex index = view == "treeView" && onPort ? model()->item(0)->child(0)->index()
+                                                               : itemView->model()->index(0, 0);
         itemView->setCurrentIndex(index);
     }
     QCOMPARE(WindowFixture::runContextMenu(itemView), entries);
@@ -288,10 +286,10 @@ void TestMainWindowViews::menus()
 
 void TestMainWindowViews::webConfigOpensDevicePage()
 {
-    window->handerAnalysis({port("10.0.0.7", "COM3", "1"), port("10.0.0.10", "COM4", "1")});
+    window->handerAnalysis({ port("10.0.0.7", "COM3", "1"), port("10.0.0.10", "COM4", "1") });
     devTable()->setCurrentCell(1, 0);
     WindowFixture::runContextMenu(devTable(), "Web config");
-    QCOMPARE(openedUrls, QList<QUrl>{QUrl("http://10.0.0.7")});
+    QCOMPARE(openedUrls, QList<QUrl> { QUrl("http://10.0.0.7") });
 }
 
 // The worker cannot create the first port: the device leaves the views at once, its progress
@@ -300,15 +298,15 @@ void TestMainWindowViews::failedCreationRemovesDevice()
 {
     WindowFixture::MessageBoxCatcher boxes;
     InProcessService::table().failCall(ConnectionTable::CreateConnection);
-    window->handerAnalysis({port("10.0.0.1", "COM3", "1"), port("10.0.0.9", "COM4", "1")});
+    window->handerAnalysis({ port("10.0.0.1", "COM3", "1"), port("10.0.0.9", "COM4", "1") });
 
     window->addManualDevice(4, "10.0.0.9");
     QPointer<Progressbar> dialog = window->findChild<Progressbar *>();
     QVERIFY(dialog);
     QTRY_VERIFY(!dialog);
-    QCOMPARE(topTexts(), QStringList{"10.0.0.1"});
-    QCOMPARE(column(devTable(), 4), QStringList{"10.0.0.1"});
-    QTRY_COMPARE(boxes.texts, QStringList{"Failed to create virtual serial port!"});
+    QCOMPARE(topTexts(), QStringList { "10.0.0.1" });
+    QCOMPARE(column(devTable(), 4), QStringList { "10.0.0.1" });
+    QTRY_COMPARE(boxes.texts, QStringList { "Failed to create virtual serial port!" });
 }
 
 void TestMainWindowViews::unreachableServiceIsReportedAtStart()
@@ -317,7 +315,7 @@ void TestMainWindowViews::unreachableServiceIsReportedAtStart()
     WindowFixture::MessageBoxCatcher boxes;
     InProcessService::table().failCall(ConnectionTable::ConnectService);
     window = new MainWindow;
-    QTRY_COMPARE(boxes.texts, QStringList{"Service initialization connection failed!"});
+    QTRY_COMPARE(boxes.texts, QStringList { "Service initialization connection failed!" });
 }
 
 void TestMainWindowViews::languageSwitchRetranslates()
@@ -340,8 +338,8 @@ void TestMainWindowViews::languageSwitchRetranslates()
 
     switchLanguage(false);
     QCOMPARE(comTable()->horizontalHeaderItem(4)->text(), QString("Status"));
-    QCOMPARE(window->findChild<QLabel *>("label_autoRun")->toolTip(),
-             QString("Turn off on auto-start"));
+    QCOMPARE(
+        window->findChild<QLabel *>("label_autoRun")->toolTip(), QString("Turn off on auto-start"));
 }
 
 QTEST_MAIN(TestMainWindowViews)

@@ -18,8 +18,7 @@
 namespace WindowFixture {
 
 inline COMS_INFO port(const QString &ip, const QString &comName, const QString &portSeq,
-                      const QString &state = QString(), const QString &type = "4Ports",
-                      int portCount = 4)
+    const QString &state = QString(), const QString &type = "4Ports", int portCount = 4)
 {
     COMS_INFO record;
     record.portCount = portCount;

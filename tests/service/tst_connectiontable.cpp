@@ -8,8 +8,8 @@
 
 namespace {
 
-const QVariantList kHosts { QVariant(QVariantList { QStringLiteral("10.0.0.7"),
-                                                    QStringLiteral("966") }) };
+const QVariantList kHosts { QVariant(
+    QVariantList { QStringLiteral("10.0.0.7"), QStringLiteral("966") }) };
 
 ConnectionHandle makeStarted(ConnectionTable &table, const QString &comName)
 {
@@ -25,7 +25,10 @@ ConnectionHandle makeStarted(ConnectionTable &table, const QString &comName)
 class SwitchedPort : public ConnectionPort
 {
 public:
-    explicit SwitchedPort(std::shared_ptr<bool> open) : open(std::move(open)) { }
+    explicit SwitchedPort(std::shared_ptr<bool> open)
+        : open(std::move(open))
+    {
+    }
     int state() const override { return *open ? 2 : 1; }
     QVariantList remoteHosts() const override { return {}; }
     quint64 statusKey() const override { return quint64(state()); }
@@ -47,7 +50,10 @@ public:
 
 using Readable = QList<QPair<ConnectionHandle, QVariantMap>>;
 
-QStringList keysOfFirst(const Readable &readable) { return readable.value(0).second.keys(); }
+QStringList keysOfFirst(const Readable &readable)
+{
+    return readable.value(0).second.keys();
+}
 
 } // namespace
 
@@ -108,14 +114,17 @@ void TestConnectionTable::rejectsWrongShapes_data()
     QTest::addColumn<QVariant>("key");
     QTest::addColumn<QVariant>("value");
     QTest::newRow("unknown key") << QVariant(QStringLiteral("port.colour")) << QVariant(1);
-    QTest::newRow("status is read-only") << QVariant(QStringLiteral("status.port.state")) << QVariant(2);
+    QTest::newRow("status is read-only")
+        << QVariant(QStringLiteral("status.port.state")) << QVariant(2);
     QTest::newRow("key not text") << QVariant(7) << QVariant(1);
-    QTest::newRow("int as text") << QVariant(QStringLiteral("port.sendmode.mode")) << QVariant(QStringLiteral("2"));
+    QTest::newRow("int as text") << QVariant(QStringLiteral("port.sendmode.mode"))
+                                 << QVariant(QStringLiteral("2"));
     QTest::newRow("text as int") << QVariant(QStringLiteral("port.name")) << QVariant(3);
     QTest::newRow("host not nested") << QVariant(QStringLiteral("network.host"))
                                      << QVariant(QVariantList { QStringLiteral("10.0.0.7") });
-    QTest::newRow("host entry short") << QVariant(QStringLiteral("network.host"))
-                                      << QVariant(QVariantList { QVariant(QVariantList { QStringLiteral("h") }) });
+    QTest::newRow("host entry short")
+        << QVariant(QStringLiteral("network.host"))
+        << QVariant(QVariantList { QVariant(QVariantList { QStringLiteral("h") }) });
 }
 
 void TestConnectionTable::rejectsWrongShapes()
@@ -221,7 +230,8 @@ void TestConnectionTable::pendingNameHoldsNothing()
 void TestConnectionTable::faultInjection_data()
 {
     QTest::addColumn<int>("call");
-    for (int call = ConnectionTable::ConnectService; call <= ConnectionTable::ApplyConnection; ++call)
+    for (int call = ConnectionTable::ConnectService; call <= ConnectionTable::ApplyConnection;
+         ++call)
         QTest::newRow(QMetaEnum::fromType<ConnectionTable::Call>().valueToKey(call)) << call;
 }
 
@@ -237,16 +247,24 @@ void TestConnectionTable::faultInjection()
         QVariantList list;
         ConnectionHandle made = -1;
         switch (which) {
-        case ConnectionTable::ConnectService: return table.connectService(QStringLiteral("."));
-        case ConnectionTable::DisconnectService: return table.disconnectService();
-        case ConnectionTable::GetConnectionsList: return table.connections(&list);
-        case ConnectionTable::CreateConnection: return table.createConnection(1, &made);
+        case ConnectionTable::ConnectService:
+            return table.connectService(QStringLiteral("."));
+        case ConnectionTable::DisconnectService:
+            return table.disconnectService();
+        case ConnectionTable::GetConnectionsList:
+            return table.connections(&list);
+        case ConnectionTable::CreateConnection:
+            return table.createConnection(1, &made);
         case ConnectionTable::SetParam:
             return table.setParam(handle, QStringLiteral("port.type"), QStringLiteral("Virtual"));
-        case ConnectionTable::GetParam: return table.param(handle, QStringLiteral("port.name"), &value);
-        case ConnectionTable::AddConnectionService: return table.startConnection(handle);
-        case ConnectionTable::ApplyConnection: return table.applyConnection(handle);
-        case ConnectionTable::DeleteConnection: return table.deleteConnection(handle);
+        case ConnectionTable::GetParam:
+            return table.param(handle, QStringLiteral("port.name"), &value);
+        case ConnectionTable::AddConnectionService:
+            return table.startConnection(handle);
+        case ConnectionTable::ApplyConnection:
+            return table.applyConnection(handle);
+        case ConnectionTable::DeleteConnection:
+            return table.deleteConnection(handle);
         }
         return false;
     };
@@ -310,8 +328,8 @@ void TestConnectionTable::snapshotHoldsEveryReadableKey()
     QCOMPARE(readable.size(), 2);
     QCOMPARE(readable.at(0).first, started);
     QCOMPARE(readable.at(1).first, idle);
-    const QStringList keys { "name", "port.name", "network.host", "port.type",
-                             "status.port.state", "status.remotehost" };
+    const QStringList keys { "name", "port.name", "network.host", "port.type", "status.port.state",
+        "status.remotehost" };
     for (const auto &[handle, snapshot] : qAsConst(readable)) {
         for (const QString &key : keys) {
             QVariant value;

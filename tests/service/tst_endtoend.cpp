@@ -77,13 +77,12 @@ private:
 void TestEndToEnd::initTestCase()
 {
     simulator.start(qEnvironmentVariable("TIRV_DEVSIM_EXEC"),
-                    { QStringLiteral("--device"),
-                      QStringLiteral("ip=%1,ports=2,answer=text").arg(kDeviceIp) });
+        { QStringLiteral("--device"), QStringLiteral("ip=%1,ports=2,answer=text").arg(kDeviceIp) });
     if (!simulator.waitForReadyRead(10000) || !simulator.readLine().startsWith("ready"))
         QSKIP("the simulated device cannot serve TCP ports below 1024 here (needs root)");
     worker = std::make_unique<RefreshTree>();
     connect(worker.get(), &RefreshTree::updateComInfo, this,
-            [this](const QList<COMS_INFO> &list) { lastList = list; });
+        [this](const QList<COMS_INFO> &list) { lastList = list; });
     worker->start();
 }
 
@@ -150,7 +149,7 @@ void TestEndToEnd::portsCarryBytesToTheDevice()
     worker->postTask(TaskClearDevice, device);
     QVERIFY(waitForList([](const QList<COMS_INFO> &list) { return list.isEmpty(); }));
     QCOMPARE(QDir(qEnvironmentVariable("TIRV_PORT_DIR")).entryList(QDir::System | QDir::Files),
-             QStringList());
+        QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

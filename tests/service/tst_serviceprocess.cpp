@@ -11,21 +11,21 @@
 
 #include <fcntl.h>
 #include <linux/securebits.h>
-#include <thread>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
-const QVariantList kHosts { QVariant(QVariantList { QStringLiteral("127.0.0.1"),
-                                                    QStringLiteral("9") }) };
+const QVariantList kHosts { QVariant(
+    QVariantList { QStringLiteral("127.0.0.1"), QStringLiteral("9") }) };
 
 QString runtimeDirectory()
 {
@@ -33,19 +33,24 @@ QString runtimeDirectory()
     return ServicePaths::runtimeDirectory(&error);
 }
 
-QString statePath() { return ServicePaths::stateDirectory() + QStringLiteral("/connections.json"); }
+QString statePath()
+{
+    return ServicePaths::stateDirectory() + QStringLiteral("/connections.json");
+}
 
 // The services of this test's runtime folder: the built binary, run with our environment.
 QList<int> servicePids()
 {
-    const QString executable = QFileInfo(qEnvironmentVariable("TIRV_SERVICE_EXEC")).canonicalFilePath();
+    const QString executable
+        = QFileInfo(qEnvironmentVariable("TIRV_SERVICE_EXEC")).canonicalFilePath();
     const QByteArray marker = "XDG_RUNTIME_DIR=" + qgetenv("XDG_RUNTIME_DIR") + '\0';
     QList<int> pids;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString &entry : entries) {
         bool isPid = false;
         const int pid = entry.toInt(&isPid);
-        if (!isPid || QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath() != executable)
+        if (!isPid
+            || QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath() != executable)
             continue;
         QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
         if (environ.open(QIODevice::ReadOnly) && environ.readAll().contains(marker))
@@ -60,8 +65,8 @@ int savedConnections(bool startedOnly)
     QFile state(statePath());
     if (!state.open(QIODevice::ReadOnly))
         return -1;
-    const QJsonArray connections =
-            QJsonDocument::fromJson(state.readAll()).object().value("connections").toArray();
+    const QJsonArray connections
+        = QJsonDocument::fromJson(state.readAll()).object().value("connections").toArray();
     return int(std::count_if(connections.begin(), connections.end(), [&](const QJsonValue &entry) {
         return !startedOnly || entry.toObject().value("started").toBool();
     }));
@@ -164,7 +169,10 @@ void TestServiceProcess::init()
     QFile::remove(statePath());
 }
 
-void TestServiceProcess::cleanup() { stopServices(); }
+void TestServiceProcess::cleanup()
+{
+    stopServices();
+}
 
 void TestServiceProcess::stopServices()
 {
@@ -188,10 +196,14 @@ void TestServiceProcess::everyCallThroughService()
     ConnectionHandle refused = -1;
     QVERIFY(!sec_CreateConnection(2, &refused));
     const QVariantMap written {
-        { "name", "TIR@127.0.0.1@T@1@1@null" }, { "port.name", "COM3" },
-        { "port.type", "Virtual" },           { "network.host", kHosts },
-        { "protocol.type", "RAW" },           { "port.sendmode.mode", 2 },
-        { "port.sendmode.param", 1 },         { "protocol.portopencondition.enable", 1 },
+        { "name", "TIR@127.0.0.1@T@1@1@null" },
+        { "port.name", "COM3" },
+        { "port.type", "Virtual" },
+        { "network.host", kHosts },
+        { "protocol.type", "RAW" },
+        { "port.sendmode.mode", 2 },
+        { "port.sendmode.param", 1 },
+        { "protocol.portopencondition.enable", 1 },
     };
     for (auto it = written.cbegin(); it != written.cend(); ++it)
         QVERIFY2(sec_SetParam(handle, it.key(), it.value()), qPrintable(it.key()));
@@ -211,7 +223,7 @@ void TestServiceProcess::everyCallThroughService()
     QVERIFY(sec_AddConnectionService(handle));
     QCOMPARE(read(handle, "status.port.state"), QVariant(1));
     QCOMPARE(read(handle, "status.remotehost"),
-             QVariant(QVariantList { QVariant(QVariantList { "127.0.0.1", "9", "0" }) }));
+        QVariant(QVariantList { QVariant(QVariantList { "127.0.0.1", "9", "0" }) }));
 
     QVariant list;
     QVERIFY(sec_GetConnectionsList(&list));
@@ -308,13 +320,13 @@ void TestServiceProcess::callerWaitsForStartingService()
     QFETCH(bool, listens);
     const QString directory = runtimeDirectory();
     const int holder = ::open(QFile::encodeName(ServicePaths::lockPath(directory)).constData(),
-                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     QVERIFY(holder >= 0);
     QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
     int connected = -1;
     std::thread caller([&] { connected = sec_ConnectService(QStringLiteral(".")); });
-    const int startFd = ::open(QFile::encodeName(ServicePaths::startLockPath(directory)).constData(),
-                               O_RDWR | O_CLOEXEC);
+    const int startFd = ::open(
+        QFile::encodeName(ServicePaths::startLockPath(directory)).constData(), O_RDWR | O_CLOEXEC);
     const auto callerInside = [startFd] {
         if (::flock(startFd, LOCK_EX | LOCK_NB) != 0)
             return true;
@@ -357,7 +369,8 @@ void TestServiceProcess::foregroundServiceServesCalls()
 {
     QProcess service;
     service.start(qEnvironmentVariable("TIRV_SERVICE_EXEC"), { "--foreground" });
-    QTRY_VERIFY_WITH_TIMEOUT(service.canReadLine() || (service.waitForReadyRead(100), false), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        service.canReadLine() || (service.waitForReadyRead(100), false), 10000);
     QCOMPARE(service.readLine(), QByteArray("ready\n"));
     QVERIFY(sec_ConnectService(QStringLiteral(".")));
     QVERIFY(makeConnection(QStringLiteral("COM6"), true) > 0);
@@ -460,13 +473,12 @@ void TestServiceProcess::badFrameClosesOnlyThatClient()
     bad.write(bytes);
     QVERIFY(bad.waitForDisconnected(5000));
 
-    good.write(ServiceProtocol::encodeRequest({ ConnectionTable::GetParam, handle,
-                                                QStringLiteral("port.name"), {} }));
+    good.write(ServiceProtocol::encodeRequest(
+        { ConnectionTable::GetParam, handle, QStringLiteral("port.name"), {} }));
     QTRY_VERIFY(good.bytesAvailable() > ServiceProtocol::kHeaderSize
-                || (good.waitForReadyRead(100), false));
+        || (good.waitForReadyRead(100), false));
     ServiceProtocol::Reply reply;
-    QVERIFY(ServiceProtocol::decodeReply(good.readAll().mid(ServiceProtocol::kHeaderSize),
-                                         &reply));
+    QVERIFY(ServiceProtocol::decodeReply(good.readAll().mid(ServiceProtocol::kHeaderSize), &reply));
     QCOMPARE(reply.value, QVariant("COM5"));
     QCOMPARE(read(handle, "port.name"), QVariant("COM5"));
     QCOMPARE(servicePids().size(), 1);
@@ -518,7 +530,7 @@ void TestServiceProcess::otherUidRefused()
     QVERIFY(sec_ConnectService(QStringLiteral(".")));
     const QByteArray path = QFile::encodeName(ServicePaths::socketPath(runtimeDirectory()));
     const QByteArray frame = ServiceProtocol::encodeRequest(
-            { ConnectionTable::ConnectService, -1, QStringLiteral("."), {} });
+        { ConnectionTable::ConnectService, -1, QStringLiteral("."), {} });
     const pid_t child = ::fork();
     if (child == 0)
         ::_exit(callAsOtherUid(path, frame));

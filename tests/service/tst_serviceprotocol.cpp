@@ -9,10 +9,13 @@ using ServiceProtocol::Request;
 
 namespace {
 
-const QVariantList kHosts { QVariant(QVariantList { QStringLiteral("10.0.0.7"),
-                                                    QStringLiteral("966") }) };
+const QVariantList kHosts { QVariant(
+    QVariantList { QStringLiteral("10.0.0.7"), QStringLiteral("966") }) };
 
-QByteArray payloadOf(const QByteArray &frame) { return frame.mid(ServiceProtocol::kHeaderSize); }
+QByteArray payloadOf(const QByteArray &frame)
+{
+    return frame.mid(ServiceProtocol::kHeaderSize);
+}
 
 QByteArray u32(quint32 value)
 {
@@ -70,8 +73,8 @@ void TestServiceProtocol::requestRoundTrip()
     QFETCH(QVariant, second);
     const Request sent { ConnectionTable::Call(call), handle, first, second };
     Request received;
-    QVERIFY(ServiceProtocol::decodeRequest(payloadOf(ServiceProtocol::encodeRequest(sent)),
-                                           &received));
+    QVERIFY(
+        ServiceProtocol::decodeRequest(payloadOf(ServiceProtocol::encodeRequest(sent)), &received));
     QCOMPARE(int(received.call), call);
     QCOMPARE(received.handle, handle);
     QCOMPARE(received.first, first);
@@ -82,13 +85,10 @@ void TestServiceProtocol::requestRoundTrip()
 void TestServiceProtocol::replyRoundTrip()
 {
     const QVariantMap keys { { QStringLiteral("port.name"), QStringLiteral("COM3") },
-                             { QStringLiteral("status.port.state"), 2 },
-                             { QStringLiteral("network.host"), kHosts } };
-    const Reply sent { 1, QVariantList { 1, 4 }, QVariantList { keys, QVariantMap() },
-                       { 7, 9 } };
+        { QStringLiteral("status.port.state"), 2 }, { QStringLiteral("network.host"), kHosts } };
+    const Reply sent { 1, QVariantList { 1, 4 }, QVariantList { keys, QVariantMap() }, { 7, 9 } };
     Reply received;
-    QVERIFY(ServiceProtocol::decodeReply(payloadOf(ServiceProtocol::encodeReply(sent)),
-                                         &received));
+    QVERIFY(ServiceProtocol::decodeReply(payloadOf(ServiceProtocol::encodeReply(sent)), &received));
     QCOMPARE(received.result, 1);
     QCOMPARE(received.value, sent.value);
     QCOMPARE(received.snapshot, sent.snapshot);
@@ -99,13 +99,12 @@ void TestServiceProtocol::replyRoundTrip()
 // Every cut of a valid payload is refused, never read past its end.
 void TestServiceProtocol::truncatedPayloadRefused()
 {
-    const Request request { ConnectionTable::SetParam, 9, QStringLiteral("network.host"),
-                            kHosts };
+    const Request request { ConnectionTable::SetParam, 9, QStringLiteral("network.host"), kHosts };
     const QByteArray payload = payloadOf(ServiceProtocol::encodeRequest(request));
     Request decoded;
     for (int size = 0; size < payload.size(); ++size)
         QVERIFY2(!ServiceProtocol::decodeRequest(payload.left(size), &decoded),
-                 qPrintable(QString::number(size)));
+            qPrintable(QString::number(size)));
     QVERIFY(!ServiceProtocol::decodeRequest(payload + '\0', &decoded)); // bytes left over
 }
 
@@ -125,9 +124,9 @@ void TestServiceProtocol::hostilePayloadRefused_data()
         nested += QByteArray(1, char(3)) + u32(1);
     QTest::newRow("deep nesting") << head + nested + none + none;
     // Tiny items fit a small frame by the thousand; a request is not allowed that many.
-    QTest::newRow("too many values")
-            << head + QByteArray(1, char(3)) + u32(ServiceProtocol::kMaxRequestValues)
-                    + QByteArray(ServiceProtocol::kMaxRequestValues, '\0') + none;
+    QTest::newRow("too many values") << head + QByteArray(1, char(3))
+            + u32(ServiceProtocol::kMaxRequestValues)
+            + QByteArray(ServiceProtocol::kMaxRequestValues, '\0') + none;
 }
 
 void TestServiceProtocol::hostilePayloadRefused()
@@ -139,9 +138,9 @@ void TestServiceProtocol::hostilePayloadRefused()
 
 void TestServiceProtocol::framesSplitAnywhere()
 {
-    const QByteArray stream =
-            ServiceProtocol::encodeRequest({ ConnectionTable::CreateConnection, -1, 1, {} })
-            + ServiceProtocol::encodeRequest({ ConnectionTable::DeleteConnection, 5, {}, {} });
+    const QByteArray stream
+        = ServiceProtocol::encodeRequest({ ConnectionTable::CreateConnection, -1, 1, {} })
+        + ServiceProtocol::encodeRequest({ ConnectionTable::DeleteConnection, 5, {}, {} });
     FrameReader reader;
     QList<QByteArray> frames;
     QByteArray payload;

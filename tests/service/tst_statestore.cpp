@@ -5,8 +5,8 @@
 
 namespace {
 
-const QVariantList kHosts { QVariant(QVariantList { QStringLiteral("10.0.0.7"),
-                                                    QStringLiteral("966") }) };
+const QVariantList kHosts { QVariant(
+    QVariantList { QStringLiteral("10.0.0.7"), QStringLiteral("966") }) };
 
 ConnectionHandle addConnection(ConnectionTable &table, const QString &comName, bool start)
 {
@@ -54,12 +54,15 @@ private:
     std::unique_ptr<QTemporaryDir> dir;
 };
 
-void TestStateStore::init() { dir = std::make_unique<QTemporaryDir>(); }
+void TestStateStore::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+}
 
 void TestStateStore::defaultPathUnderStateHome()
 {
     QCOMPARE(StateStore::defaultPath(),
-             qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/tirv/connections.json"));
+        qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/tirv/connections.json"));
 }
 
 void TestStateStore::roundTripKeepsHandlesAndStates()
@@ -111,14 +114,13 @@ void TestStateStore::unreadableStateMovedAside_data()
     QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n\0\0", 10);
     QTest::newRow("cut short") << QByteArray(R"({"version":1,"lastHandle":2,"connections":[{"ha)");
     QTest::newRow("other version") << QByteArray(R"({"version":99,"connections":[]})");
-    QTest::newRow("bad parameter")
-            << QByteArray(R"({"version":1,"lastHandle":1,"connections":)"
-                          R"([{"handle":1,"params":{"port.name":3}}]})");
+    QTest::newRow("bad parameter") << QByteArray(R"({"version":1,"lastHandle":1,"connections":)"
+                                                 R"([{"handle":1,"params":{"port.name":3}}]})");
     QTest::newRow("handle past last")
-            << QByteArray(R"({"version":1,"lastHandle":1,"connections":[{"handle":5,"params":{}}]})");
-    QTest::newRow("handle twice")
-            << QByteArray(R"({"version":1,"lastHandle":2,"connections":)"
-                          R"([{"handle":1,"params":{}},{"handle":1,"params":{}}]})");
+        << QByteArray(R"({"version":1,"lastHandle":1,"connections":[{"handle":5,"params":{}}]})");
+    QTest::newRow("handle twice") << QByteArray(
+        R"({"version":1,"lastHandle":2,"connections":)"
+        R"([{"handle":1,"params":{}},{"handle":1,"params":{}}]})");
 }
 
 void TestStateStore::unreadableStateMovedAside()

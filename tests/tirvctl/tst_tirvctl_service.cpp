@@ -31,8 +31,8 @@ private:
     };
     static Outcome tirvctl(const QString &commandLine);
     // Runs tirvctl in that locale and waits for it.
-    static void startInLocale(QProcess *process, const QString &locale,
-                              const QStringList &arguments);
+    static void startInLocale(
+        QProcess *process, const QString &locale, const QStringList &arguments);
     static QString link(const QString &comName);
     static QString runtimeDirectory();
 };
@@ -47,8 +47,8 @@ TstTirvctlService::Outcome TstTirvctlService::tirvctl(const QString &commandLine
     return { process.exitCode(), process.readAllStandardOutput() };
 }
 
-void TstTirvctlService::startInLocale(QProcess *process, const QString &locale,
-                                      const QStringList &arguments)
+void TstTirvctlService::startInLocale(
+    QProcess *process, const QString &locale, const QStringList &arguments)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("LC_ALL", locale);

@@ -13,7 +13,10 @@
 #include <unistd.h>
 
 DevicePort::DevicePort(const QString &ip, int portNumber, QObject *parent)
-    : QObject(parent), ip(ip), portNumber(portNumber), server(new QTcpServer(this))
+    : QObject(parent)
+    , ip(ip)
+    , portNumber(portNumber)
+    , server(new QTcpServer(this))
 {
     connect(server, &QTcpServer::newConnection, this, &DevicePort::acceptClients);
 }

@@ -18,7 +18,8 @@ QByteArray textReply(const SimulatedDevice &device)
 } // namespace
 
 DeviceSimulator::DeviceSimulator(const QList<SimulatedDevice> &devices, QObject *parent)
-    : QObject(parent), devices(devices)
+    : QObject(parent)
+    , devices(devices)
 {
 }
 
@@ -45,8 +46,8 @@ bool DeviceSimulator::start(QString *error)
 QUdpSocket *DeviceSimulator::listen(quint16 port, QString *error)
 {
     auto *socket = new QUdpSocket(this);
-    if (socket->bind(QHostAddress::AnyIPv4, port,
-                     QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
+    if (socket->bind(
+            QHostAddress::AnyIPv4, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
         return socket;
     *error = QStringLiteral("UDP %1: %2").arg(port).arg(socket->errorString());
     return nullptr;
@@ -81,7 +82,8 @@ void DeviceSimulator::answer(QUdpSocket *listener, bool text)
             else if (isProbe && device.answersProbes)
                 reply = SearchProtocol::mcpAck2(device.mac, device.ports, device.type, device.ip);
             const QHostAddress to = device.repliesByBroadcast
-                ? QHostAddress(QHostAddress::Broadcast) : request.senderAddress();
+                ? QHostAddress(QHostAddress::Broadcast)
+                : request.senderAddress();
             if (!reply.isEmpty())
                 replySockets.at(i)->writeDatagram(reply, to, quint16(request.senderPort()));
         }

@@ -27,7 +27,7 @@ private:
     void answer(QUdpSocket *listener, bool text);
 
     QList<SimulatedDevice> devices;
-    QList<QUdpSocket *> replySockets;  // one per device, in the order of devices
+    QList<QUdpSocket *> replySockets; // one per device, in the order of devices
     QUdpSocket *requestSocket = nullptr;
     QUdpSocket *probeSocket = nullptr;
 };

@@ -1,7 +1,7 @@
 // tirv-devsim: simulated serial-device servers that answer the device search and serve their
 // ports over TCP, for tests and for trying TIRV without hardware.
-#include "devicesimulator.h"
 #include "deviceport.h"
+#include "devicesimulator.h"
 #include "simulateddevice.h"
 
 #include <QCommandLineParser>
@@ -62,12 +62,12 @@ int main(int argc, char *argv[])
         "text reply), type=TEXT, ports=N, mac=00:1A:2B:3C:4D:5E, answer=text|probes|both,\n"
         "reply=direct|broadcast (to the asker, or to 255.255.255.255 at the asker's port)."));
     parser.addHelpOption();
-    parser.addOption({QStringLiteral("device"), QStringLiteral("One simulated device (repeatable)."),
-                      QStringLiteral("description")});
-    parser.addOption({QStringLiteral("pty"),
-                      QStringLiteral("Bridge each device port to a pseudo-terminal instead of echoing.")});
-    parser.addOption({QStringLiteral("no-tcp"),
-                      QStringLiteral("Answer the search only; serve no TCP ports.")});
+    parser.addOption({ QStringLiteral("device"),
+        QStringLiteral("One simulated device (repeatable)."), QStringLiteral("description") });
+    parser.addOption({ QStringLiteral("pty"),
+        QStringLiteral("Bridge each device port to a pseudo-terminal instead of echoing.") });
+    parser.addOption({ QStringLiteral("no-tcp"),
+        QStringLiteral("Answer the search only; serve no TCP ports.") });
     parser.process(app);
 
     QString error;

@@ -6,13 +6,13 @@
 // One simulated serial-device server, as given by a --device option.
 struct SimulatedDevice
 {
-    QString ip = QStringLiteral("127.0.0.1");  // bound for replies and TCP
-    QString reportedIp;                         // IP text in the text reply; ip when empty
+    QString ip = QStringLiteral("127.0.0.1"); // bound for replies and TCP
+    QString reportedIp; // IP text in the text reply; ip when empty
     QString type = QStringLiteral("TIR-SIM");
     int ports = 4;
     QByteArray mac = QByteArray::fromHex("02AABBCCDD01");
-    bool answersText = true;    // the text request on 42356
-    bool answersProbes = true;  // the two probes on 1029
+    bool answersText = true; // the text request on 42356
+    bool answersProbes = true; // the two probes on 1029
     // Replies to 255.255.255.255 instead of the asker, as a device set to another network does.
     bool repliesByBroadcast = false;
 

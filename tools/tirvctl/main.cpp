@@ -34,7 +34,7 @@ int main(int argc, char *argv[])
     QTranslator qtCatalogue;
     if (chinese
         && qtCatalogue.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                            QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+            QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtCatalogue);
 
     QTextStream out(stdout);
