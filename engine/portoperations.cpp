@@ -1,6 +1,7 @@
 #include "portoperations.h"
 
 #include "connectionname.h"
+#include "servicekeys.h"
 #include "serviceparams.h"
 #include "systemports.h"
 
@@ -11,11 +12,7 @@
 
 namespace {
 
-const QString kName = QStringLiteral("name");
-const QString kPortName = QStringLiteral("port.name");
-const QString kNetworkHost = QStringLiteral("network.host");
-const QString kState = QStringLiteral("status.port.state");
-const QString kRemoteHost = QStringLiteral("status.remotehost");
+using namespace ServiceKeys;
 
 QString comNameOf(int number)
 {
@@ -76,13 +73,12 @@ void writePortParams(ConnectionHandle handle, int comNumber, const QString &devI
 {
     const QVariantList host { devIp, QString::number(deviceTcpPort(portSeq)) };
     writeParam(handle, kPortName, comNameOf(comNumber));
-    writeParam(handle, QStringLiteral("port.type"), QStringLiteral("Virtual"));
+    writeParam(handle, kPortType, QStringLiteral("Virtual"));
     writeParam(handle, kNetworkHost, QVariantList { QVariant(host) });
-    writeParam(handle, QStringLiteral("protocol.type"), QStringLiteral("RAW"));
-    if (writeParam(handle, QStringLiteral("port.sendmode.mode"), 2)
-        && writeParam(handle, QStringLiteral("port.sendmode.param"), 1))
+    writeParam(handle, kProtocolType, QStringLiteral("RAW"));
+    if (writeParam(handle, kSendMode, 2) && writeParam(handle, kSendModeParam, 1))
         qDebug().noquote() << "设置发包延时成功";
-    if (writeParam(handle, QStringLiteral("protocol.portopencondition.enable"), 1))
+    if (writeParam(handle, kOpenCondition, 1))
         qDebug().noquote() << "设置开关协议使能成功";
 }
 
@@ -141,20 +137,19 @@ struct PortOperations::StateTexts
     {
         QVariant value;
         bool ok = false;
-        const int state = sec_GetParam(handle, kState, &value) ? value.toInt(&ok) : -1;
+        const int state = sec_GetParam(handle, kPortState, &value) ? value.toInt(&ok) : -1;
         if (!ok)
             return QString();
-        switch (state) {
-        case 0:
+        switch (PortState(state)) {
+        case PortState::Error:
             return error;
-        case 1:
-        case 3:
+        case PortState::Closed:
+        case PortState::NotStarted:
             return closed;
-        case 2:
+        case PortState::Open:
             return openText(handle);
-        default:
-            return QString();
         }
+        return QString();
     }
 };
 

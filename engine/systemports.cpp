@@ -1,5 +1,6 @@
 #include "systemports.h"
 
+#include "servicekeys.h"
 #include "serviceparams.h"
 
 #include <QSerialPortInfo>
@@ -16,7 +17,7 @@ QStringList systemSerialPortNames()
         const QList<ConnectionHandle> handles = connectionHandles(list);
         for (ConnectionHandle handle : handles) {
             QString comName;
-            if (readTextParam(handle, QStringLiteral("port.name"), &comName) && !comName.isEmpty())
+            if (readTextParam(handle, ServiceKeys::kPortName, &comName) && !comName.isEmpty())
                 names.append(comName);
         }
     }

@@ -9,7 +9,7 @@ class ConnectionPort
 {
 public:
     virtual ~ConnectionPort() = default;
-    // 0 error, 1 no program has the port open, 2 a program has it open.
+    // PortState::Closed or PortState::Open, as an int.
     virtual int state() const = 0;
     // One entry [host, port, "1" or "0"] per remote host.
     virtual QVariantList remoteHosts() const = 0;

@@ -2,6 +2,7 @@
 
 #include "connectionport.h"
 #include "portfactory.h"
+#include "servicekeys.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -9,24 +10,21 @@
 
 namespace {
 
-const QString kPortName = QStringLiteral("port.name");
-const QString kNetworkHost = QStringLiteral("network.host");
-const QString kState = QStringLiteral("status.port.state");
-const QString kRemoteHost = QStringLiteral("status.remotehost");
+using namespace ServiceKeys;
 
 enum class Shape { Text, Integer, HostList };
 
 bool shapeOf(const QString &key, Shape *shape)
 {
     static const QMap<QString, Shape> shapes = {
-        { QStringLiteral("name"), Shape::Text },
+        { kName, Shape::Text },
         { kPortName, Shape::Text },
-        { QStringLiteral("port.type"), Shape::Text },
-        { QStringLiteral("protocol.type"), Shape::Text },
+        { kPortType, Shape::Text },
+        { kProtocolType, Shape::Text },
         { kNetworkHost, Shape::HostList },
-        { QStringLiteral("port.sendmode.mode"), Shape::Integer },
-        { QStringLiteral("port.sendmode.param"), Shape::Integer },
-        { QStringLiteral("protocol.portopencondition.enable"), Shape::Integer },
+        { kSendMode, Shape::Integer },
+        { kSendModeParam, Shape::Integer },
+        { kOpenCondition, Shape::Integer },
     };
     const auto it = shapes.constFind(key);
     if (it == shapes.constEnd())
@@ -98,23 +96,17 @@ void ConnectionTable::setPortFactory(PortFactory *factory)
 
 bool ConnectionTable::connectService(const QVariant &machine)
 {
-    QMutexLocker lock(&mutex);
-    if (injectedFailure(ConnectService))
-        return false;
     return isText(machine);
 }
 
 bool ConnectionTable::disconnectService()
 {
-    QMutexLocker lock(&mutex);
-    return !injectedFailure(DisconnectService);
+    return true;
 }
 
 bool ConnectionTable::connections(QVariantList *handles)
 {
     QMutexLocker lock(&mutex);
-    if (injectedFailure(GetConnectionsList))
-        return false;
     handles->clear();
     handles->reserve(int(table.size()));
     for (const auto &entry : table)
@@ -122,12 +114,10 @@ bool ConnectionTable::connections(QVariantList *handles)
     return true;
 }
 
-bool ConnectionTable::snapshot(
+void ConnectionTable::snapshot(
     QList<QPair<ConnectionHandle, QVariantMap>> *readable, ListingStamp *stamp, ListingStamp known)
 {
     QMutexLocker lock(&mutex);
-    if (injectedFailure(GetConnectionsList))
-        return false;
     *stamp = { revision, statusStampLocked() };
     const bool statusOnly = known.revision == revision;
     const bool unchanged = *stamp == known;
@@ -136,12 +126,11 @@ bool ConnectionTable::snapshot(
     for (const auto &[handle, connection] : table) {
         QVariantMap keys = statusOnly ? QVariantMap() : connection.params;
         if (!unchanged) {
-            keys.insert(kState, statusLocked(connection, kState));
+            keys.insert(kPortState, statusLocked(connection, kPortState));
             keys.insert(kRemoteHost, statusLocked(connection, kRemoteHost));
         }
         readable->append({ handle, keys });
     }
-    return true;
 }
 
 QList<ConnectionTable::Entry> ConnectionTable::entries() const
@@ -184,10 +173,10 @@ bool ConnectionTable::restore(const QList<Entry> &entries, ConnectionHandle last
 
 bool ConnectionTable::createConnection(int kind, ConnectionHandle *handle)
 {
+    if (kind != 1)
+        return false;
     {
         QMutexLocker lock(&mutex);
-        if (injectedFailure(CreateConnection) || kind != 1)
-            return false;
         *handle = ++highestHandle;
         table[*handle];
     }
@@ -199,8 +188,6 @@ bool ConnectionTable::setParam(ConnectionHandle handle, const QVariant &key, con
 {
     {
         QMutexLocker lock(&mutex);
-        if (injectedFailure(SetParam))
-            return false;
         auto it = table.find(handle);
         Shape shape;
         if (it == table.end() || !isText(key) || !shapeOf(key.toString(), &shape)
@@ -215,14 +202,12 @@ bool ConnectionTable::setParam(ConnectionHandle handle, const QVariant &key, con
 bool ConnectionTable::param(ConnectionHandle handle, const QVariant &key, QVariant *value)
 {
     QMutexLocker lock(&mutex);
-    if (injectedFailure(GetParam))
-        return false;
     const auto it = table.find(handle);
     if (it == table.end() || !isText(key))
         return false;
     const Connection &connection = it->second;
     const QString name = key.toString();
-    if (name == kState || name == kRemoteHost) {
+    if (name == kPortState || name == kRemoteHost) {
         *value = statusLocked(connection, name);
         return true;
     }
@@ -237,8 +222,6 @@ bool ConnectionTable::startConnection(ConnectionHandle handle)
     bool started;
     {
         QMutexLocker lock(&mutex);
-        if (injectedFailure(AddConnectionService))
-            return false;
         auto it = table.find(handle);
         if (it == table.end())
             return false;
@@ -252,7 +235,7 @@ bool ConnectionTable::deleteConnection(ConnectionHandle handle)
 {
     {
         QMutexLocker lock(&mutex);
-        if (injectedFailure(DeleteConnection) || table.erase(handle) == 0)
+        if (table.erase(handle) == 0)
             return false;
     }
     publishChange();
@@ -264,8 +247,6 @@ bool ConnectionTable::applyConnection(ConnectionHandle handle)
     bool applied = true;
     {
         QMutexLocker lock(&mutex);
-        if (injectedFailure(ApplyConnection))
-            return false;
         auto it = table.find(handle);
         if (it == table.end())
             return false;
@@ -283,37 +264,6 @@ bool ConnectionTable::applyConnection(ConnectionHandle handle)
     }
     publishChange();
     return applied;
-}
-
-void ConnectionTable::failCall(Call call, int skip, int times)
-{
-    if (times == 0)
-        return;
-    QMutexLocker lock(&mutex);
-    faults.append({ call, skip, times });
-}
-
-void ConnectionTable::clearFaults()
-{
-    QMutexLocker lock(&mutex);
-    faults.clear();
-}
-
-bool ConnectionTable::injectedFailure(Call call)
-{
-    for (int i = 0; i < faults.size(); ++i) {
-        Fault &fault = faults[i];
-        if (fault.call != call)
-            continue;
-        if (fault.skip > 0) {
-            --fault.skip;
-            return false;
-        }
-        if (fault.times > 0 && --fault.times == 0)
-            faults.removeAt(i);
-        return true;
-    }
-    return false;
 }
 
 void ConnectionTable::publishChange()
@@ -388,12 +338,12 @@ quint32 ConnectionTable::statusStampLocked()
 
 QVariant ConnectionTable::statusLocked(const Connection &connection, const QString &key) const
 {
-    if (key == kState) {
+    if (key == kPortState) {
         if (connection.failed)
-            return 0;
+            return int(PortState::Error);
         if (!connection.started)
-            return 3;
-        return connection.port ? connection.port->state() : 1;
+            return int(PortState::NotStarted);
+        return connection.port ? connection.port->state() : int(PortState::Closed);
     }
     if (connection.port)
         return connection.port->remoteHosts();

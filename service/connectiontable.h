@@ -1,6 +1,6 @@
 #pragma once
 
-#include "secapi.h"
+#include "connectionservice.h"
 
 #include <QMutex>
 #include <QObject>
@@ -28,24 +28,11 @@ struct ListingStamp
 // The connections of the service: their parameters, whether they are started, and the working
 // port of each started one. Handles grow monotonically, so listing order is creation order.
 // All members may be called from any thread.
-class ConnectionTable : public QObject
+class ConnectionTable : public QObject, public ConnectionService
 {
     Q_OBJECT
 
 public:
-    enum Call {
-        ConnectService,
-        DisconnectService,
-        GetConnectionsList,
-        CreateConnection,
-        SetParam,
-        GetParam,
-        AddConnectionService,
-        DeleteConnection,
-        ApplyConnection,
-    };
-    Q_ENUM(Call)
-
     // What is saved of a connection and restored when the service starts again.
     struct Entry
     {
@@ -60,22 +47,22 @@ public:
     // Without a factory a started connection is only marked started (state 1).
     void setPortFactory(PortFactory *factory);
 
-    bool connectService(const QVariant &machine);
-    bool disconnectService();
-    bool connections(QVariantList *handles);
-    bool createConnection(int kind, ConnectionHandle *handle);
-    bool setParam(ConnectionHandle handle, const QVariant &key, const QVariant &value);
-    bool param(ConnectionHandle handle, const QVariant &key, QVariant *value);
-    bool startConnection(ConnectionHandle handle);
-    bool deleteConnection(ConnectionHandle handle);
-    bool applyConnection(ConnectionHandle handle);
+    bool connectService(const QVariant &machine) override;
+    bool disconnectService() override;
+    bool connections(QVariantList *handles) override;
+    bool createConnection(int kind, ConnectionHandle *handle) override;
+    bool setParam(ConnectionHandle handle, const QVariant &key, const QVariant &value) override;
+    bool param(ConnectionHandle handle, const QVariant &key, QVariant *value) override;
+    bool startConnection(ConnectionHandle handle) override;
+    bool deleteConnection(ConnectionHandle handle) override;
+    bool applyConnection(ConnectionHandle handle) override;
 
     // Every connection's readable keys (its parameters and status) in listing order: what a
     // listing client reads next, in one go. *stamp names what is given: when its revision is
     // the known one only the status keys are given, the parameters being unchanged since; when
     // its status stamp is the known one too, the maps are empty, the status being unchanged as
-    // well. Fails like connections().
-    bool snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable, ListingStamp *stamp,
+    // well.
+    void snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable, ListingStamp *stamp,
         ListingStamp known = {});
 
     QList<Entry> entries() const;
@@ -84,11 +71,6 @@ public:
     // Replaces an empty table with saved entries and starts the started ones. Refuses (and
     // changes nothing) when an entry is malformed.
     bool restore(const QList<Entry> &entries, ConnectionHandle lastHandle);
-
-    // Test hook: the (skip + 1)-th next call of that kind fails, `times` times in a row
-    // (times < 0: for ever; 0: never).
-    void failCall(Call call, int skip = 0, int times = 1);
-    void clearFaults();
 
 signals:
     // The stored parameters or the set of connections changed.
@@ -105,14 +87,6 @@ private:
         QString liveName;
         std::unique_ptr<ConnectionPort> port;
     };
-    struct Fault
-    {
-        Call call;
-        int skip;
-        int times;
-    };
-
-    bool injectedFailure(Call call);
     void publishChange();
     bool isValidEntry(const Entry &entry, ConnectionHandle lastHandle) const;
     bool comNameTaken(const QString &comName, ConnectionHandle except) const;
@@ -131,5 +105,4 @@ private:
     quint32 statusRevision = 0;
     quint32 statusStamp = 1;
     PortFactory *portFactory = nullptr;
-    QList<Fault> faults;
 };

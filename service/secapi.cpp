@@ -1,34 +1,63 @@
 #include "secapi.h"
 
-#include "connectiontable.h"
-#include "inprocessservice.h"
 #include "serviceclient.h"
+
+#include <QDebug>
+
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
-// The in-process table and the client of the service answer the same calls.
+// Set before main() by the registration of a test program, read by every call after.
+ConnectionService &(*inProcessInstance)() = nullptr;
+
+// Asked at every call, so kept free of allocations.
+bool inProcessSelected()
+{
+    const char *selected = ::getenv("TIRV_SERVICE");
+    return selected && strcmp(selected, "inprocess") == 0;
+}
+
+ConnectionService *selectedService()
+{
+    if (!inProcessSelected())
+        return &ServiceClient::instance();
+    if (inProcessInstance)
+        return &inProcessInstance();
+    static const bool told = (qWarning() << "TIRV_SERVICE=inprocess, but this program holds no"
+                                         << "connection table of its own; every call fails",
+        true);
+    Q_UNUSED(told)
+    return nullptr;
+}
+
 template <typename Call> int dispatch(Call call)
 {
-    if (InProcessService::isSelected())
-        return call(InProcessService::table());
-    return call(ServiceClient::instance());
+    ConnectionService *service = selectedService();
+    return service && call(*service);
 }
 
 } // namespace
 
+void setInProcessService(ConnectionService &(*instance)())
+{
+    inProcessInstance = instance;
+}
+
 int sec_ConnectService(const QVariant &machine)
 {
-    return dispatch([&](auto &service) { return service.connectService(machine); });
+    return dispatch([&](ConnectionService &service) { return service.connectService(machine); });
 }
 
 int sec_DisconnectService()
 {
-    return dispatch([](auto &service) { return service.disconnectService(); });
+    return dispatch([](ConnectionService &service) { return service.disconnectService(); });
 }
 
 int sec_GetConnectionsList(QVariant *list)
 {
-    return dispatch([&](auto &service) {
+    return dispatch([&](ConnectionService &service) {
         QVariantList handles;
         if (!service.connections(&handles))
             return false;
@@ -39,30 +68,32 @@ int sec_GetConnectionsList(QVariant *list)
 
 int sec_CreateConnection(int kind, ConnectionHandle *handle)
 {
-    return dispatch([&](auto &service) { return service.createConnection(kind, handle); });
+    return dispatch(
+        [&](ConnectionService &service) { return service.createConnection(kind, handle); });
 }
 
 int sec_SetParam(ConnectionHandle handle, const QVariant &key, const QVariant &value)
 {
-    return dispatch([&](auto &service) { return service.setParam(handle, key, value); });
+    return dispatch(
+        [&](ConnectionService &service) { return service.setParam(handle, key, value); });
 }
 
 int sec_GetParam(ConnectionHandle handle, const QVariant &key, QVariant *value)
 {
-    return dispatch([&](auto &service) { return service.param(handle, key, value); });
+    return dispatch([&](ConnectionService &service) { return service.param(handle, key, value); });
 }
 
 int sec_AddConnectionService(ConnectionHandle handle)
 {
-    return dispatch([&](auto &service) { return service.startConnection(handle); });
+    return dispatch([&](ConnectionService &service) { return service.startConnection(handle); });
 }
 
 int sec_DeleteConnection(ConnectionHandle handle)
 {
-    return dispatch([&](auto &service) { return service.deleteConnection(handle); });
+    return dispatch([&](ConnectionService &service) { return service.deleteConnection(handle); });
 }
 
 int sec_ApplyConnection(ConnectionHandle handle)
 {
-    return dispatch([&](auto &service) { return service.applyConnection(handle); });
+    return dispatch([&](ConnectionService &service) { return service.applyConnection(handle); });
 }

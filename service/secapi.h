@@ -1,14 +1,15 @@
 #pragma once
 
+#include "connectionservice.h"
+
 #include <QVariant>
 
 // The connection service's nine calls. Values are tagged: QString for text, int for integers,
 // QVariantList for arrays. Every call returns nonzero for success and 0 for failure.
 //
-// By default the calls reach the per-user service process; with TIRV_SERVICE=inprocess they
-// go to a connection table inside the calling process (tests).
-
-using ConnectionHandle = qint32;
+// The calls reach the per-user service process. With TIRV_SERVICE=inprocess they go to the
+// implementation the program installed with setInProcessService() instead (test programs hold
+// the daemon's table in their own process); a program without one fails every call then.
 
 int sec_ConnectService(const QVariant &machine);
 int sec_DisconnectService();
@@ -19,3 +20,6 @@ int sec_GetParam(ConnectionHandle handle, const QVariant &key, QVariant *value);
 int sec_AddConnectionService(ConnectionHandle handle);
 int sec_DeleteConnection(ConnectionHandle handle);
 int sec_ApplyConnection(ConnectionHandle handle);
+
+// Installs the in-process implementation; `instance` is asked for it at each call.
+void setInProcessService(ConnectionService &(*instance)());

@@ -11,9 +11,9 @@
 
 namespace {
 
-bool isRead(ConnectionTable::Call call)
+bool isRead(ConnectionService::Call call)
 {
-    return call == ConnectionTable::GetParam || call == ConnectionTable::GetConnectionsList;
+    return call == ConnectionService::GetParam || call == ConnectionService::GetConnectionsList;
 }
 
 } // namespace
@@ -26,7 +26,7 @@ ServiceClient &ServiceClient::instance()
 
 bool ServiceClient::connectService(const QVariant &machine)
 {
-    return simpleCall(ConnectionTable::ConnectService, -1, machine);
+    return simpleCall(ConnectionService::ConnectService, -1, machine);
 }
 
 bool ServiceClient::disconnectService()
@@ -36,7 +36,7 @@ bool ServiceClient::disconnectService()
         if (socketFd < 0)
             return true; // never start a service only to leave it
     }
-    const bool done = simpleCall(ConnectionTable::DisconnectService, -1);
+    const bool done = simpleCall(ConnectionService::DisconnectService, -1);
     QMutexLocker lock(&mutex);
     closeSocket();
     return done;
@@ -50,9 +50,9 @@ bool ServiceClient::connections(QVariantList *handles)
         known = listedStamp;
     }
     ServiceProtocol::Reply reply;
-    const bool listedNow
-        = call({ ConnectionTable::GetConnectionsList, -1, int(known.revision), int(known.status) },
-              &reply)
+    const bool listedNow = call({ ConnectionService::GetConnectionsList, -1, int(known.revision),
+                                    int(known.status) },
+                               &reply)
         && reply.result;
     QMutexLocker lock(&mutex);
     // Status alone completes the listing held before, and no status leaves it as it is; a
@@ -80,7 +80,7 @@ bool ServiceClient::connections(QVariantList *handles)
 bool ServiceClient::createConnection(int kind, ConnectionHandle *handle)
 {
     ServiceProtocol::Reply reply;
-    if (!call({ ConnectionTable::CreateConnection, -1, kind, {} }, &reply) || !reply.result)
+    if (!call({ ConnectionService::CreateConnection, -1, kind, {} }, &reply) || !reply.result)
         return false;
     *handle = reply.value.toInt();
     return true;
@@ -88,7 +88,7 @@ bool ServiceClient::createConnection(int kind, ConnectionHandle *handle)
 
 bool ServiceClient::setParam(ConnectionHandle handle, const QVariant &key, const QVariant &value)
 {
-    return simpleCall(ConnectionTable::SetParam, handle, key, value);
+    return simpleCall(ConnectionService::SetParam, handle, key, value);
 }
 
 bool ServiceClient::param(ConnectionHandle handle, const QVariant &key, QVariant *value)
@@ -111,7 +111,7 @@ bool ServiceClient::param(ConnectionHandle handle, const QVariant &key, QVariant
         }
     }
     ServiceProtocol::Reply reply;
-    if (!call({ ConnectionTable::GetParam, handle, key, {} }, &reply) || !reply.result)
+    if (!call({ ConnectionService::GetParam, handle, key, {} }, &reply) || !reply.result)
         return false;
     *value = reply.value;
     return true;
@@ -119,17 +119,17 @@ bool ServiceClient::param(ConnectionHandle handle, const QVariant &key, QVariant
 
 bool ServiceClient::startConnection(ConnectionHandle handle)
 {
-    return simpleCall(ConnectionTable::AddConnectionService, handle);
+    return simpleCall(ConnectionService::AddConnectionService, handle);
 }
 
 bool ServiceClient::deleteConnection(ConnectionHandle handle)
 {
-    return simpleCall(ConnectionTable::DeleteConnection, handle);
+    return simpleCall(ConnectionService::DeleteConnection, handle);
 }
 
 bool ServiceClient::applyConnection(ConnectionHandle handle)
 {
-    return simpleCall(ConnectionTable::ApplyConnection, handle);
+    return simpleCall(ConnectionService::ApplyConnection, handle);
 }
 
 quint64 ServiceClient::roundTrips() const
@@ -138,8 +138,8 @@ quint64 ServiceClient::roundTrips() const
     return framesSent;
 }
 
-bool ServiceClient::simpleCall(ConnectionTable::Call call, ConnectionHandle handle,
-    const QVariant &first, const QVariant &second)
+bool ServiceClient::simpleCall(
+    Call call, ConnectionHandle handle, const QVariant &first, const QVariant &second)
 {
     ServiceProtocol::Reply reply;
     return this->call({ call, handle, first, second }, &reply) && reply.result;

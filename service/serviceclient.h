@@ -11,20 +11,20 @@
 // listens, and a call whose connection was lost (the service died) is sent once more to a
 // fresh service. After a listing, reads of a listed handle are answered from the listing's
 // snapshot until the next listing or any write through this client.
-class ServiceClient
+class ServiceClient : public ConnectionService
 {
 public:
     static ServiceClient &instance();
 
-    bool connectService(const QVariant &machine);
-    bool disconnectService();
-    bool connections(QVariantList *handles);
-    bool createConnection(int kind, ConnectionHandle *handle);
-    bool setParam(ConnectionHandle handle, const QVariant &key, const QVariant &value);
-    bool param(ConnectionHandle handle, const QVariant &key, QVariant *value);
-    bool startConnection(ConnectionHandle handle);
-    bool deleteConnection(ConnectionHandle handle);
-    bool applyConnection(ConnectionHandle handle);
+    bool connectService(const QVariant &machine) override;
+    bool disconnectService() override;
+    bool connections(QVariantList *handles) override;
+    bool createConnection(int kind, ConnectionHandle *handle) override;
+    bool setParam(ConnectionHandle handle, const QVariant &key, const QVariant &value) override;
+    bool param(ConnectionHandle handle, const QVariant &key, QVariant *value) override;
+    bool startConnection(ConnectionHandle handle) override;
+    bool deleteConnection(ConnectionHandle handle) override;
+    bool applyConnection(ConnectionHandle handle) override;
 
     // Frames sent since this process started; lets tests count round trips.
     quint64 roundTrips() const;
@@ -35,8 +35,8 @@ private:
     ServiceClient() = default;
 
     bool call(const ServiceProtocol::Request &request, ServiceProtocol::Reply *reply);
-    bool simpleCall(ConnectionTable::Call call, ConnectionHandle handle,
-        const QVariant &first = QVariant(), const QVariant &second = QVariant());
+    bool simpleCall(Call call, ConnectionHandle handle, const QVariant &first = QVariant(),
+        const QVariant &second = QVariant());
     Exchange exchange(const QByteArray &frame, ServiceProtocol::Reply *reply);
     bool ensureConnected();
     void closeSocket();

@@ -211,10 +211,10 @@ bool decodeRequest(const QByteArray &payload, Request *request)
     Reader reader(payload, kMaxRequestValues);
     quint8 call;
     quint32 handle;
-    if (!reader.u8(&call) || call > ConnectionTable::ApplyConnection || !reader.u32(&handle)
+    if (!reader.u8(&call) || call > ConnectionService::ApplyConnection || !reader.u32(&handle)
         || !reader.value(&request->first) || !reader.value(&request->second))
         return false;
-    request->call = ConnectionTable::Call(call);
+    request->call = ConnectionService::Call(call);
     request->handle = ConnectionHandle(handle);
     return reader.atEnd();
 }

@@ -21,7 +21,7 @@ constexpr int kHeaderSize = 4;
 
 struct Request
 {
-    ConnectionTable::Call call = ConnectionTable::ConnectService;
+    ConnectionService::Call call = ConnectionService::ConnectService;
     ConnectionHandle handle = -1;
     // The call's arguments: machine, kind, key and value, or the revision and status stamp
     // the lister already holds.

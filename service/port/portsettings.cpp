@@ -1,5 +1,7 @@
 #include "portsettings.h"
 
+#include "servicekeys.h"
+
 #include <QRegularExpression>
 
 namespace {
@@ -33,12 +35,12 @@ bool PortSettings::isUsableComName(const QString &comName)
 
 bool PortSettings::fromParams(const QVariantMap &params, PortSettings *settings, QString *reason)
 {
-    settings->comName = params.value(QStringLiteral("port.name")).toString();
+    settings->comName = params.value(ServiceKeys::kPortName).toString();
     if (!isUsableComName(settings->comName)) {
         *reason = QStringLiteral("\"%1\" cannot name a port file").arg(settings->comName);
         return false;
     }
-    const QVariantList entries = params.value(QStringLiteral("network.host")).toList();
+    const QVariantList entries = params.value(ServiceKeys::kNetworkHost).toList();
     for (const QVariant &entry : entries) {
         const QVariantList fields = entry.toList();
         Host host { fields.value(0).toString(), fields.value(1), 0, QString() };
@@ -57,10 +59,8 @@ bool PortSettings::fromParams(const QVariantMap &params, PortSettings *settings,
         *reason = QStringLiteral("no remote host configured");
         return false;
     }
-    const bool packing = params.value(QStringLiteral("port.sendmode.mode")).toInt() == 2;
-    settings->packIdleMs
-        = packing ? qMax(0, params.value(QStringLiteral("port.sendmode.param")).toInt()) : 0;
-    settings->connectWhileOpen
-        = params.value(QStringLiteral("protocol.portopencondition.enable")).toInt() == 1;
+    const bool packing = params.value(ServiceKeys::kSendMode).toInt() == 2;
+    settings->packIdleMs = packing ? qMax(0, params.value(ServiceKeys::kSendModeParam).toInt()) : 0;
+    settings->connectWhileOpen = params.value(ServiceKeys::kOpenCondition).toInt() == 1;
     return true;
 }

@@ -4,6 +4,7 @@
 #include "portdirectory.h"
 #include "portlink.h"
 #include "ptyopeners.h"
+#include "servicekeys.h"
 #include "tcplink.h"
 
 #include <QDebug>
@@ -91,7 +92,7 @@ bool VirtualPort::start(QString *reason)
 
 int VirtualPort::state() const
 {
-    return programsOpen ? 2 : 1;
+    return int(programsOpen ? PortState::Open : PortState::Closed);
 }
 
 // The hosts are fixed for the port's life, so the one that is up says all of remoteHosts().

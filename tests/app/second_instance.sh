@@ -21,7 +21,8 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 first=""
 trap 'kill $first $xvfb 2>/dev/null' EXIT
-export DISPLAY=$display QT_QPA_PLATFORM=xcb TIRV_SERVICE=inprocess
+# The program starts its service in the private runtime folder, which goes after the test.
+export DISPLAY=$display QT_QPA_PLATFORM=xcb
 waitFor xdpyinfo || fail "X server did not start"
 
 "$tirv" 2>/dev/null &

@@ -21,11 +21,9 @@ qint64 lockHolder(const QString &path)
 
 void startTirv(QProcess &tirv)
 {
+    // The program starts its service in the test's private runtime folder, which ends it when
+    // the folder is removed.
     tirv.setProgram(QStringLiteral(TIRV_EXECUTABLE));
-    // Keeps the program's port list in memory: this test is about the guard only.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TIRV_SERVICE"), QStringLiteral("inprocess"));
-    tirv.setProcessEnvironment(environment);
     tirv.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     tirv.start();
 }

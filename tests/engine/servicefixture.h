@@ -2,6 +2,7 @@
 
 #include "connectionport.h"
 #include "connectiontable.h"
+#include "faultinjector.h"
 #include "inprocessservice.h"
 #include "portfactory.h"
 #include "secapi.h"
@@ -18,6 +19,11 @@ inline ConnectionTable &table()
     return InProcessService::table();
 }
 
+inline FaultInjector &faults()
+{
+    return InProcessService::faults();
+}
+
 inline QList<ConnectionHandle> handles()
 {
     QVariant list;
@@ -31,7 +37,7 @@ inline QList<ConnectionHandle> handles()
 
 inline void reset()
 {
-    table().clearFaults();
+    faults().clearFaults();
     table().setPortFactory(nullptr);
     const QList<ConnectionHandle> all = handles();
     for (ConnectionHandle handle : all)

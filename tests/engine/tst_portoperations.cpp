@@ -156,7 +156,7 @@ void TestPortOperations::failedListingEmitsNothing()
     QCOMPARE(log.lists.size(), 1);
     QVERIFY(log.lists.first().isEmpty()); // an empty service is still a listing
 
-    table().failCall(ConnectionTable::GetConnectionsList);
+    faults().failCall(ConnectionService::GetConnectionsList);
     QVERIFY(!ops.refreshComInfo());
     QCOMPARE(log.lists.size(), 1);
 }
@@ -201,7 +201,7 @@ void TestPortOperations::portState()
     table().setPortFactory(&factory);
     addConnection("TIR@10.0.0.7@1Ports@1@1@null", "COM3");
     if (!hostsReadable)
-        table().failCall(ConnectionTable::GetParam, 3); // name, port.name, state, then hosts
+        faults().failCall(ConnectionService::GetParam, 3); // name, port.name, state, then hosts
 
     PortOperations ops;
     QList<COMS_INFO> list;
@@ -274,11 +274,11 @@ void TestPortOperations::createFailureKeepsEarlierPorts_data()
     QTest::addColumn<QString>("message");
 
     QTest::newRow("create port 3")
-        << int(ConnectionTable::CreateConnection)
+        << int(ConnectionService::CreateConnection)
         << QStringList({ "progress:1", "progress:2", "remove:192.168.1.200", "hide" })
         << "创建虚拟串口失败！";
     // A port that cannot start is deleted again, so only the first two remain here too.
-    QTest::newRow("start port 3") << int(ConnectionTable::AddConnectionService)
+    QTest::newRow("start port 3") << int(ConnectionService::AddConnectionService)
                                   << QStringList({ "progress:1", "progress:2", "progress:3",
                                          "remove:192.168.1.200", "hide" })
                                   << "添加虚拟串口失败！";
@@ -293,7 +293,7 @@ void TestPortOperations::createFailureKeepsEarlierPorts()
     PortOperations ops;
     SignalLog log;
     log.watch(&ops);
-    table().failCall(ConnectionTable::Call(call), 2);
+    faults().failCall(ConnectionService::Call(call), 2);
     QString text;
     createDevice(ops, 4, kIp, &text);
 
@@ -306,7 +306,7 @@ void TestPortOperations::failedDuplicateCheckStillCreates()
 {
     PortOperations ops;
     usePortNames(ops, {});
-    table().failCall(ConnectionTable::GetConnectionsList);
+    faults().failCall(ConnectionService::GetConnectionsList);
     QString message;
     createDevice(ops, 2, kIp, &message);
     QCOMPARE(message, QStringLiteral("获取所有虚拟串口信息失败！"));
@@ -399,13 +399,14 @@ void TestPortOperations::clearsOnlyExactDevice_data()
                                         << QStringList { "COM1", "COM2", "COM9" };
     // The second deletion fails: the bar is hidden, the rest is still deleted.
     QTest::newRow("continues after a failed deletion")
-        << "192.168.1.1" << int(ConnectionTable::DeleteConnection) << "清空虚拟串口失败！"
+        << "192.168.1.1" << int(ConnectionService::DeleteConnection) << "清空虚拟串口失败！"
         << QStringList { "progress:1", "hide", "progress:2" }
         << QStringList { "COM1", "COM2", "COM4", "COM9" };
     QTest::newRow("device without ports is silent")
         << "192.168.1.20" << kNoFault << "" << QStringList() << all;
     QTest::newRow("failed listing is silent")
-        << "192.168.1.1" << int(ConnectionTable::GetConnectionsList) << "" << QStringList() << all;
+        << "192.168.1.1" << int(ConnectionService::GetConnectionsList) << "" << QStringList()
+        << all;
 }
 
 void TestPortOperations::clearsOnlyExactDevice()
@@ -421,9 +422,9 @@ void TestPortOperations::clearsOnlyExactDevice()
     createDevice(ops, 3, QStringLiteral("192.168.1.1"));
     addConnection("foreign@192.168.1.1", "COM9");
     // A deletion fails only after the first one went through.
-    const int skip = fault == ConnectionTable::DeleteConnection ? 1 : 0;
+    const int skip = fault == ConnectionService::DeleteConnection ? 1 : 0;
     if (fault != kNoFault)
-        table().failCall(ConnectionTable::Call(fault), skip);
+        faults().failCall(ConnectionService::Call(fault), skip);
     SignalLog log;
     log.watch(&ops);
     QString reported;
@@ -431,7 +432,7 @@ void TestPortOperations::clearsOnlyExactDevice()
 
     QCOMPARE(reported, message);
     QCOMPARE(log.events, events);
-    table().clearFaults();
+    faults().clearFaults();
     QCOMPARE(params("port.name"), left);
 }
 
@@ -453,7 +454,7 @@ void TestPortOperations::deleteFailureIsReported()
 {
     addConnection("TIR@10.0.0.7@2Ports@2@1@null", "COM7");
     addConnection("TIR@10.0.0.8@1Ports@1@1@null", "COM7", false);
-    table().failCall(ConnectionTable::DeleteConnection);
+    faults().failCall(ConnectionService::DeleteConnection);
     PortOperations ops;
     QString message;
     ops.deleteComPort("COM7", message);
@@ -477,17 +478,17 @@ void TestPortOperations::renamesEveryPortWithComName()
 void TestPortOperations::renameFailureKeepsOldName_data()
 {
     QTest::addColumn<int>("call");
-    QTest::newRow("apply") << int(ConnectionTable::ApplyConnection);
+    QTest::newRow("apply") << int(ConnectionService::ApplyConnection);
     // A rename that silently did nothing would be a failure not reported: it is reported.
     QTest::newRow("port.name write fails: reported, old name kept")
-        << int(ConnectionTable::SetParam);
+        << int(ConnectionService::SetParam);
 }
 
 void TestPortOperations::renameFailureKeepsOldName()
 {
     QFETCH(int, call);
     addConnection("TIR@10.0.0.7@1Ports@1@1@null", "COM7");
-    table().failCall(ConnectionTable::Call(call));
+    faults().failCall(ConnectionService::Call(call));
     PortOperations ops;
     QString message;
     ops.modifyComPort("COM7", "COM9", message);

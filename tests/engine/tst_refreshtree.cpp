@@ -65,7 +65,7 @@ void TestRefreshTree::bracketsEachTasksSignals()
     addConnection("TIR@192.168.1.1@2Ports@2@1@null", "COM1");
     addConnection("TIR@192.168.1.1@2Ports@2@2@null", "COM2");
     addConnection("TIR@192.168.1.2@1Ports@1@1@null", "COM3");
-    table().failCall(ConnectionTable::DeleteConnection, 2); // the third deletion: COM3
+    faults().failCall(ConnectionService::DeleteConnection, 2); // the third deletion: COM3
     RefreshTree tree;
     SignalLog log;
     log.watch(&tree);
@@ -116,7 +116,7 @@ void TestRefreshTree::dropsUnknownTaskCodes()
 
 void TestRefreshTree::unavailableServiceReportedOnce()
 {
-    table().failCall(ConnectionTable::ConnectService);
+    faults().failCall(ConnectionService::ConnectService);
     RefreshTree tree;
     SignalLog log;
     log.watch(&tree);

@@ -1,6 +1,6 @@
 #include "adddevice.h"
 #include "appointvcom.h"
-#include "connectiontable.h"
+#include "faultinjector.h"
 #include "inprocessservice.h"
 #include "mainwindow.h"
 #include "modifycom.h"
@@ -65,7 +65,7 @@ void TestMainWindowCycle::cleanup()
 {
     delete window;
     window = nullptr;
-    InProcessService::table().clearFaults();
+    InProcessService::faults().clearFaults();
     QVariant list;
     sec_GetConnectionsList(&list);
     for (const QVariant &handle : list.toList())
@@ -233,7 +233,7 @@ void TestMainWindowCycle::clearingRangeIsTheDevicesPortCount()
     QTRY_COMPARE(comTable()->rowCount(), 5);
 
     if (failOne)
-        InProcessService::table().failCall(ConnectionTable::DeleteConnection);
+        InProcessService::faults().failCall(ConnectionService::DeleteConnection);
     devTable()->setCurrentCell(1, 0);
     WindowFixture::runContextMenu(devTable(), "Delete all COM");
     QPointer<Progressbar> progress = window->findChild<Progressbar *>();

@@ -1,4 +1,4 @@
-#include "connectiontable.h"
+#include "faultinjector.h"
 #include "inprocessservice.h"
 #include "mainwindow.h"
 #include "progressbar.h"
@@ -58,7 +58,7 @@ void TestMainWindowViews::initTestCase()
 {
     initTirvResources();
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    InProcessService::table().failCall(ConnectionTable::GetConnectionsList, 0, -1);
+    InProcessService::faults().failCall(ConnectionService::GetConnectionsList, 0, -1);
     QDesktopServices::setUrlHandler("http", this, "openUrl");
 }
 
@@ -297,7 +297,7 @@ void TestMainWindowViews::webConfigOpensDevicePage()
 void TestMainWindowViews::failedCreationRemovesDevice()
 {
     WindowFixture::MessageBoxCatcher boxes;
-    InProcessService::table().failCall(ConnectionTable::CreateConnection);
+    InProcessService::faults().failCall(ConnectionService::CreateConnection);
     window->handerAnalysis({ port("10.0.0.1", "COM3", "1"), port("10.0.0.9", "COM4", "1") });
 
     window->addManualDevice(4, "10.0.0.9");
@@ -313,7 +313,7 @@ void TestMainWindowViews::unreachableServiceIsReportedAtStart()
 {
     delete window;
     WindowFixture::MessageBoxCatcher boxes;
-    InProcessService::table().failCall(ConnectionTable::ConnectService);
+    InProcessService::faults().failCall(ConnectionService::ConnectService);
     window = new MainWindow;
     QTRY_COMPARE(boxes.texts, QStringList { "Service initialization connection failed!" });
 }

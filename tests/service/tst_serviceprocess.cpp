@@ -474,7 +474,7 @@ void TestServiceProcess::badFrameClosesOnlyThatClient()
     QVERIFY(bad.waitForDisconnected(5000));
 
     good.write(ServiceProtocol::encodeRequest(
-        { ConnectionTable::GetParam, handle, QStringLiteral("port.name"), {} }));
+        { ConnectionService::GetParam, handle, QStringLiteral("port.name"), {} }));
     QTRY_VERIFY(good.bytesAvailable() > ServiceProtocol::kHeaderSize
         || (good.waitForReadyRead(100), false));
     ServiceProtocol::Reply reply;
@@ -530,7 +530,7 @@ void TestServiceProcess::otherUidRefused()
     QVERIFY(sec_ConnectService(QStringLiteral(".")));
     const QByteArray path = QFile::encodeName(ServicePaths::socketPath(runtimeDirectory()));
     const QByteArray frame = ServiceProtocol::encodeRequest(
-        { ConnectionTable::ConnectService, -1, QStringLiteral("."), {} });
+        { ConnectionService::ConnectService, -1, QStringLiteral("."), {} });
     const pid_t child = ::fork();
     if (child == 0)
         ::_exit(callAsOtherUid(path, frame));

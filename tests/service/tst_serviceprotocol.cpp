@@ -47,21 +47,21 @@ void TestServiceProtocol::requestRoundTrip_data()
     QTest::addColumn<int>("handle");
     QTest::addColumn<QVariant>("first");
     QTest::addColumn<QVariant>("second");
-    QTest::newRow("connect") << int(ConnectionTable::ConnectService) << -1
+    QTest::newRow("connect") << int(ConnectionService::ConnectService) << -1
                              << QVariant(QStringLiteral(".")) << QVariant();
-    QTest::newRow("create") << int(ConnectionTable::CreateConnection) << -1 << QVariant(1)
+    QTest::newRow("create") << int(ConnectionService::CreateConnection) << -1 << QVariant(1)
                             << QVariant();
-    QTest::newRow("set text") << int(ConnectionTable::SetParam) << 7
+    QTest::newRow("set text") << int(ConnectionService::SetParam) << 7
                               << QVariant(QStringLiteral("name"))
                               << QVariant(QStringLiteral("TIR@10.0.0.7@型号@4@1@null"));
-    QTest::newRow("set hosts") << int(ConnectionTable::SetParam) << 7
+    QTest::newRow("set hosts") << int(ConnectionService::SetParam) << 7
                                << QVariant(QStringLiteral("network.host")) << QVariant(kHosts);
-    QTest::newRow("set negative") << int(ConnectionTable::SetParam) << 7
+    QTest::newRow("set negative") << int(ConnectionService::SetParam) << 7
                                   << QVariant(QStringLiteral("port.sendmode.param"))
                                   << QVariant(-5);
-    QTest::newRow("empty text") << int(ConnectionTable::GetParam) << 2147483647
+    QTest::newRow("empty text") << int(ConnectionService::GetParam) << 2147483647
                                 << QVariant(QString()) << QVariant();
-    QTest::newRow("apply") << int(ConnectionTable::ApplyConnection) << 3 << QVariant()
+    QTest::newRow("apply") << int(ConnectionService::ApplyConnection) << 3 << QVariant()
                            << QVariant();
 }
 
@@ -71,7 +71,7 @@ void TestServiceProtocol::requestRoundTrip()
     QFETCH(int, handle);
     QFETCH(QVariant, first);
     QFETCH(QVariant, second);
-    const Request sent { ConnectionTable::Call(call), handle, first, second };
+    const Request sent { ConnectionService::Call(call), handle, first, second };
     Request received;
     QVERIFY(
         ServiceProtocol::decodeRequest(payloadOf(ServiceProtocol::encodeRequest(sent)), &received));
@@ -99,7 +99,8 @@ void TestServiceProtocol::replyRoundTrip()
 // Every cut of a valid payload is refused, never read past its end.
 void TestServiceProtocol::truncatedPayloadRefused()
 {
-    const Request request { ConnectionTable::SetParam, 9, QStringLiteral("network.host"), kHosts };
+    const Request request { ConnectionService::SetParam, 9, QStringLiteral("network.host"),
+        kHosts };
     const QByteArray payload = payloadOf(ServiceProtocol::encodeRequest(request));
     Request decoded;
     for (int size = 0; size < payload.size(); ++size)
@@ -111,7 +112,7 @@ void TestServiceProtocol::truncatedPayloadRefused()
 void TestServiceProtocol::hostilePayloadRefused_data()
 {
     QTest::addColumn<QByteArray>("payload");
-    const QByteArray head = QByteArray(1, char(ConnectionTable::GetParam)) + u32(1);
+    const QByteArray head = QByteArray(1, char(ConnectionService::GetParam)) + u32(1);
     const QByteArray none(1, '\0');
     QTest::newRow("unknown call") << QByteArray(1, char(42)) + u32(1) + none + none;
     QTest::newRow("unknown tag") << head + QByteArray(1, char(9)) + none;
@@ -139,8 +140,8 @@ void TestServiceProtocol::hostilePayloadRefused()
 void TestServiceProtocol::framesSplitAnywhere()
 {
     const QByteArray stream
-        = ServiceProtocol::encodeRequest({ ConnectionTable::CreateConnection, -1, 1, {} })
-        + ServiceProtocol::encodeRequest({ ConnectionTable::DeleteConnection, 5, {}, {} });
+        = ServiceProtocol::encodeRequest({ ConnectionService::CreateConnection, -1, 1, {} })
+        + ServiceProtocol::encodeRequest({ ConnectionService::DeleteConnection, 5, {}, {} });
     FrameReader reader;
     QList<QByteArray> frames;
     QByteArray payload;
@@ -152,7 +153,7 @@ void TestServiceProtocol::framesSplitAnywhere()
     QCOMPARE(frames.size(), 2);
     Request second;
     QVERIFY(ServiceProtocol::decodeRequest(frames.at(1), &second));
-    QCOMPARE(second.call, ConnectionTable::DeleteConnection);
+    QCOMPARE(second.call, ConnectionService::DeleteConnection);
     QCOMPARE(second.handle, 5);
 }
 

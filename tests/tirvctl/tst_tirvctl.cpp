@@ -1,6 +1,6 @@
 #include "commanddispatcher.h"
-#include "connectiontable.h"
 #include "ctlcommands.h"
+#include "faultinjector.h"
 #include "inprocessservice.h"
 #include "secapi.h"
 
@@ -90,7 +90,7 @@ void TstTirvctl::init()
 
 void TstTirvctl::cleanup()
 {
-    InProcessService::table().clearFaults();
+    InProcessService::faults().clearFaults();
     QVariant list;
     QVERIFY(sec_GetConnectionsList(&list));
     for (const QVariant &handle : list.toList())
@@ -174,24 +174,24 @@ void TstTirvctl::serviceFailure_data()
     QTest::addColumn<int>("skip");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("service not there") << "list" << int(ConnectionTable::ConnectService) << 0
+    QTest::newRow("service not there") << "list" << int(ConnectionService::ConnectService) << 0
                                        << text("RefreshTree", "虚拟串口服务初始化失败！");
-    QTest::newRow("listing fails") << "list --json" << int(ConnectionTable::GetConnectionsList) << 0
-                                   << text("RefreshTree", "获取所有虚拟串口信息失败！");
+    QTest::newRow("listing fails") << "list --json" << int(ConnectionService::GetConnectionsList)
+                                   << 0 << text("RefreshTree", "获取所有虚拟串口信息失败！");
     QTest::newRow("third port not created")
-        << "add 10.0.0.2 4" << int(ConnectionTable::CreateConnection) << 2
+        << "add 10.0.0.2 4" << int(ConnectionService::CreateConnection) << 2
         << text("RefreshTree", "创建虚拟串口失败！");
     QTest::newRow("port not started")
-        << "add 10.0.0.2 4" << int(ConnectionTable::AddConnectionService) << 0
+        << "add 10.0.0.2 4" << int(ConnectionService::AddConnectionService) << 0
         << text("RefreshTree", "添加虚拟串口失败！");
-    QTest::newRow("deletion fails") << "delete COM2" << int(ConnectionTable::DeleteConnection) << 0
-                                    << text("RefreshTree", "删除虚拟串口失败！");
-    QTest::newRow("clearing fails") << "clear 10.0.0.1" << int(ConnectionTable::DeleteConnection)
+    QTest::newRow("deletion fails") << "delete COM2" << int(ConnectionService::DeleteConnection)
+                                    << 0 << text("RefreshTree", "删除虚拟串口失败！");
+    QTest::newRow("clearing fails") << "clear 10.0.0.1" << int(ConnectionService::DeleteConnection)
                                     << 1 << text("RefreshTree", "清空虚拟串口失败！");
-    QTest::newRow("apply fails") << "rename COM2 COM9" << int(ConnectionTable::ApplyConnection) << 0
-                                 << text("RefreshTree", "修改串口号失败！");
+    QTest::newRow("apply fails") << "rename COM2 COM9" << int(ConnectionService::ApplyConnection)
+                                 << 0 << text("RefreshTree", "修改串口号失败！");
     // The engine stays silent when the new name cannot be written; the port keeps its name.
-    QTest::newRow("new name refused") << "rename COM2 COM9" << int(ConnectionTable::SetParam) << 0
+    QTest::newRow("new name refused") << "rename COM2 COM9" << int(ConnectionService::SetParam) << 0
                                       << text("RefreshTree", "修改串口号失败！");
 }
 
@@ -201,7 +201,7 @@ void TstTirvctl::serviceFailure()
     QFETCH(int, call);
     QFETCH(int, skip);
     QFETCH(QString, message);
-    InProcessService::table().failCall(ConnectionTable::Call(call), skip);
+    InProcessService::faults().failCall(ConnectionService::Call(call), skip);
     const Outcome outcome = run(commandLine);
     QCOMPARE(outcome.code, int(ExitFailure));
     QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));

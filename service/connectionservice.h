@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QVariant>
+
+using ConnectionHandle = qint32;
+
+// The nine operations of the connection service, behind the sec_* calls. The daemon's table
+// answers them, and so does the client that carries them to the service process. Values are
+// tagged: QString for text, int for integers, QVariantList for arrays. All members may be
+// called from any thread.
+class ConnectionService
+{
+public:
+    enum Call {
+        ConnectService,
+        DisconnectService,
+        GetConnectionsList,
+        CreateConnection,
+        SetParam,
+        GetParam,
+        AddConnectionService,
+        DeleteConnection,
+        ApplyConnection,
+    };
+
+    virtual ~ConnectionService() = default;
+
+    virtual bool connectService(const QVariant &machine) = 0;
+    virtual bool disconnectService() = 0;
+    // The handles in creation order.
+    virtual bool connections(QVariantList *handles) = 0;
+    // kind is 1, the only kind there is.
+    virtual bool createConnection(int kind, ConnectionHandle *handle) = 0;
+    virtual bool setParam(ConnectionHandle handle, const QVariant &key, const QVariant &value) = 0;
+    virtual bool param(ConnectionHandle handle, const QVariant &key, QVariant *value) = 0;
+    // Makes the working port of a configured connection.
+    virtual bool startConnection(ConnectionHandle handle) = 0;
+    virtual bool deleteConnection(ConnectionHandle handle) = 0;
+    // Moves a started connection to the COM name written last.
+    virtual bool applyConnection(ConnectionHandle handle) = 0;
+};
