@@ -310,6 +310,14 @@ void TestConnectionTable::snapshotGivesOnlyWhatChanged()
     QVERIFY(now.status != opened.status && now.status != full.status);
     QCOMPARE(readable.at(0).second.value("status.port.state"), QVariant(1));
 
+    // What the service says of itself changes the status stamp alone.
+    const ListingStamp closed = now;
+    table.setServiceStatus("saving", false);
+    table.snapshot(&readable, &now, closed);
+    QCOMPARE(now.revision, closed.revision);
+    QVERIFY(now.status != closed.status);
+    QCOMPARE(table.serviceStatus().value("saving"), QVariant(false));
+
     QVERIFY(table.setParam(handle, "port.type", "Virtual"));
     table.snapshot(&readable, &now, opened);
     QVERIFY(now.revision != full.revision);

@@ -1,5 +1,6 @@
 #include "secapi.h"
 #include "serviceclient.h"
+#include "servicekeys.h"
 #include "servicepaths.h"
 #include "serviceprotocol.h"
 
@@ -580,6 +581,8 @@ void TestServiceProcess::listingCostsConstantRoundTrips()
             QVERIFY(!read(handle, "port.type").isValid()); // never written, as from the service
         }
         QCOMPARE(ServiceClient::instance().roundTrips() - before, quint64(1));
+        QCOMPARE(serviceStatus().value(ServiceKeys::kPortDirectory),
+            QVariant(qEnvironmentVariable("TIRV_PORT_DIR")));
     }
 
     // The status in a listing is live: a program opening the port shows as state 2.

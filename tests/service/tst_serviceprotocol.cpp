@@ -86,7 +86,9 @@ void TestServiceProtocol::replyRoundTrip()
 {
     const QVariantMap keys { { QStringLiteral("port.name"), QStringLiteral("COM3") },
         { QStringLiteral("status.port.state"), 2 }, { QStringLiteral("network.host"), kHosts } };
-    const Reply sent { 1, QVariantList { 1, 4 }, QVariantList { keys, QVariantMap() }, { 7, 9 } };
+    const QVariantMap status { { QStringLiteral("portDirectory"), QStringLiteral("/run/tirv") } };
+    const Reply sent { 1, QVariantList { 1, 4 }, QVariantList { keys, QVariantMap() }, { 7, 9 },
+        status };
     Reply received;
     QVERIFY(ServiceProtocol::decodeReply(payloadOf(ServiceProtocol::encodeReply(sent)), &received));
     QCOMPARE(received.result, 1);
@@ -94,6 +96,7 @@ void TestServiceProtocol::replyRoundTrip()
     QCOMPARE(received.snapshot, sent.snapshot);
     QCOMPARE(received.stamp.revision, 7u);
     QCOMPARE(received.stamp.status, 9u);
+    QCOMPARE(received.serviceStatus, status);
 }
 
 // Every cut of a valid payload is refused, never read past its end.

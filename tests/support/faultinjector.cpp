@@ -81,3 +81,8 @@ bool FaultInjector::applyConnection(ConnectionHandle handle)
 {
     return !fails(ApplyConnection) && service.applyConnection(handle);
 }
+
+QVariantMap FaultInjector::serviceStatus()
+{
+    return service.serviceStatus();
+}

@@ -26,6 +26,7 @@ public:
     bool startConnection(ConnectionHandle handle) override;
     bool deleteConnection(ConnectionHandle handle) override;
     bool applyConnection(ConnectionHandle handle) override;
+    QVariantMap serviceStatus() override;
 
 private:
     struct Fault

@@ -29,7 +29,8 @@ private:
         int code;
         QByteArray out;
     };
-    static Outcome tirvctl(const QString &commandLine);
+    static Outcome tirvctl(const QString &commandLine,
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
     // Runs tirvctl in that locale and waits for it.
     static void startInLocale(
         QProcess *process, const QString &locale, const QStringList &arguments);
@@ -37,9 +38,11 @@ private:
     static QString runtimeDirectory();
 };
 
-TstTirvctlService::Outcome TstTirvctlService::tirvctl(const QString &commandLine)
+TstTirvctlService::Outcome TstTirvctlService::tirvctl(
+    const QString &commandLine, const QProcessEnvironment &environment)
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(TIRVCTL, commandLine.split(' '));
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
@@ -76,8 +79,13 @@ void TstTirvctlService::initTestCase()
 void TstTirvctlService::portsComeAndGo()
 {
     QCOMPARE(tirvctl("add 127.0.0.1 2").code, 0);
-    const QJsonArray devices
-        = QJsonDocument::fromJson(tirvctl("list --json").out)["devices"].toArray();
+    // Where the links are is the running service's to say, whatever tirvctl's environment.
+    QProcessEnvironment elsewhere = QProcessEnvironment::systemEnvironment();
+    elsewhere.insert("TIRV_PORT_DIR", runtimeDirectory() + "/elsewhere");
+    const QJsonObject listed
+        = QJsonDocument::fromJson(tirvctl("list --json", elsewhere).out).object();
+    QCOMPARE(listed["portDirectory"].toString(), qEnvironmentVariable("TIRV_PORT_DIR"));
+    const QJsonArray devices = listed["devices"].toArray();
     QCOMPARE(devices.size(), 1);
     const QJsonArray ports = devices.at(0)["ports"].toArray();
     QCOMPARE(ports.size(), 2);

@@ -3,9 +3,9 @@
 #include "ctlprinter.h"
 #include "devicesearch.h"
 #include "inputrules.h"
-#include "portdirectory.h"
 #include "portlisting.h"
 #include "secapi.h"
+#include "servicekeys.h"
 
 #include <QCommandLineParser>
 #include <QTextStream>
@@ -203,7 +203,7 @@ bool CtlCommands::readListing(PortListing *listing)
         failure(windowText("RefreshTree", "获取所有虚拟串口信息失败！"));
         return false;
     }
-    *listing = PortListing(ports, portDirectory());
+    *listing = PortListing(ports, serviceStatus().value(ServiceKeys::kPortDirectory).toString());
     return true;
 }
 

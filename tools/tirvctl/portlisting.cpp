@@ -81,7 +81,7 @@ ListedPort PortListing::listedPort(const COMS_INFO &info) const
 {
     ListedPort port;
     port.comName = info.comName;
-    if (!info.comName.isEmpty())
+    if (!info.comName.isEmpty() && !directory.isEmpty())
         port.link = QDir(directory).filePath(info.comName);
     bool numbered = false;
     port.devicePort = info.portSeq.toInt(&numbered, 10);

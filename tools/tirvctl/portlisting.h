@@ -33,6 +33,7 @@ class PortListing
 {
 public:
     PortListing() = default;
+    // portDirectory: where the service says its links are; empty leaves the links out.
     PortListing(const QList<COMS_INFO> &ports, const QString &portDirectory);
 
     QString portDirectory() const { return directory; }

@@ -21,5 +21,9 @@ int sec_AddConnectionService(ConnectionHandle handle);
 int sec_DeleteConnection(ConnectionHandle handle);
 int sec_ApplyConnection(ConnectionHandle handle);
 
+// What the service says of itself (the ServiceKeys of the service's status), as the last
+// listing brought it; empty before the first listing.
+QVariantMap serviceStatus();
+
 // Installs the in-process implementation; `instance` is asked for it at each call.
 void setInProcessService(ConnectionService &(*instance)());

@@ -21,6 +21,9 @@ inline const QString kOpenCondition = QStringLiteral("protocol.portopencondition
 inline const QString kPortState = QStringLiteral("status.port.state");
 inline const QString kRemoteHost = QStringLiteral("status.remotehost");
 
+// The service's own status (serviceStatus()).
+inline const QString kPortDirectory = QStringLiteral("portDirectory"); // where the links are
+
 } // namespace ServiceKeys
 
 // The values of "status.port.state".

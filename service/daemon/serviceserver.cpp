@@ -147,6 +147,8 @@ ServiceProtocol::Reply ServiceServer::serve(const ServiceProtocol::Request &requ
                 reply.snapshot.append(keys);
         }
         reply.value = handles;
+        if (!unchanged)
+            reply.serviceStatus = table.serviceStatus();
         break;
     }
     case ConnectionService::CreateConnection: {

@@ -1,6 +1,7 @@
 #include "connectiontable.h"
 
 #include "connectionport.h"
+#include "portdirectory.h"
 #include "portfactory.h"
 #include "servicekeys.h"
 
@@ -84,6 +85,7 @@ QVariantList idleRemoteHosts(const QVariant &networkHost)
 ConnectionTable::ConnectionTable(QObject *parent)
     : QObject(parent)
 {
+    status.insert(kPortDirectory, portDirectory());
 }
 
 ConnectionTable::~ConnectionTable() = default;
@@ -266,6 +268,21 @@ bool ConnectionTable::applyConnection(ConnectionHandle handle)
     return applied;
 }
 
+QVariantMap ConnectionTable::serviceStatus()
+{
+    QMutexLocker lock(&mutex);
+    return status;
+}
+
+void ConnectionTable::setServiceStatus(const QString &key, const QVariant &value)
+{
+    QMutexLocker lock(&mutex);
+    if (status.value(key) == value && status.contains(key))
+        return;
+    status.insert(key, value);
+    statusChanged = true;
+}
+
 void ConnectionTable::publishChange()
 {
     {
@@ -321,16 +338,18 @@ bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connectio
     return true;
 }
 
-// Without a port the status follows the stored state alone, which the revision covers.
+// Without a port the status follows the stored state alone, which the revision covers; the
+// service's own status marks its changes.
 quint32 ConnectionTable::statusStampLocked()
 {
     QVector<quint64> keys;
     keys.reserve(int(table.size()));
     for (const auto &[handle, connection] : table)
         keys.append(connection.port ? connection.port->statusKey() : 0);
-    if (keys != statusKeys || statusRevision != revision) {
+    if (keys != statusKeys || statusRevision != revision || statusChanged) {
         statusKeys = keys;
         statusRevision = revision;
+        statusChanged = false;
         ++statusStamp;
     }
     return statusStamp;

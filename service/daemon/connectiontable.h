@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connectionservice.h"
+#include "serviceprotocol.h"
 
 #include <QMutex>
 #include <QObject>
@@ -12,18 +13,6 @@
 
 class ConnectionPort;
 class PortFactory;
-
-// What a lister holds: the revision of the stored state and the stamp of the status it last
-// read (zeros: nothing).
-struct ListingStamp
-{
-    quint32 revision = 0;
-    quint32 status = 0;
-    bool operator==(const ListingStamp &other) const
-    {
-        return revision == other.revision && status == other.status;
-    }
-};
 
 // The connections of the service: their parameters, whether they are started, and the working
 // port of each started one. Handles grow monotonically, so listing order is creation order.
@@ -56,6 +45,11 @@ public:
     bool startConnection(ConnectionHandle handle) override;
     bool deleteConnection(ConnectionHandle handle) override;
     bool applyConnection(ConnectionHandle handle) override;
+    QVariantMap serviceStatus() override;
+
+    // Sets one key of what the service says of itself; a change reaches the next listing of
+    // every client. The port directory is set from the start.
+    void setServiceStatus(const QString &key, const QVariant &value);
 
     // Every connection's readable keys (its parameters and status) in listing order: what a
     // listing client reads next, in one go. *stamp names what is given: when its revision is
@@ -104,5 +98,8 @@ private:
     QVector<quint64> statusKeys;
     quint32 statusRevision = 0;
     quint32 statusStamp = 1;
+    QVariantMap status;
+    // The service's status changed since the last listing.
+    bool statusChanged = false;
     PortFactory *portFactory = nullptr;
 };

@@ -38,4 +38,8 @@ public:
     virtual bool deleteConnection(ConnectionHandle handle) = 0;
     // Moves a started connection to the COM name written last.
     virtual bool applyConnection(ConnectionHandle handle) = 0;
+
+    // What the service says of itself, by the ServiceKeys of the service's status. Not a call
+    // of its own: a client answers from the last listing, which brings it along.
+    virtual QVariantMap serviceStatus() = 0;
 };

@@ -45,6 +45,12 @@ void setInProcessService(ConnectionService &(*instance)())
     inProcessInstance = instance;
 }
 
+QVariantMap serviceStatus()
+{
+    ConnectionService *service = selectedService();
+    return service ? service->serviceStatus() : QVariantMap();
+}
+
 int sec_ConnectService(const QVariant &machine)
 {
     return dispatch([&](ConnectionService &service) { return service.connectService(machine); });

@@ -203,6 +203,7 @@ QByteArray encodeReply(const Reply &reply)
     writer.value(reply.snapshot);
     writer.u32(reply.stamp.revision);
     writer.u32(reply.stamp.status);
+    writer.value(reply.serviceStatus);
     return writer.frame();
 }
 
@@ -224,12 +225,15 @@ bool decodeReply(const QByteArray &payload, Reply *reply)
     Reader reader(payload, std::numeric_limits<int>::max());
     quint32 result;
     QVariant snapshot;
+    QVariant serviceStatus;
     if (!reader.u32(&result) || !reader.value(&reply->value) || !reader.value(&snapshot)
         || snapshot.userType() != QMetaType::QVariantList || !reader.u32(&reply->stamp.revision)
-        || !reader.u32(&reply->stamp.status))
+        || !reader.u32(&reply->stamp.status) || !reader.value(&serviceStatus)
+        || serviceStatus.userType() != QMetaType::QVariantMap)
         return false;
     reply->result = qint32(result);
     reply->snapshot = snapshot.toList();
+    reply->serviceStatus = serviceStatus.toMap();
     return reader.atEnd();
 }
 

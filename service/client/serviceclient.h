@@ -10,7 +10,8 @@
 // usable from any thread with or without an event loop. The service is started when none
 // listens, and a call whose connection was lost (the service died) is sent once more to a
 // fresh service. After a listing, reads of a listed handle are answered from the listing's
-// snapshot until the next listing or any write through this client.
+// snapshot until the next listing or any write through this client, and the service's own
+// status from the last listing that brought one.
 class ServiceClient : public ConnectionService
 {
 public:
@@ -25,6 +26,8 @@ public:
     bool startConnection(ConnectionHandle handle) override;
     bool deleteConnection(ConnectionHandle handle) override;
     bool applyConnection(ConnectionHandle handle) override;
+    // As of the last listing that brought it; empty before the first.
+    QVariantMap serviceStatus() override;
 
     // Frames sent since this process started; lets tests count round trips.
     quint64 roundTrips() const;
@@ -50,4 +53,6 @@ private:
     QHash<ConnectionHandle, QVariantMap> listed;
     ListingStamp listedStamp;
     QHash<ConnectionHandle, QVariantMap> listedStatus;
+    // What the service said of itself with the last listing that brought a snapshot.
+    QVariantMap listedServiceStatus;
 };

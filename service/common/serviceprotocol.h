@@ -1,6 +1,6 @@
 #pragma once
 
-#include "connectiontable.h"
+#include "connectionservice.h"
 
 #include <QByteArray>
 #include <QVariant>
@@ -9,6 +9,19 @@
 // the payload. Values are tagged (integer, text, list, map) and every length inside a payload
 // is checked against the bytes that are really there, so a hostile frame cannot make either
 // side allocate more than the frame itself.
+// What a lister holds: the revision of the stored state and the stamp of the status it last
+// read (zeros: nothing).
+struct ListingStamp
+{
+    quint32 revision = 0;
+    quint32 status = 0;
+    bool operator==(const ListingStamp &other) const
+    {
+        return revision == other.revision && status == other.status;
+    }
+    bool operator!=(const ListingStamp &other) const { return !(*this == other); }
+};
+
 namespace ServiceProtocol {
 
 // Payloads above these are refused from the length word alone, before anything is allocated.
@@ -39,6 +52,8 @@ struct Reply
     // it holds that status too.
     QVariantList snapshot;
     ListingStamp stamp;
+    // With a list that brings a snapshot: what the service says of itself.
+    QVariantMap serviceStatus;
 };
 
 // Whole frames, header included.

@@ -67,6 +67,8 @@ bool ServiceClient::connections(QVariantList *handles)
         forgetListing();
     if (!listedNow)
         return false;
+    if (reply.stamp != known)
+        listedServiceStatus = reply.serviceStatus;
     *handles = reply.value.toList();
     if (!usable)
         return true;
@@ -130,6 +132,12 @@ bool ServiceClient::deleteConnection(ConnectionHandle handle)
 bool ServiceClient::applyConnection(ConnectionHandle handle)
 {
     return simpleCall(ConnectionService::ApplyConnection, handle);
+}
+
+QVariantMap ServiceClient::serviceStatus()
+{
+    QMutexLocker lock(&mutex);
+    return listedServiceStatus;
 }
 
 quint64 ServiceClient::roundTrips() const
@@ -234,6 +242,7 @@ void ServiceClient::closeSocket()
         ::close(socketFd);
     socketFd = -1;
     forgetListing();
+    listedServiceStatus.clear(); // the next service may say otherwise
 }
 
 void ServiceClient::forgetListing()
