@@ -11,41 +11,57 @@ namespace {
 
 const QString kExecutableName = QStringLiteral("tirv-service");
 
-bool isPrivateDirectory(const QString &path, QString *error)
+bool grantsOnly(mode_t mode, ServicePaths::FolderAccess access)
 {
-    struct stat info;
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) {
-        *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        *error = QStringLiteral("%1 is not a directory").arg(path);
-        return false;
-    }
-    if (info.st_uid != ::getuid() || (info.st_mode & 07777) != 0700) {
-        *error = QStringLiteral("%1 must belong to uid %2 with mode 0700 (it has uid %3, mode %4)")
-                     .arg(path)
-                     .arg(::getuid())
-                     .arg(info.st_uid)
-                     .arg(info.st_mode & 07777, 4, 8, QLatin1Char('0'));
-        return false;
-    }
-    return true;
+    if (access == ServicePaths::FolderAccess::OwnerOnly)
+        return (mode & 07777) == 0700;
+    return (mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 } // namespace
 
 namespace ServicePaths {
 
+bool isPrivateFolder(const QString &path, FolderAccess access, QString *reason)
+{
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) {
+        *reason = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        *reason = QStringLiteral("%1 is not a folder").arg(path);
+        return false;
+    }
+    if (info.st_uid != ::getuid() || !grantsOnly(info.st_mode, access)) {
+        const QString rule = access == FolderAccess::OwnerOnly
+            ? QStringLiteral("with mode 0700")
+            : QStringLiteral("that only it may write");
+        *reason = QStringLiteral("%1 must belong to uid %2 %3 (it has uid %4, mode %5)")
+                      .arg(path)
+                      .arg(::getuid())
+                      .arg(rule)
+                      .arg(info.st_uid)
+                      .arg(info.st_mode & 07777, 4, 8, QLatin1Char('0'));
+        return false;
+    }
+    return true;
+}
+
+QString userTempDirectory()
+{
+    return QStringLiteral("/tmp/tirv-%1").arg(::getuid());
+}
+
 QString runtimeDirectory(QString *error)
 {
     QString path = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (path.isEmpty()) {
-        path = QStringLiteral("/tmp/tirv-%1").arg(::getuid());
+        path = userTempDirectory();
         // An existing folder is checked below, never trusted or changed.
         ::mkdir(QFile::encodeName(path).constData(), 0700);
     }
-    return isPrivateDirectory(path, error) ? path : QString();
+    return isPrivateFolder(path, FolderAccess::OwnerOnly, error) ? path : QString();
 }
 
 QString socketPath(const QString &runtimeDirectory)

@@ -6,8 +6,22 @@
 // and the lock files, the state folder with the saved table, and the service's executable.
 namespace ServicePaths {
 
-// $XDG_RUNTIME_DIR, else /tmp/tirv-<uid> (created). Empty, with the reason in *error, unless
-// the folder is a real directory owned by this user with mode 0700.
+// Who besides the owner may use a folder of this user's.
+enum class FolderAccess {
+    OwnerOnly, // mode 0700: the runtime folder, with the control socket and the locks
+    OthersRead, // others may look but not write: the port directory, whose links they open
+};
+
+// True when path is a real folder, not a link, of this user that grants others no more than
+// `access`; otherwise false with the reason. What lies in a folder others may write could be
+// swapped behind our back.
+bool isPrivateFolder(const QString &path, FolderAccess access, QString *reason);
+
+// /tmp/tirv-<uid>: the runtime folder, and the port directory, without XDG_RUNTIME_DIR.
+QString userTempDirectory();
+
+// $XDG_RUNTIME_DIR, else userTempDirectory() (created). Empty, with the reason in *error,
+// unless the folder is private to this user (FolderAccess::OwnerOnly).
 QString runtimeDirectory(QString *error);
 QString socketPath(const QString &runtimeDirectory);
 // Held by the running service for its whole life.

@@ -1,5 +1,7 @@
 #include "portdirectory.h"
 
+#include "servicepaths.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -11,7 +13,7 @@ QString portDirectory()
     QString dir = qEnvironmentVariable("TIRV_PORT_DIR");
     if (dir.isEmpty()) {
         const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-        dir = runtime.isEmpty() ? QStringLiteral("/tmp/tirv-%1").arg(getuid())
+        dir = runtime.isEmpty() ? ServicePaths::userTempDirectory()
                                 : runtime + QStringLiteral("/tirv");
     }
     dir = QDir::cleanPath(dir);
@@ -25,14 +27,8 @@ QString portDirectory()
 
 bool isSafePortDirectory(const QString &dir, QString *reason)
 {
-    struct stat st;
-    if (lstat(QFile::encodeName(dir).constData(), &st) != 0) {
-        *reason = QStringLiteral("port directory %1 cannot be made").arg(dir);
-        return false;
-    }
-    if (!S_ISDIR(st.st_mode) || st.st_uid != getuid() || (st.st_mode & (S_IWGRP | S_IWOTH))) {
-        *reason = QStringLiteral("port directory %1 is not a private folder of this user").arg(dir);
-        return false;
-    }
-    return true;
+    if (ServicePaths::isPrivateFolder(dir, ServicePaths::FolderAccess::OthersRead, reason))
+        return true;
+    reason->prepend(QStringLiteral("port directory "));
+    return false;
 }
