@@ -5,13 +5,18 @@
 
 #include <QSerialPortInfo>
 
-QStringList systemSerialPortNames()
+QStringList localSerialPortNames()
 {
     QStringList names;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &port : ports)
         names.append(port.portName());
+    return names;
+}
 
+QStringList systemSerialPortNames()
+{
+    QStringList names = localSerialPortNames();
     QVariant list;
     if (sec_GetConnectionsList(&list)) {
         const QList<ConnectionHandle> handles = connectionHandles(list);

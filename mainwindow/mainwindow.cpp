@@ -7,6 +7,7 @@
 #include "modifycom.h"
 #include "progressbar.h"
 #include "refreshtree.h"
+#include "systemports.h"
 #include "systemsettings.h"
 #include "ui_mainwindow.h"
 
@@ -691,7 +692,7 @@ void MainWindow::modifyPort(const PortPosition &position)
 {
     qDebug() << "修改虚拟串口号";
     const QString chosenName = portNameAt(position);
-    auto *dialog = new ModifyCom(this);
+    auto *dialog = new ModifyCom(usedPortNames(), this);
     dialog->setWindowTitle(tr("修改串口"));
     dialog->setModal(true);
     dialog->show();
@@ -706,6 +707,15 @@ void MainWindow::modifyPort(const PortPosition &position)
         info.newComName = newCom;
         worker->postTask(TaskModifyCom, info);
     });
+}
+
+// The worker's last list stands for the service: the GUI thread never waits for it.
+QStringList MainWindow::usedPortNames() const
+{
+    QStringList names = localSerialPortNames();
+    for (const COMS_INFO &port : lastList)
+        names.append(port.comName);
+    return names;
 }
 
 QString MainWindow::portNameAt(const PortPosition &position) const

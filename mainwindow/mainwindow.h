@@ -110,6 +110,7 @@ private:
     void deleteTablePort();
     void modifyPort(const PortPosition &position);
     QString portNameAt(const PortPosition &position) const;
+    QStringList usedPortNames() const;
     void runDeviceMenu(QWidget *view, QPoint pos, int deviceRow, const QString &devIp);
     void runPortMenu(QWidget *view, QPoint pos, const QIcon &deleteIcon, const QIcon &modifyIcon,
         const PortPosition &position);

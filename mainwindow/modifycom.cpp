@@ -1,6 +1,5 @@
 #include "modifycom.h"
 
-#include "systemports.h"
 #include "ui_modifycom.h"
 
 #include <QMessageBox>
@@ -10,11 +9,6 @@ namespace {
 const int highestComNumber = 255;
 
 } // namespace
-
-ModifyCom::ModifyCom(QWidget *parent)
-    : ModifyCom(systemSerialPortNames(), parent)
-{
-}
 
 ModifyCom::ModifyCom(const QStringList &usedPortNames, QWidget *parent)
     : QDialog(parent)

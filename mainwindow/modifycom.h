@@ -14,8 +14,7 @@ class ModifyCom : public QDialog
     Q_OBJECT
 
 public:
-    // Takes the names in use from the system's serial ports and the service's virtual ports.
-    explicit ModifyCom(QWidget *parent);
+    // usedPortNames: what the caller knows to be taken; the dialog itself asks no one.
     ModifyCom(const QStringList &usedPortNames, QWidget *parent);
     ~ModifyCom() override;
 

@@ -1,20 +1,26 @@
 #include "modifycom.h"
 #include "progressbar.h"
+#include "servicepaths.h"
+#include "tirvresources.h"
 #include "windowfixture.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QLocalServer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
 
-// The progress dialog and the change-COM-number dialog on their own.
+// The progress dialog and the change-COM-number dialog on their own, and the latter opened by
+// the window while the service does not answer.
 class TestMainWindowDialogs : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void progressClosesAtMaximum_data();
     void progressClosesAtMaximum();
     void progressErrorGrowsAndCloseRestores();
@@ -24,7 +30,14 @@ private slots:
     void modifyComRefusesUsedChoice();
     void modifyComEmitsFreeChoiceOnce();
     void modifyComCancelEmitsNothing();
+    void modifyComOpensAtOnceWhileServiceHangs();
 };
+
+void TestMainWindowDialogs::initTestCase()
+{
+    initTirvResources();
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
 
 void TestMainWindowDialogs::progressClosesAtMaximum_data()
 {
@@ -140,6 +153,31 @@ void TestMainWindowDialogs::modifyComCancelEmitsNothing()
     dialog.show();
     dialog.close();
     QCOMPARE(chosen.count(), 0);
+}
+
+// The service's socket takes every call and never answers (nothing accepts), so a call waits
+// its full 10 s. The dialog must not wait: it offers the names of the window's last list.
+void TestMainWindowDialogs::modifyComOpensAtOnceWhileServiceHangs()
+{
+    QString error;
+    QLocalServer hungService;
+    QVERIFY(hungService.listen(ServicePaths::socketPath(ServicePaths::runtimeDirectory(&error))));
+    WindowFixture::MessageBoxCatcher boxes;
+    MainWindow window;
+    window.handerAnalysis({ WindowFixture::port("10.0.0.1", "COM3", "1") });
+    auto *tree = window.findChild<QTreeView *>("treeView");
+    auto *model = qobject_cast<QStandardItemModel *>(tree->model());
+    tree->setCurrentIndex(model->item(0)->child(0)->index());
+
+    QElapsedTimer clock;
+    clock.start();
+    WindowFixture::runContextMenu(tree, "Modify COM");
+    auto *dialog = window.findChild<ModifyCom *>();
+    QVERIFY(dialog && dialog->isVisible());
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(dialog->findChild<QComboBox *>("comboBox")->itemText(2), QString("COM3（in use）"));
+    // Dropping the socket ends the worker's call, so the window closes without the wait.
+    hungService.close();
 }
 
 QTEST_MAIN(TestMainWindowDialogs)
