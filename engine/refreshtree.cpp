@@ -6,15 +6,9 @@
 #include <QDebug>
 #include <QMutexLocker>
 
-namespace {
-
-// Pause between two cycles of the loop.
-constexpr unsigned long kCycleMs = 100;
-
-} // namespace
-
-RefreshTree::RefreshTree()
+RefreshTree::RefreshTree(std::chrono::milliseconds listingPace)
     : QThread(nullptr)
+    , pace(listingPace)
 {
     registerRecordMetaTypes();
     // Direct: the operations run in this thread, and their signals must leave it in the same
@@ -54,6 +48,7 @@ quint64 RefreshTree::postTask(HidTask task, const DevInfo &info)
     }
     QMutexLocker lock(&mutex);
     pending.enqueue({ ++lastTaskId, task, info });
+    wakeUp.wakeAll();
     return lastTaskId;
 }
 
@@ -127,9 +122,10 @@ QString RefreshTree::runOperation(HidTask code, const DevInfo &info)
     return message;
 }
 
+// A task posted while the loop was busy is in the queue already: no pause before it.
 void RefreshTree::pause()
 {
     QMutexLocker lock(&mutex);
-    if (!isInterruptionRequested())
-        wakeUp.wait(&mutex, kCycleMs);
+    if (!isInterruptionRequested() && pending.isEmpty())
+        wakeUp.wait(&mutex, static_cast<unsigned long>(pace.count()));
 }

@@ -8,8 +8,11 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <chrono>
+
 // The worker thread, the only thread that talks to the connection service. Idle, it lists the
-// virtual ports every 100 ms (updateComInfo); posted tasks run one by one in posting order.
+// virtual ports at its pace, every 100 ms (updateComInfo); a posted task starts at once, and
+// tasks run one by one in posting order.
 // Every signal a task causes is emitted between taskStarted(id) and taskFinished(id) of that
 // task, so a receiver can tell which task a progress signal belongs to.
 class RefreshTree : public QThread
@@ -17,7 +20,7 @@ class RefreshTree : public QThread
     Q_OBJECT
 
 public:
-    RefreshTree();
+    explicit RefreshTree(std::chrono::milliseconds listingPace = std::chrono::milliseconds(100));
     ~RefreshTree() override;
 
     // Thread-safe; return the id of the queued task (0 when the task was dropped).
@@ -54,6 +57,7 @@ private:
     QString runOperation(HidTask code, const DevInfo &info);
     void pause();
 
+    const std::chrono::milliseconds pace;
     PortOperations ops;
     QMutex mutex;
     QWaitCondition wakeUp;

@@ -29,6 +29,7 @@ private slots:
     void bracketsEachTasksSignals();
     void deletedPortLeavesNextListing();
     void dropsUnknownTaskCodes();
+    void postedTaskCutsThePauseShort();
     void unavailableServiceReportedOnce();
     void stopsPromptly();
 };
@@ -112,6 +113,18 @@ void TestRefreshTree::dropsUnknownTaskCodes()
     tree.start();
     QTRY_VERIFY(log.lists.size() >= 2); // the loop runs on
     QCOMPARE(log.events, QStringList({ "start:1", "finish:1" }));
+}
+
+// With an hour between listings, only the post itself can wake the loop.
+void TestRefreshTree::postedTaskCutsThePauseShort()
+{
+    RefreshTree tree(std::chrono::hours(1));
+    SignalLog log;
+    log.watch(&tree);
+    tree.start();
+    QTRY_COMPARE(log.lists.size(), 1);
+    tree.postTask(TaskDeleteCom, comTask("COM7"));
+    QTRY_VERIFY(log.events.contains("finish:1"));
 }
 
 void TestRefreshTree::unavailableServiceReportedOnce()
