@@ -1,29 +1,17 @@
 #include "adddevice.h"
 #include "ui_adddevice.h"
 
+#include "ipv4address.h"
+
 #include <QMessageBox>
-#include <QRegExp>
-#include <QRegExpValidator>
-
-namespace {
-
-// One group: 0 to 99 (a leading zero allowed), 100 to 199, 200 to 249, 250 to 255. [0-9], not
-// \d, which takes the digits of every script: no later step reads those as a number.
-const QRegExp &ipPattern()
-{
-    static const QString group = QStringLiteral("([0-9]{1,2}|1[0-9]{2}|2[0-4][0-9]|25[0-5])");
-    static const QRegExp pattern(QStringLiteral("^%1\\.%1\\.%1\\.%1$").arg(group));
-    return pattern;
-}
-
-} // namespace
+#include <QRegularExpressionValidator>
 
 AddDevice::AddDevice(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::AddDevice)
 {
     ui->setupUi(this);
-    ui->lineEdit_ip->setValidator(new QRegExpValidator(ipPattern(), this));
+    ui->lineEdit_ip->setValidator(new QRegularExpressionValidator(Ipv4Address::pattern(), this));
 }
 
 AddDevice::~AddDevice()
@@ -31,15 +19,10 @@ AddDevice::~AddDevice()
     delete ui;
 }
 
-bool AddDevice::isValidIp(const QString &text)
-{
-    return ipPattern().exactMatch(text);
-}
-
 void AddDevice::on_pushButton_sure_clicked()
 {
     const QString ip = ui->lineEdit_ip->text();
-    if (!isValidIp(ip)) {
+    if (!Ipv4Address::isValid(ip)) {
         QMessageBox::information(this, tr("提示"), tr("请输入规范的IP地址!"));
         return;
     }

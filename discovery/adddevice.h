@@ -16,9 +16,6 @@ public:
     explicit AddDevice(QWidget *parent = nullptr);
     ~AddDevice() override;
 
-    // True when text is a whole dotted IPv4 address as the entry accepts it ("01.02.03.04" too).
-    static bool isValidIp(const QString &text);
-
 signals:
     void addDevInfo(int num, QString ip);
 

@@ -14,7 +14,6 @@
 namespace {
 
 const char allInterfacesKey[] = "所有网卡";
-constexpr int searchInterval = 5000;
 constexpr quint16 searchLocalPort = 1029;
 // Characters 12 to 16 of a MAC text are its last two bytes.
 constexpr int macTailAt = 12;
@@ -113,7 +112,7 @@ void GetDevice::clearSockets()
 void GetDevice::startSearchTimer()
 {
     searchTimer = new QTimer;
-    searchTimer->setInterval(searchInterval);
+    searchTimer->setInterval(SearchProtocol::searchIntervalMs);
     connect(searchTimer, &QTimer::timeout, this, &GetDevice::pushButton_search_clicked);
     searchTimer->start();
 }

@@ -1,5 +1,7 @@
 #include "searchprotocol.h"
 
+#include "ipv4address.h"
+
 #include <QNetworkAddressEntry>
 #include <QRegularExpression>
 #include <QStringList>
@@ -38,7 +40,7 @@ namespace {
 
     QString ipField(const QString &text, const QString &senderAddress)
     {
-        return isDottedIpv4(text) ? text : senderAddress;
+        return Ipv4Address::isCanonical(text) ? text : senderAddress;
     }
 
     QString ipText(const QByteArray &datagram, int offset)
@@ -184,13 +186,6 @@ QByteArray macBytes(const QString &text)
     if (!pattern.match(text).hasMatch())
         return QByteArray();
     return QByteArray::fromHex(text.toLatin1());
-}
-
-bool isDottedIpv4(const QString &text)
-{
-    static const QRegularExpression pattern(QStringLiteral(
-        "^((25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)\\.){3}(25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)$"));
-    return pattern.match(text).hasMatch();
 }
 
 QString sanitized(const QString &text)

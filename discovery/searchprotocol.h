@@ -13,6 +13,8 @@ namespace SearchProtocol {
 
 constexpr quint16 requestPort = 42356;
 constexpr quint16 probePort = 1029;
+// A search sends its datagrams at once and again every 5 s while it runs.
+constexpr int searchIntervalMs = 5000;
 
 constexpr int probeSize = 6;
 constexpr int vcomAckSize = 144;
@@ -55,15 +57,14 @@ ReplyKind replyKind(int datagramSize);
 const char *replyKindName(ReplyKind kind);
 
 // Decodes a datagram of one of the three reply lengths; any other length gives ReplyKind::Unknown.
-// Never reads outside datagram. senderAddress stands in for an IP text that is not dotted IPv4.
+// Never reads outside datagram. senderAddress stands in for an IP text that is not a canonical
+// dotted IPv4 address.
 SearchReply decodeReply(const QByteArray &datagram, const QString &senderAddress);
 
 // Six bytes as upper-case hexadecimal pairs joined by ":".
 QString macText(const QByteArray &mac);
 // Inverse of macText, accepting either case; empty when text is not a MAC text.
 QByteArray macBytes(const QString &text);
-// Four decimal numbers 0..255 without leading zeros joined by ".".
-bool isDottedIpv4(const QString &text);
 // text without control characters and without "@", which separates connection-name fields.
 QString sanitized(const QString &text);
 

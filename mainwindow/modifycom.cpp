@@ -1,14 +1,9 @@
 #include "modifycom.h"
 
+#include "comnumbers.h"
 #include "ui_modifycom.h"
 
 #include <QMessageBox>
-
-namespace {
-
-const int highestComNumber = 255;
-
-} // namespace
 
 ModifyCom::ModifyCom(const QStringList &usedPortNames, QWidget *parent)
     : QDialog(parent)
@@ -28,8 +23,8 @@ ModifyCom::~ModifyCom()
 void ModifyCom::fillComboBox()
 {
     QStringList items;
-    items.reserve(highestComNumber);
-    for (int k = 1; k <= highestComNumber; ++k) {
+    items.reserve(maxComNumber);
+    for (int k = 1; k <= maxComNumber; ++k) {
         const QString name = QStringLiteral("COM%1").arg(k);
         items << (usedPortNames.contains(name) ? tr("COM%1（使用中）").arg(k) : name);
     }

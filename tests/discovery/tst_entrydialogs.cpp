@@ -14,8 +14,6 @@ class TestEntryDialogs : public QObject
     Q_OBJECT
 
 private slots:
-    void isValidIp_data();
-    void isValidIp();
     void typingIsFiltered_data();
     void typingIsFiltered();
     void addDevice_data();
@@ -28,33 +26,6 @@ private slots:
     void portSequence_data();
     void portSequence();
 };
-
-void TestEntryDialogs::isValidIp_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("plain") << "192.168.1.10" << true;
-    QTest::newRow("bounds") << "0.99.199.255" << true;
-    // Two-digit groups may carry a leading zero; it is emitted as typed.
-    QTest::newRow("leading zeros") << "01.02.03.04" << true;
-    QTest::newRow("three-digit leading zero") << "010.0.0.1" << false;
-    QTest::newRow("256") << "192.168.1.256" << false;
-    QTest::newRow("three groups") << "192.168.1" << false;
-    QTest::newRow("trailing dot") << "192.168.1." << false;
-    QTest::newRow("empty") << "" << false;
-    QTest::newRow("letters") << "a.b.c.d" << false;
-    QTest::newRow("space") << "192.168.1.10 " << false;
-    // The same pattern filters typing.
-    QTest::newRow("arabic-indic digits") << "١٠.٠.٠.٧" << false;
-    QTest::newRow("full-width digits") << "１９２.１６８.１.１" << false;
-}
-
-void TestEntryDialogs::isValidIp()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, valid);
-    QCOMPARE(AddDevice::isValidIp(text), valid);
-}
 
 void TestEntryDialogs::typingIsFiltered_data()
 {

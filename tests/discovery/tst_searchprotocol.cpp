@@ -1,3 +1,4 @@
+#include "ipv4address.h"
 #include "searchprotocol.h"
 
 #include <QRandomGenerator>
@@ -52,6 +53,8 @@ private slots:
     void untrustedTexts_data();
     void untrustedTexts();
     void fuzzDecoder();
+    void ipv4Addresses_data();
+    void ipv4Addresses();
 };
 
 void TestSearchProtocol::textRequest_data()
@@ -225,12 +228,45 @@ void TestSearchProtocol::fuzzDecoder()
         QCOMPARE(reply.kind, replyKind(datagram.size()));
         QVERIFY(isClean(reply.devType) && isClean(reply.portCount) && isClean(reply.ip));
         if (reply.kind != ReplyKind::Unknown)
-            QVERIFY2(isDottedIpv4(reply.ip), qPrintable(reply.ip));
+            QVERIFY2(Ipv4Address::isCanonical(reply.ip), qPrintable(reply.ip));
         if (reply.kind == ReplyKind::VcomAck || reply.kind == ReplyKind::McpAck1)
             QCOMPARE(reply.mac.size(), 17);
         if (reply.kind == ReplyKind::McpAck2)
             QCOMPARE(reply.macTail.size(), 5);
     }
+}
+
+void TestSearchProtocol::ipv4Addresses_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("canonical"); // empty: not valid
+    QTest::newRow("plain") << "192.168.1.10"
+                           << "192.168.1.10";
+    QTest::newRow("bounds") << "0.99.199.255"
+                            << "0.99.199.255";
+    // Two-digit groups may carry a leading zero; the address is the same without it.
+    QTest::newRow("leading zeros") << "01.02.03.04"
+                                   << "1.2.3.4";
+    QTest::newRow("padded zero group") << "10.77.00.02"
+                                       << "10.77.0.2";
+    QTest::newRow("three-digit leading zero") << "010.0.0.1" << QString();
+    QTest::newRow("256") << "192.168.1.256" << QString();
+    QTest::newRow("three groups") << "192.168.1" << QString();
+    QTest::newRow("trailing dot") << "192.168.1." << QString();
+    QTest::newRow("empty") << "" << QString();
+    QTest::newRow("letters") << "a.b.c.d" << QString();
+    QTest::newRow("space") << "192.168.1.10 " << QString();
+    QTest::newRow("arabic-indic digits") << "١٠.٠.٠.٧" << QString();
+    QTest::newRow("full-width digits") << "１９２.１６８.１.１" << QString();
+}
+
+void TestSearchProtocol::ipv4Addresses()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, canonical);
+    QCOMPARE(Ipv4Address::isValid(text), !canonical.isEmpty());
+    QCOMPARE(Ipv4Address::canonical(text), canonical);
+    QCOMPARE(Ipv4Address::isCanonical(text), !canonical.isEmpty() && canonical == text);
 }
 
 QTEST_GUILESS_MAIN(TestSearchProtocol)

@@ -3,6 +3,7 @@
 #include "ctlprinter.h"
 #include "devicesearch.h"
 #include "inputrules.h"
+#include "ipv4address.h"
 #include "portlisting.h"
 #include "secapi.h"
 #include "servicekeys.h"
@@ -52,7 +53,7 @@ int CtlCommands::add(const QStringList &args, const QCommandLineParser &options)
 {
     const QString ip = args.at(0);
     int portCount = 0;
-    if (!InputRules::isValidIp(ip))
+    if (!Ipv4Address::isValid(ip))
         return badInput(invalidIpText());
     if (!InputRules::parseInt(
             args.at(1), InputRules::minPortCount, InputRules::maxPortCount, &portCount))
@@ -79,7 +80,7 @@ int CtlCommands::add(const QStringList &args, const QCommandLineParser &options)
 int CtlCommands::createPort(const QStringList &args, const QCommandLineParser &)
 {
     const QString ip = args.at(0);
-    if (!InputRules::isValidIp(ip))
+    if (!Ipv4Address::isValid(ip))
         return badInput(invalidIpText());
     PortListing listing;
     if (!readListing(&listing))
@@ -102,7 +103,7 @@ int CtlCommands::createPort(const QStringList &args, const QCommandLineParser &)
 int CtlCommands::clear(const QStringList &args, const QCommandLineParser &)
 {
     const QString ip = args.at(0);
-    if (!InputRules::isValidIp(ip))
+    if (!Ipv4Address::isValid(ip))
         return badInput(invalidIpText());
     PortListing listing;
     if (!readListing(&listing))
@@ -141,8 +142,7 @@ int CtlCommands::rename(const QStringList &args, const QCommandLineParser &)
             return badInput(tr("\"%1\" is not a COM name such as COM3.").arg(name));
     }
     if (!InputRules::isRenameTarget(newComName))
-        return badInput(
-            tr("The new COM name must be one of COM1 to COM%1.").arg(InputRules::maxComNumber));
+        return badInput(tr("The new COM name must be one of COM1 to COM%1.").arg(maxComNumber));
     PortListing listing;
     if (!readListing(&listing))
         return ExitFailure;

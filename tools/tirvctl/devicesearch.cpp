@@ -8,10 +8,6 @@
 #include <QTimer>
 #include <QUdpSocket>
 
-namespace {
-constexpr int searchIntervalMs = 5000;
-}
-
 DeviceSearch::DeviceSearch(QObject *parent)
     : QObject(parent)
     , udpSockets(new SearchSockets(this))
@@ -54,7 +50,7 @@ void DeviceSearch::run(int seconds)
     QTimer searchTimer;
     connect(&searchTimer, &QTimer::timeout, this, &DeviceSearch::sendRequests);
     QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
-    searchTimer.start(searchIntervalMs);
+    searchTimer.start(SearchProtocol::searchIntervalMs);
     sendRequests();
     loop.exec();
 }

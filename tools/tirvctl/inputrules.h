@@ -1,5 +1,7 @@
 #pragma once
 
+#include "comnumbers.h"
+
 #include <QString>
 
 // What tirvctl accepts on its command line, checked before anything reaches the service.
@@ -7,11 +9,6 @@ namespace InputRules {
 
 constexpr int minPortCount = 1;
 constexpr int maxPortCount = 48;
-// The change-COM-number dialog offers COM1 to COM255.
-constexpr int maxComNumber = 255;
-
-// A whole dotted IPv4 address as the manual device entry accepts it ("01.02.03.04" too).
-bool isValidIp(const QString &text);
 // "COM" followed by a decimal number without a leading zero.
 bool isComName(const QString &text);
 // A COM name that a port may be renamed to: COM1 to COM255.

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+class QRegularExpression;
+
+// Dotted IPv4 addresses as texts: what a person may type in the manual entry or give tirvctl,
+// and the one spelling a device is known by.
+namespace Ipv4Address {
+
+// Four groups of ASCII digits, each 0 to 255; a group below 100 may carry one leading zero
+// ("01.02.03.04"). Anchored; an entry's validator filters typing with it.
+const QRegularExpression &pattern();
+bool isValid(const QString &text);
+// The address with every group in decimal without leading zeros ("10.77.0.2" for
+// "10.77.0.02"); empty when text is not valid.
+QString canonical(const QString &text);
+// Valid, and written as canonical() writes it.
+bool isCanonical(const QString &text);
+
+} // namespace Ipv4Address
