@@ -6,6 +6,7 @@
 
 #include "mainwindow.h"
 #include "portoperations.h"
+#include "processusage.h"
 #include "secapi.h"
 #include "serviceclient.h"
 #include "servicepaths.h"
@@ -45,21 +46,6 @@ void isolate(const QTemporaryDir &root)
     qunsetenv("TIRV_SERVICE");
 }
 
-// Field 14 and 15 of /proc/<pid>/stat: user and system time in clock ticks.
-double cpuSeconds(qint64 pid)
-{
-    FILE *file = fopen(QStringLiteral("/proc/%1/stat").arg(pid).toLocal8Bit().constData(), "r");
-    unsigned long user = 0, system = 0;
-    if (file) {
-        if (fscanf(
-                file, "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system)
-            != 2)
-            user = system = 0;
-        fclose(file);
-    }
-    return double(user + system) / double(sysconf(_SC_CLK_TCK));
-}
-
 // Every thread of this process, with microsecond resolution.
 double ownCpuSeconds()
 {
@@ -67,19 +53,6 @@ double ownCpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-long rssKiB(qint64 pid)
-{
-    FILE *file = fopen(QStringLiteral("/proc/%1/status").arg(pid).toLocal8Bit().constData(), "r");
-    char line[256];
-    long kib = -1;
-    while (file && fgets(line, sizeof line, file))
-        if (sscanf(line, "VmRSS: %ld", &kib) == 1)
-            break;
-    if (file)
-        fclose(file);
-    return kib;
 }
 
 // The service writes its pid into the lock it holds.
@@ -165,14 +138,14 @@ Figures measure(qint64 service, int seconds)
     counter.lists = 0;
     const quint64 tripsBefore = ServiceClient::instance().roundTrips();
     const double ownBefore = ownCpuSeconds();
-    const double serviceBefore = cpuSeconds(service);
+    const double serviceBefore = ProcessUsage::cpuSeconds(service);
     QElapsedTimer clock;
     clock.start();
     runEvents(seconds * 1000);
     const double elapsed = clock.nsecsElapsed() / 1e9;
     return { (ownCpuSeconds() - ownBefore) / elapsed * 100.0,
-        (cpuSeconds(service) - serviceBefore) / elapsed * 100.0, counter.lists / elapsed,
-        (ServiceClient::instance().roundTrips() - tripsBefore) / elapsed };
+        (ProcessUsage::cpuSeconds(service) - serviceBefore) / elapsed * 100.0,
+        counter.lists / elapsed, (ServiceClient::instance().roundTrips() - tripsBefore) / elapsed };
 }
 
 } // namespace
@@ -203,7 +176,8 @@ int main(int argc, char *argv[])
         const Figures figures = measure(service, seconds);
         printf("%5d  %8.2f  %9.2f  %6.2f  %14.1f  %7.1f  %13.1f\n", ports, figures.windowPercent,
             figures.servicePercent, figures.windowPercent + figures.servicePercent,
-            rssKiB(service) / 1024.0, figures.listsPerSecond, figures.roundTripsPerSecond);
+            ProcessUsage::residentKiB(service) / 1024.0, figures.listsPerSecond,
+            figures.roundTripsPerSecond);
         fflush(stdout);
     }
     sec_DisconnectService();

@@ -4,6 +4,7 @@
 // The ports live in a child process ("--serve"), as in the service; socat is the reference.
 
 #include "loopbackservers.h"
+#include "processusage.h"
 
 #include "connectiontable.h"
 #include "ptyportfactory.h"
@@ -105,31 +106,6 @@ void stop(Bridge &bridge)
     if (!bridge.process->waitForFinished(5000))
         bridge.process->kill();
     bridge.process->waitForFinished();
-}
-
-// CPU seconds (user + system) a process has used so far.
-double cpuSeconds(qint64 pid)
-{
-    FILE *file = fopen(QStringLiteral("/proc/%1/stat").arg(pid).toLocal8Bit().constData(), "r");
-    unsigned long user = 0, system = 0;
-    if (file) {
-        fscanf(file, "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system);
-        fclose(file);
-    }
-    return double(user + system) / double(sysconf(_SC_CLK_TCK));
-}
-
-long rssKiB(qint64 pid)
-{
-    FILE *file = fopen(QStringLiteral("/proc/%1/status").arg(pid).toLocal8Bit().constData(), "r");
-    char line[256];
-    long kib = -1;
-    while (file && fgets(line, sizeof line, file))
-        if (sscanf(line, "VmRSS: %ld", &kib) == 1)
-            break;
-    if (file)
-        fclose(file);
-    return kib;
 }
 
 // Opens the link as a serial program does.
@@ -234,7 +210,7 @@ struct Transfer
 Transfer transfer(const QString &link, qint64 pid, const std::vector<char> &bytes, bool up)
 {
     const int fd = openRaw(link);
-    const double cpuBefore = cpuSeconds(pid);
+    const double cpuBefore = ProcessUsage::cpuSeconds(pid);
     const auto start = Clock::now();
     char answer = 0;
     bool intact;
@@ -247,7 +223,7 @@ Transfer transfer(const QString &link, qint64 pid, const std::vector<char> &byte
         intact = readExactly(fd, got.data(), got.size()) && got == bytes;
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = cpuSeconds(pid) - cpuBefore;
+    const double cpu = ProcessUsage::cpuSeconds(pid) - cpuBefore;
     close(fd);
     if (!intact) {
         fprintf(stderr, "transfer corrupted\n");
@@ -324,15 +300,16 @@ void benchManyPorts(const QString &dir, const LoopbackServers &servers)
         Bridge tirv = startTirv(dir, portArgs);
         QThread::sleep(1);
         const qint64 pid = tirv.process->processId();
-        const double before = cpuSeconds(pid);
+        const double before = ProcessUsage::cpuSeconds(pid);
         QThread::sleep(5);
         printf("%3d idle ports                     TIRV RSS %6.1f MB, CPU %.2f %% of a core\n",
-            count, double(rssKiB(pid)) / 1024.0, (cpuSeconds(pid) - before) / 5.0 * 100.0);
+            count, double(ProcessUsage::residentKiB(pid)) / 1024.0,
+            (ProcessUsage::cpuSeconds(pid) - before) / 5.0 * 100.0);
         stop(tirv);
     }
     Bridge socat = startSocat(dir, servers.echoPort());
     printf("one socat                          RSS %6.1f MB\n",
-        double(rssKiB(socat.process->processId())) / 1024.0);
+        double(ProcessUsage::residentKiB(socat.process->processId())) / 1024.0);
     stop(socat);
 }
 
