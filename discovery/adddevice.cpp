@@ -21,8 +21,9 @@ AddDevice::~AddDevice()
 
 void AddDevice::on_pushButton_sure_clicked()
 {
-    const QString ip = ui->lineEdit_ip->text();
-    if (!Ipv4Address::isValid(ip)) {
+    // One device, one name: "10.77.0.02" is handed on as 10.77.0.2.
+    const QString ip = Ipv4Address::canonical(ui->lineEdit_ip->text());
+    if (ip.isEmpty()) {
         QMessageBox::information(this, tr("提示"), tr("请输入规范的IP地址!"));
         return;
     }

@@ -7,7 +7,8 @@ namespace Ui {
 class AddDevice;
 }
 
-// Manual entry of a device the search does not find: its port count and IPv4 address.
+// Manual entry of a device the search does not find: its port count and IPv4 address, handed
+// on in its canonical spelling.
 class AddDevice : public QDialog
 {
     Q_OBJECT

@@ -56,9 +56,14 @@ void TestEntryDialogs::addDevice_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("ports");
     QTest::addColumn<QString>("button");
-    QTest::newRow("plain") << "192.168.1.10" << 4 << "pushButton_sure";
-    QTest::newRow("leading zeros, emitted as typed") << "01.02.03.04" << 48 << "pushButton_sure";
-    QTest::newRow("cancel emits nothing") << "10.0.0.7" << 4 << "pushButton_cancel";
+    QTest::addColumn<QString>("emittedIp");
+    QTest::newRow("plain") << "192.168.1.10" << 4 << "pushButton_sure"
+                           << "192.168.1.10";
+    // One device, one name: the window then finds the device it already has.
+    QTest::newRow("zero-padded groups, emitted canonical")
+        << "10.77.0.02" << 48 << "pushButton_sure"
+        << "10.77.0.2";
+    QTest::newRow("cancel emits nothing") << "10.0.0.7" << 4 << "pushButton_cancel" << QString();
 }
 
 void TestEntryDialogs::addDevice()
@@ -66,6 +71,7 @@ void TestEntryDialogs::addDevice()
     QFETCH(QString, typed);
     QFETCH(int, ports);
     QFETCH(QString, button);
+    QFETCH(QString, emittedIp);
     AddDevice dialog;
     dialog.show();
     QSignalSpy spy(&dialog, &AddDevice::addDevInfo);
@@ -74,7 +80,7 @@ void TestEntryDialogs::addDevice()
     dialog.findChild<QPushButton *>(button)->click();
     QList<QVariantList> emitted;
     if (button == "pushButton_sure")
-        emitted.append({ ports, typed });
+        emitted.append({ ports, emittedIp });
     QCOMPARE(spy, emitted);
     QVERIFY(!dialog.isVisible());
 }

@@ -2,6 +2,7 @@
 #include "ctlcommands.h"
 #include "faultinjector.h"
 #include "inprocessservice.h"
+#include "portoperations.h"
 #include "secapi.h"
 
 #include <QDir>
@@ -27,10 +28,12 @@ private slots:
     void help();
     void addListsEveryPort();
     void addTakesTypeAndMac();
+    void addRefusesKnownDevice_data();
     void addRefusesKnownDevice();
     void listJsonParsesBack();
     void createPortRemakesMissingPort();
     void clearDeletesOnlyThatDevice();
+    void clearFindsDeviceSavedPadded();
     void deleteRemovesPort();
     void renameMovesPort();
 
@@ -246,9 +249,17 @@ void TstTirvctl::addTakesTypeAndMac()
     QCOMPARE(device["portCount"].toInt(), 2);
 }
 
+void TstTirvctl::addRefusesKnownDevice_data()
+{
+    QTest::addColumn<QString>("ip");
+    QTest::newRow("same spelling") << "10.0.0.1";
+    QTest::newRow("zero-padded groups") << "10.00.0.01";
+}
+
 void TstTirvctl::addRefusesKnownDevice()
 {
-    const Outcome again = run(QStringLiteral("add 10.0.0.1 2"));
+    QFETCH(QString, ip);
+    const Outcome again = run("add " + ip + " 2");
     QCOMPARE(again.code, int(ExitFailure));
     QVERIFY(again.err.contains(text("RefreshTree", "当前设备已存在虚拟串口！")));
     QCOMPARE(comNames().size(), 4);
@@ -295,7 +306,7 @@ void TstTirvctl::createPortRemakesMissingPort()
     QVERIFY2(made.out.contains("10.0.0.1:968"), qPrintable(made.out));
     QCOMPARE(comNames().size(), 4);
 
-    const Outcome again = run(QStringLiteral("create-port 10.0.0.1 2"));
+    const Outcome again = run(QStringLiteral("create-port 10.0.0.01 2"));
     QCOMPARE(again.code, int(ExitFailure));
     QVERIFY(again.err.contains(text("RefreshTree", "当前设备端口已存在相应的虚拟串口！")));
 }
@@ -303,12 +314,22 @@ void TstTirvctl::createPortRemakesMissingPort()
 void TstTirvctl::clearDeletesOnlyThatDevice()
 {
     QCOMPARE(run(QStringLiteral("add 10.0.0.10 2")).code, int(ExitSuccess));
-    const Outcome cleared = run(QStringLiteral("clear 10.0.0.1"));
+    const Outcome cleared = run(QStringLiteral("clear 10.0.00.1"));
     QCOMPARE(cleared.code, int(ExitSuccess));
     QCOMPARE(cleared.err, QString());
     const QJsonArray devices = listedDevices();
     QCOMPARE(devices.size(), 1);
     QCOMPARE(devices.at(0)["ip"].toString(), QString("10.0.0.10"));
+}
+
+// Names saved before addresses were made canonical stay as they are, and are still found.
+void TstTirvctl::clearFindsDeviceSavedPadded()
+{
+    QString message;
+    PortOperations().createDevicePorts(2, "2Ports", "10.0.0.02", "null", message);
+    QCOMPARE(listedDevices().at(1)["ip"].toString(), QString("10.0.0.02"));
+    QCOMPARE(run(QStringLiteral("clear 10.0.0.2")).code, int(ExitSuccess));
+    QCOMPARE(listedDevices().size(), 1);
 }
 
 void TstTirvctl::deleteRemovesPort()

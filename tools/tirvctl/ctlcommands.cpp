@@ -51,9 +51,10 @@ int CtlCommands::list(const QStringList &, const QCommandLineParser &options)
 
 int CtlCommands::add(const QStringList &args, const QCommandLineParser &options)
 {
-    const QString ip = args.at(0);
+    // One device, one name: "10.0.0.02" is added as 10.0.0.2, and so found to exist.
+    const QString ip = Ipv4Address::canonical(args.at(0));
     int portCount = 0;
-    if (!Ipv4Address::isValid(ip))
+    if (ip.isEmpty())
         return badInput(invalidIpText());
     if (!InputRules::parseInt(
             args.at(1), InputRules::minPortCount, InputRules::maxPortCount, &portCount))
@@ -79,8 +80,8 @@ int CtlCommands::add(const QStringList &args, const QCommandLineParser &options)
 
 int CtlCommands::createPort(const QStringList &args, const QCommandLineParser &)
 {
-    const QString ip = args.at(0);
-    if (!Ipv4Address::isValid(ip))
+    const QString ip = Ipv4Address::canonical(args.at(0));
+    if (ip.isEmpty())
         return badInput(invalidIpText());
     PortListing listing;
     if (!readListing(&listing))
@@ -93,27 +94,32 @@ int CtlCommands::createPort(const QStringList &args, const QCommandLineParser &)
     if (!InputRules::parseInt(args.at(1), 1, device->portCount, &portSeq))
         return badInput(
             tr("The device port must be a number from 1 to %1.").arg(device->portCount));
+    // The device's own spelling, which its ports' names carry.
+    const QString devIp = device->ip;
     QString message;
-    operations.createOnePort(device->portCount, portSeq, device->type, ip, device->mac, message);
+    operations.createOnePort(device->portCount, portSeq, device->type, devIp, device->mac, message);
     if (!message.isEmpty())
         return failure(message);
-    return showDevice(ip);
+    return showDevice(devIp);
 }
 
 int CtlCommands::clear(const QStringList &args, const QCommandLineParser &)
 {
-    const QString ip = args.at(0);
-    if (!Ipv4Address::isValid(ip))
+    const QString ip = Ipv4Address::canonical(args.at(0));
+    if (ip.isEmpty())
         return badInput(invalidIpText());
     PortListing listing;
     if (!readListing(&listing))
         return ExitFailure;
-    if (!listing.device(ip))
+    const ListedDevice *device = listing.device(ip);
+    if (!device)
         return badInput(tr("Device %1 has no virtual ports.").arg(ip));
+    const QString devIp = device->ip;
     QString message;
-    operations.clearDevicePorts(ip, message);
+    operations.clearDevicePorts(devIp, message);
     return confirm(
-        message, [&](const PortListing &after) { return !after.device(ip); }, "清空虚拟串口失败！");
+        message, [&](const PortListing &after) { return !after.device(devIp); },
+        "清空虚拟串口失败！");
 }
 
 int CtlCommands::deletePort(const QStringList &args, const QCommandLineParser &)

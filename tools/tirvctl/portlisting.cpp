@@ -1,5 +1,6 @@
 #include "portlisting.h"
 
+#include "ipv4address.h"
 #include "serviceparams.h"
 
 #include <QCoreApplication>
@@ -23,8 +24,9 @@ PortListing::PortListing(const QList<COMS_INFO> &ports, const QString &portDirec
 
 const ListedDevice *PortListing::device(const QString &ip) const
 {
+    const QString address = Ipv4Address::canonical(ip);
     for (const ListedDevice &d : deviceList) {
-        if (d.ip == ip)
+        if (d.ip == ip || (!address.isEmpty() && Ipv4Address::canonical(d.ip) == address))
             return &d;
     }
     return nullptr;

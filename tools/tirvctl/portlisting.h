@@ -38,7 +38,8 @@ public:
 
     QString portDirectory() const { return directory; }
     const QList<ListedDevice> &devices() const { return deviceList; }
-    // Null when no port of the listing belongs to ip.
+    // The device at ip's address however either is spelt (a name saved as "10.0.0.02" is
+    // 10.0.0.2); null when no port of the listing belongs to it.
     const ListedDevice *device(const QString &ip) const;
     bool hasComName(const QString &comName) const;
     QStringList comNames() const;
