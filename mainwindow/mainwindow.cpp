@@ -663,9 +663,17 @@ void MainWindow::clearDevice(const QString &devIp)
     ui->tableWidget_dev->clearSelection();
 }
 
+// Without a browser to start (no xdg-open), the user is given the address to open by hand.
 void MainWindow::openWebConfig(const QString &devIp)
 {
-    QDesktopServices::openUrl(QUrl(QStringLiteral("http://%1").arg(devIp)));
+    const QUrl page(QStringLiteral("http://%1").arg(devIp));
+    if (QDesktopServices::openUrl(page))
+        return;
+    QMessageBox box(QMessageBox::Information, tr("提示"),
+        tr("无法启动网页浏览器。请在浏览器中手动打开以下地址：\n%1").arg(page.toString()),
+        QMessageBox::Ok, this);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box.exec();
 }
 
 void MainWindow::deleteTreePort()

@@ -10,10 +10,11 @@ build="$top/build"
 # Build tools, Qt 5 with its translation tools, a CJK font for the Chinese interface, the
 # network tools of the namespace test bed, Xvfb for running without a screen, and rsvg-convert,
 # which renders the pictures from their SVG sources; dpkg-dev and desktop-file-utils for the
-# Debian package and the check of the menu entry; clang-format for the formatting check.
+# Debian package and the check of the menu entry; clang-format for the formatting check;
+# xdg-utils, through which the window opens a device's web page in the user's browser.
 PACKAGES="cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev \
 qttools5-dev qttools5-dev-tools fonts-wqy-microhei iproute2 xvfb xauth librsvg2-bin \
-dpkg-dev desktop-file-utils xdotool x11-utils qttranslations5-l10n clang-format"
+dpkg-dev desktop-file-utils xdotool x11-utils qttranslations5-l10n clang-format xdg-utils"
 
 missing=""
 for p in $PACKAGES; do

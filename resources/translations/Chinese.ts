@@ -200,6 +200,12 @@
         <translation>网页配置</translation>
     </message>
     <message>
+        <source>无法启动网页浏览器。请在浏览器中手动打开以下地址：
+%1</source>
+        <translation>无法启动网页浏览器。请在浏览器中手动打开以下地址：
+%1</translation>
+    </message>
+    <message>
         <source>设备列表</source>
         <translation>设备列表</translation>
     </message>

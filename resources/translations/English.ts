@@ -200,6 +200,12 @@
         <translation>Web config</translation>
     </message>
     <message>
+        <source>无法启动网页浏览器。请在浏览器中手动打开以下地址：
+%1</source>
+        <translation>No web browser could be started. Open this address by hand:
+%1</translation>
+    </message>
+    <message>
         <source>设备列表</source>
         <translation>Device list</translation>
     </message>

@@ -42,6 +42,7 @@ private slots:
     void clickingTreeSelectsTableRows();
     void menus_data();
     void menus();
+    void webConfigOpensDevicePage_data();
     void webConfigOpensDevicePage();
     void failedCreationRemovesDevice();
     void unreachableServiceIsReportedAtStart();
@@ -284,12 +285,35 @@ void TestMainWindowViews::menus()
     QCOMPARE(WindowFixture::runContextMenu(itemView), entries);
 }
 
+void TestMainWindowViews::webConfigOpensDevicePage_data()
+{
+    QTest::addColumn<bool>("browser");
+    QTest::addColumn<QList<QUrl>>("opened");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("a browser opens it")
+        << true << QList<QUrl> { QUrl("http://10.0.0.7") } << QStringList();
+    // The offscreen platform opens no URL at all, as a desktop without xdg-open.
+    QTest::newRow("no browser: the address to open by hand")
+        << false << QList<QUrl>()
+        << QStringList { "No web browser could be started. Open this address by hand:\n"
+                         "http://10.0.0.7" };
+}
+
 void TestMainWindowViews::webConfigOpensDevicePage()
 {
+    QFETCH(bool, browser);
+    QFETCH(QList<QUrl>, opened);
+    QFETCH(QStringList, boxes);
+    if (!browser)
+        QDesktopServices::unsetUrlHandler("http");
+    WindowFixture::MessageBoxCatcher catcher;
+    openedUrls.clear();
     window->handerAnalysis({ port("10.0.0.7", "COM3", "1"), port("10.0.0.10", "COM4", "1") });
     devTable()->setCurrentCell(1, 0);
     WindowFixture::runContextMenu(devTable(), "Web config");
-    QCOMPARE(openedUrls, QList<QUrl> { QUrl("http://10.0.0.7") });
+    QDesktopServices::setUrlHandler("http", this, "openUrl");
+    QCOMPARE(openedUrls, opened);
+    QCOMPARE(catcher.texts, boxes);
 }
 
 // The worker cannot create the first port: the device leaves the views at once, its progress
