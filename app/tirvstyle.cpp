@@ -2,12 +2,14 @@
 
 #include "ui_tirvstyle.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QWindow>
 
 #include <cmath>
 
@@ -125,7 +127,7 @@ bool TIRVStyle::eventFilter(QObject *watched, QEvent *event)
     auto *mouse = static_cast<QMouseEvent *>(event);
     switch (event->type()) {
     case QEvent::MouseMove:
-        if (isMoveAllowed()) {
+        if (isMoveAllowed() && !handDragToPlatform(mouse->globalPos())) {
             mouseMoveResize(mouse);
             if (onTitleBar && titleDragging)
                 move(dragStartWindow + mouse->globalPos() - dragStartCursor);
@@ -137,6 +139,7 @@ bool TIRVStyle::eventFilter(QObject *watched, QEvent *event)
         } else if (onTitleBar && zoneAt(mouse->globalPos()) == NoZone) {
             // A press in the band along the top resizes; dragging as well would move twice.
             titleDragging = true;
+            platformAsked = false;
             dragStartCursor = mouse->globalPos();
             dragStartWindow = pos();
         }
@@ -173,8 +176,10 @@ void TIRVStyle::mousePressEvent(QMouseEvent *event)
     if (isMaximized())
         return;
     mousePressed = true;
+    platformAsked = false;
     pressGeometry = geometry();
-    grabEdges(zoneAt(mapToGlobal(event->pos())));
+    dragStartCursor = mapToGlobal(event->pos());
+    grabEdges(zoneAt(dragStartCursor));
 }
 
 void TIRVStyle::grabEdges(Zone zone)
@@ -186,6 +191,42 @@ void TIRVStyle::grabEdges(Zone zone)
     edgeRight = edgeRight || zone == TopRight || zone == BottomRight || zone == Right;
     edgeBottom = edgeBottom || zone == BottomLeft || zone == BottomRight || zone == Bottom;
     setCursor(cursorShapeOf(zone));
+}
+
+Qt::Edges TIRVStyle::grabbedEdges() const
+{
+    Qt::Edges edges;
+    edges.setFlag(Qt::TopEdge, edgeTop);
+    edges.setFlag(Qt::LeftEdge, edgeLeft);
+    edges.setFlag(Qt::RightEdge, edgeRight);
+    edges.setFlag(Qt::BottomEdge, edgeBottom);
+    return edges;
+}
+
+// Once the pointer has gone a drag's distance from the press, the platform is asked once to take
+// the drag over; a click or double click never reaches it. Taken, the platform moves the pointer
+// and the window from here on and this press ends for the frame.
+bool TIRVStyle::handDragToPlatform(const QPoint &globalPos)
+{
+    const Qt::Edges edges = mousePressed ? grabbedEdges() : Qt::Edges();
+    if ((!edges && !titleDragging) || platformAsked
+        || (globalPos - dragStartCursor).manhattanLength() < QApplication::startDragDistance())
+        return false;
+    platformAsked = true;
+    QWindow *window = windowHandle();
+    const bool taken
+        = window && (edges ? window->startSystemResize(edges) : window->startSystemMove());
+    if (taken)
+        endDrag();
+    return taken;
+}
+
+void TIRVStyle::endDrag()
+{
+    mousePressed = false;
+    titleDragging = false;
+    edgeTop = edgeLeft = edgeRight = edgeBottom = false;
+    setCursor(Qt::ArrowCursor);
 }
 
 void TIRVStyle::mouseReleaseEvent(QMouseEvent *)

@@ -10,7 +10,9 @@ class TIRVStyle;
 
 // The program's frameless top-level window: its own title bar (logo, title, window buttons),
 // drag by the title bar, resize by 10-pixel bands along every edge and corner, a drawn outline
-// on a translucent background and a soft shadow around the content.
+// on a translucent background and a soft shadow around the content. A drag is handed to the
+// platform where it takes it (on Wayland only the compositor can place a window); elsewhere
+// the frame moves and resizes itself.
 class TIRVStyle : public QWidget
 {
     Q_OBJECT
@@ -46,6 +48,9 @@ private:
     static Qt::CursorShape cursorShapeOf(Zone zone);
     void updateHoverCursor();
     void grabEdges(Zone zone);
+    Qt::Edges grabbedEdges() const;
+    bool handDragToPlatform(const QPoint &globalPos);
+    void endDrag();
     void resizeFromPress(const QPoint &globalPos);
     bool isMoveAllowed() const;
     void setupFrame();
@@ -56,6 +61,8 @@ private:
     quint8 borderWidth = 10;
     bool mousePressed = false;
     bool titleDragging = false;
+    // The platform was asked to take this press's drag, and refused or took it.
+    bool platformAsked = false;
     bool edgeTop = false;
     bool edgeLeft = false;
     bool edgeRight = false;

@@ -11,10 +11,13 @@ build="$top/build"
 # network tools of the namespace test bed, Xvfb for running without a screen, and rsvg-convert,
 # which renders the pictures from their SVG sources; dpkg-dev and desktop-file-utils for the
 # Debian package and the check of the menu entry; clang-format for the formatting check;
-# xdg-utils, through which the window opens a device's web page in the user's browser.
+# xdg-utils, through which the window opens a device's web page in the user's browser; Qt's
+# Wayland platform, and weston with its development files, for the frame's test under a
+# headless Wayland compositor.
 PACKAGES="cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev \
 qttools5-dev qttools5-dev-tools fonts-wqy-microhei iproute2 xvfb xauth librsvg2-bin \
-dpkg-dev desktop-file-utils xdotool x11-utils qttranslations5-l10n clang-format xdg-utils"
+dpkg-dev desktop-file-utils xdotool x11-utils qttranslations5-l10n clang-format xdg-utils \
+qtwayland5 weston libweston-10-dev"
 
 missing=""
 for p in $PACKAGES; do
