@@ -1,171 +1,184 @@
 #include "serviceprotocol.h"
 
+#include <QBuffer>
+#include <QCborStreamReader>
+#include <QCborStreamWriter>
+#include <QVarLengthArray>
 #include <QtEndian>
 
+#include <functional>
 #include <limits>
 
 namespace {
 
-enum Tag : quint8 { Invalid, Integer, Text, List, Map };
-
 // Nesting deeper than the host lists and snapshots need is refused.
 constexpr int kMaxDepth = 4;
+constexpr int kRequestFields = 4;
+constexpr int kReplyFields = 6;
 
-class Writer
+void writeValue(QCborStreamWriter &writer, const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::Int:
+        writer.append(qint64(value.toInt()));
+        break;
+    case QMetaType::QString:
+        writer.append(value.toString());
+        break;
+    case QMetaType::QVariantList: {
+        const QVariantList items = value.toList();
+        writer.startArray(quint64(items.size()));
+        for (const QVariant &item : items)
+            writeValue(writer, item);
+        writer.endArray();
+        break;
+    }
+    case QMetaType::QVariantMap: {
+        const QVariantMap items = value.toMap();
+        writer.startMap(quint64(items.size()));
+        for (auto it = items.cbegin(); it != items.cend(); ++it) {
+            writer.append(it.key());
+            writeValue(writer, it.value());
+        }
+        writer.endMap();
+        break;
+    }
+    default:
+        writer.appendNull();
+    }
+}
+
+// The payload is written behind room for the header, which is filled in once its size is known.
+QByteArray frame(const std::function<void(QCborStreamWriter &)> &writePayload)
+{
+    QByteArray bytes(ServiceProtocol::kHeaderSize, '\0');
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        buffer.seek(ServiceProtocol::kHeaderSize);
+        QCborStreamWriter writer(&buffer);
+        writePayload(writer);
+    }
+    qToBigEndian(quint32(bytes.size() - ServiceProtocol::kHeaderSize), bytes.data());
+    return bytes;
+}
+
+// A payload is one array of fields. Only what the writer above makes is read: integers, text,
+// null, and arrays and maps of known length; every length is checked against the bytes left
+// before anything is made of it, so a hostile payload costs no more memory than its own size.
+class Decoder
 {
 public:
-    void u8(quint8 value) { bytes.append(char(value)); }
-    void u32(quint32 value)
-    {
-        char raw[4];
-        qToBigEndian(value, raw);
-        bytes.append(raw, 4);
-    }
-    void text(const QString &value)
-    {
-        const QByteArray utf8 = value.toUtf8();
-        u32(quint32(utf8.size()));
-        bytes.append(utf8);
-    }
-    void value(const QVariant &v)
-    {
-        switch (v.userType()) {
-        case QMetaType::Int:
-            u8(Integer);
-            u32(quint32(v.toInt()));
-            break;
-        case QMetaType::QString:
-            u8(Text);
-            text(v.toString());
-            break;
-        case QMetaType::QVariantList: {
-            const QVariantList items = v.toList();
-            u8(List);
-            u32(quint32(items.size()));
-            for (const QVariant &item : items)
-                value(item);
-            break;
-        }
-        case QMetaType::QVariantMap: {
-            const QVariantMap items = v.toMap();
-            u8(Map);
-            u32(quint32(items.size()));
-            for (auto it = items.cbegin(); it != items.cend(); ++it) {
-                text(it.key());
-                value(it.value());
-            }
-            break;
-        }
-        default:
-            u8(Invalid);
-        }
-    }
-    QByteArray frame() const
-    {
-        char header[ServiceProtocol::kHeaderSize];
-        qToBigEndian(quint32(bytes.size()), header);
-        return QByteArray(header, ServiceProtocol::kHeaderSize) + bytes;
-    }
-
-private:
-    QByteArray bytes;
-};
-
-class Reader
-{
-public:
-    Reader(const QByteArray &bytes, int valueBudget)
-        : bytes(bytes)
+    Decoder(const QByteArray &payload, int valueBudget)
+        : reader(payload)
+        , size(payload.size())
         , budget(valueBudget)
     {
     }
 
-    bool atEnd() const { return position == bytes.size(); }
-    bool u8(quint8 *value)
+    bool enterFields(int count)
     {
-        if (remaining() < 1)
-            return false;
-        *value = quint8(bytes.at(position++));
-        return true;
+        return reader.isArray() && reader.isLengthKnown() && reader.length() == quint64(count)
+            && reader.enterContainer();
     }
-    bool u32(quint32 *value)
+    // Broken data or bytes left over refuse the whole payload.
+    bool leaveFields()
     {
-        if (remaining() < 4)
-            return false;
-        *value = qFromBigEndian<quint32>(bytes.constData() + position);
-        position += 4;
-        return true;
+        return !reader.hasNext() && reader.leaveContainer()
+            && reader.lastError() == QCborError::NoError && reader.currentOffset() == size;
     }
-    bool text(QString *value)
+
+    bool integer(qint64 min, qint64 max, qint64 *n)
     {
-        quint32 size;
-        if (!u32(&size) || size > quint32(remaining()))
+        if (reader.isUnsignedInteger() && reader.toUnsignedInteger() <= quint64(max))
+            *n = qint64(reader.toUnsignedInteger());
+        else if (reader.isNegativeInteger()
+            && quint64(reader.toNegativeInteger()) - 1 < quint64(-min))
+            *n = reader.toInteger();
+        else
             return false;
-        *value = QString::fromUtf8(bytes.constData() + position, int(size));
-        position += int(size);
-        return true;
+        return reader.next();
     }
+
     bool value(QVariant *v, int depth = 0)
     {
-        quint8 tag;
-        if (depth > kMaxDepth || --budget < 0 || !u8(&tag))
+        if (depth > kMaxDepth || --budget < 0)
             return false;
-        switch (tag) {
-        case Invalid:
-            *v = QVariant();
-            return true;
-        case Integer: {
-            quint32 raw;
-            if (!u32(&raw))
+        qint64 n;
+        QString s;
+        switch (reader.type()) {
+        case QCborStreamReader::UnsignedInteger:
+        case QCborStreamReader::NegativeInteger:
+            if (!integer(std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), &n))
                 return false;
-            *v = int(qint32(raw));
+            *v = int(n);
             return true;
-        }
-        case Text: {
-            QString s;
+        case QCborStreamReader::String:
             if (!text(&s))
                 return false;
             *v = s;
             return true;
-        }
-        case List:
+        case QCborStreamReader::Array:
             return list(v, depth);
-        case Map:
+        case QCborStreamReader::Map:
             return map(v, depth);
+        default:
+            *v = QVariant();
+            return reader.isNull() && reader.next();
         }
-        return false;
     }
 
 private:
-    int remaining() const { return bytes.size() - position; }
-    // Every element takes at least one byte, which bounds a claimed count by the frame.
-    bool count(quint32 *n, int bytesPerItem)
+    // Every item takes at least one byte, which bounds a claimed count by the payload.
+    bool fits(quint64 bytesPerItem) const
     {
-        return u32(n) && *n <= quint32(remaining() / bytesPerItem);
+        return reader.isLengthKnown()
+            && reader.length() <= quint64(size - reader.currentOffset()) / bytesPerItem;
     }
+
+    // Straight from the payload into the text, without a byte array between.
+    bool text(QString *s)
+    {
+        if (!reader.isString() || !fits(1))
+            return false;
+        QVarLengthArray<char, 256> utf8(int(reader.length()));
+        qsizetype got = 0;
+        for (;;) {
+            const auto chunk = reader.readStringChunk(utf8.data() + got, utf8.size() - got);
+            if (chunk.status == QCborStreamReader::Error || got + chunk.data > utf8.size())
+                return false;
+            if (chunk.status == QCborStreamReader::EndOfString)
+                break;
+            got += chunk.data;
+        }
+        *s = QString::fromUtf8(utf8.constData(), int(got));
+        return true;
+    }
+
     bool list(QVariant *v, int depth)
     {
-        quint32 n;
-        if (!count(&n, 1))
+        if (!fits(1))
             return false;
         QVariantList items;
-        items.reserve(int(n));
-        for (quint32 i = 0; i < n; ++i) {
+        items.reserve(int(reader.length()));
+        if (!reader.enterContainer())
+            return false;
+        while (reader.hasNext()) {
             QVariant item;
             if (!value(&item, depth + 1))
                 return false;
             items.append(item);
         }
         *v = items;
-        return true;
+        return reader.leaveContainer();
     }
+
     bool map(QVariant *v, int depth)
     {
-        quint32 n;
-        if (!count(&n, 5))
+        if (!fits(2) || !reader.enterContainer())
             return false;
         QVariantMap items;
-        for (quint32 i = 0; i < n; ++i) {
+        while (reader.hasNext()) {
             QString key;
             QVariant item;
             if (!text(&key) || !value(&item, depth + 1))
@@ -173,12 +186,12 @@ private:
             items.insert(key, item);
         }
         *v = items;
-        return true;
+        return reader.leaveContainer();
     }
 
-    const QByteArray &bytes;
+    QCborStreamReader reader;
+    qint64 size;
     int budget;
-    int position = 0;
 };
 
 } // namespace
@@ -187,54 +200,70 @@ namespace ServiceProtocol {
 
 QByteArray encodeRequest(const Request &request)
 {
-    Writer writer;
-    writer.u8(quint8(request.call));
-    writer.u32(quint32(request.handle));
-    writer.value(request.first);
-    writer.value(request.second);
-    return writer.frame();
+    return frame([&](QCborStreamWriter &writer) {
+        writer.startArray(kRequestFields);
+        writer.append(quint64(request.call));
+        writer.append(qint64(request.handle));
+        writeValue(writer, request.first);
+        writeValue(writer, request.second);
+        writer.endArray();
+    });
 }
 
 QByteArray encodeReply(const Reply &reply)
 {
-    Writer writer;
-    writer.u32(quint32(reply.result));
-    writer.value(reply.value);
-    writer.value(reply.snapshot);
-    writer.u32(reply.stamp.revision);
-    writer.u32(reply.stamp.status);
-    writer.value(reply.serviceStatus);
-    return writer.frame();
+    return frame([&](QCborStreamWriter &writer) {
+        writer.startArray(kReplyFields);
+        writer.append(qint64(reply.result));
+        writeValue(writer, reply.value);
+        writeValue(writer, reply.snapshot);
+        writer.append(quint64(reply.stamp.revision));
+        writer.append(quint64(reply.stamp.status));
+        writeValue(writer, reply.serviceStatus);
+        writer.endArray();
+    });
 }
 
 bool decodeRequest(const QByteArray &payload, Request *request)
 {
-    Reader reader(payload, kMaxRequestValues);
-    quint8 call;
-    quint32 handle;
-    if (!reader.u8(&call) || call > ConnectionService::ApplyConnection || !reader.u32(&handle)
-        || !reader.value(&request->first) || !reader.value(&request->second))
+    Decoder decoder(payload, kMaxRequestValues);
+    qint64 call;
+    qint64 handle;
+    if (!decoder.enterFields(kRequestFields)
+        || !decoder.integer(
+            ConnectionService::ConnectService, ConnectionService::ApplyConnection, &call)
+        || !decoder.integer(
+            std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(), &handle)
+        || !decoder.value(&request->first) || !decoder.value(&request->second))
         return false;
     request->call = ConnectionService::Call(call);
     request->handle = ConnectionHandle(handle);
-    return reader.atEnd();
+    return decoder.leaveFields();
 }
 
 bool decodeReply(const QByteArray &payload, Reply *reply)
 {
-    Reader reader(payload, std::numeric_limits<int>::max());
-    quint32 result;
+    Decoder decoder(payload, std::numeric_limits<int>::max());
+    constexpr qint64 kStampMax = std::numeric_limits<quint32>::max();
+    qint64 result;
+    qint64 revision;
+    qint64 status;
     QVariant snapshot;
     QVariant serviceStatus;
-    if (!reader.u32(&result) || !reader.value(&reply->value) || !reader.value(&snapshot)
-        || snapshot.userType() != QMetaType::QVariantList || !reader.u32(&reply->stamp.revision)
-        || !reader.u32(&reply->stamp.status) || !reader.value(&serviceStatus)
-        || serviceStatus.userType() != QMetaType::QVariantMap)
+    if (!decoder.enterFields(kReplyFields)
+        || !decoder.integer(
+            std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(), &result)
+        || !decoder.value(&reply->value) || !decoder.value(&snapshot)
+        || snapshot.userType() != QMetaType::QVariantList
+        || !decoder.integer(0, kStampMax, &revision) || !decoder.integer(0, kStampMax, &status)
+        || !decoder.value(&serviceStatus) || serviceStatus.userType() != QMetaType::QVariantMap
+        || !decoder.leaveFields())
         return false;
     reply->result = qint32(result);
     reply->snapshot = snapshot.toList();
+    reply->stamp = { quint32(revision), quint32(status) };
     reply->serviceStatus = serviceStatus.toMap();
-    return reader.atEnd();
+    return true;
 }
 
 } // namespace ServiceProtocol

@@ -5,10 +5,6 @@
 #include <QByteArray>
 #include <QVariant>
 
-// The frames between the sec_* calls and the service: a 4-byte big-endian payload length, then
-// the payload. Values are tagged (integer, text, list, map) and every length inside a payload
-// is checked against the bytes that are really there, so a hostile frame cannot make either
-// side allocate more than the frame itself.
 // What a lister holds: the revision of the stored state and the stamp of the status it last
 // read (zeros: nothing).
 struct ListingStamp
@@ -22,6 +18,11 @@ struct ListingStamp
     bool operator!=(const ListingStamp &other) const { return !(*this == other); }
 };
 
+// The frames between the sec_* calls and the service: a 4-byte big-endian payload length, then
+// the payload in CBOR (RFC 8949), one array of the request's or reply's fields. Values are
+// integers, text, null, and arrays and maps of them; every length inside a payload is checked
+// against the bytes that are really there, so a hostile frame cannot make either side allocate
+// more than the frame itself.
 namespace ServiceProtocol {
 
 // Payloads above these are refused from the length word alone, before anything is allocated.

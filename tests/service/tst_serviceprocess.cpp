@@ -455,7 +455,7 @@ void TestServiceProcess::badFrameClosesOnlyThatClient_data()
     QTest::newRow("oversized request") << u32(ServiceProtocol::kMaxRequestPayload + 1);
     QTest::newRow("largest length") << u32(0xffffffffu);
     QTest::newRow("garbage payload") << u32(8) + QByteArray("\xde\xad\xbe\xef\x01\x02\x03\x04");
-    QTest::newRow("unknown call") << u32(7) + QByteArray("\x63\0\0\0\1\0\0", 7);
+    QTest::newRow("unknown call") << u32(6) + QByteArray::fromHex("84186301f6f6");
     QTest::newRow("empty payload") << u32(0);
 }
 

@@ -115,28 +115,33 @@ void TestServiceProtocol::truncatedPayloadRefused()
 void TestServiceProtocol::hostilePayloadRefused_data()
 {
     QTest::addColumn<QByteArray>("payload");
-    const QByteArray head = QByteArray(1, char(ConnectionService::GetParam)) + u32(1);
-    const QByteArray none(1, '\0');
-    QTest::newRow("unknown call") << QByteArray(1, char(42)) + u32(1) + none + none;
-    QTest::newRow("unknown tag") << head + QByteArray(1, char(9)) + none;
-    // Lengths and counts that claim far more than the frame holds must not be allocated.
-    QTest::newRow("huge text") << head + QByteArray(1, char(2)) + u32(0xffffffffu) + none;
-    QTest::newRow("huge list") << head + QByteArray(1, char(3)) + u32(0x7fffffffu) + none;
-    QTest::newRow("huge map") << head + QByteArray(1, char(4)) + u32(0x10000000u) + none;
-    QByteArray nested;
-    for (int depth = 0; depth < 64; ++depth)
-        nested += QByteArray(1, char(3)) + u32(1);
-    QTest::newRow("deep nesting") << head + nested + none + none;
-    // Tiny items fit a small frame by the thousand; a request is not allowed that many.
-    QTest::newRow("too many values") << head + QByteArray(1, char(3))
-            + u32(ServiceProtocol::kMaxRequestValues)
-            + QByteArray(ServiceProtocol::kMaxRequestValues, '\0') + none;
+    // A GetParam request of handle 1: an array of four fields, two of them given here.
+    const auto request
+        = [](const char *fields) { return QByteArray::fromHex(QByteArray("840501") + fields); };
+    QTest::newRow("not an array") << QByteArray::fromHex("f6");
+    QTest::newRow("five fields") << QByteArray::fromHex("850501f6f6f6");
+    QTest::newRow("unknown call") << QByteArray::fromHex("84182a01f6f6");
+    QTest::newRow("negative call") << QByteArray::fromHex("842001f6f6");
+    QTest::newRow("handle beyond 32 bits") << QByteArray::fromHex("84051b0000000100000000f6f6");
+    QTest::newRow("float") << request("fb3ff0000000000000f6");
+    QTest::newRow("bytes") << request("4161f6");
+    QTest::newRow("map key not text") << request("a10101f6");
+    QTest::newRow("list of unknown length") << request("9ff6fff6");
+    // Lengths and counts that claim far more than the payload holds must not be allocated.
+    QTest::newRow("huge text") << request("7afffffffff6");
+    QTest::newRow("huge list") << request("9a7ffffffff6");
+    QTest::newRow("huge map") << request("ba10000000f6");
+    QTest::newRow("deep nesting") << request(QByteArray("81").repeated(64) + "f6f6");
+    // Tiny items fit a small payload by the thousand; a request is not allowed that many.
+    QTest::newRow("too many values")
+        << request("991000" + QByteArray("f6").repeated(ServiceProtocol::kMaxRequestValues) + "f6");
 }
 
 void TestServiceProtocol::hostilePayloadRefused()
 {
     QFETCH(QByteArray, payload);
     Request request;
+    QVERIFY(ServiceProtocol::decodeRequest(QByteArray::fromHex("840501f6f6"), &request));
     QVERIFY(!ServiceProtocol::decodeRequest(payload, &request));
 }
 
