@@ -35,6 +35,8 @@ bool setField(const QString &key, const QString &value, SimulatedDevice *device)
     } else if (key == QLatin1String("reply")) {
         device->repliesByBroadcast = value == QLatin1String("broadcast");
         ok = device->repliesByBroadcast || value == QLatin1String("direct");
+    } else if (key == QLatin1String("protocol")) {
+        ok = SimulatedDevice::protocolFromName(value, &device->telnet);
     } else {
         ok = false;
     }
@@ -42,6 +44,12 @@ bool setField(const QString &key, const QString &value, SimulatedDevice *device)
 }
 
 } // namespace
+
+bool SimulatedDevice::protocolFromName(const QString &name, bool *telnet)
+{
+    *telnet = name == QLatin1String("rfc2217");
+    return *telnet || name == QLatin1String("raw");
+}
 
 bool SimulatedDevice::parse(const QString &description, SimulatedDevice *device, QString *error)
 {
