@@ -12,14 +12,36 @@ inline const QString kName = QStringLiteral("name"); // the connection name of t
 inline const QString kPortName = QStringLiteral("port.name"); // the COM name
 inline const QString kPortType = QStringLiteral("port.type");
 inline const QString kNetworkHost = QStringLiteral("network.host"); // [[host, port], ...]
-inline const QString kProtocolType = QStringLiteral("protocol.type");
+inline const QString kProtocolType = QStringLiteral("protocol.type"); // kProtocolRaw or ...Rfc2217
 inline const QString kSendMode = QStringLiteral("port.sendmode.mode");
 inline const QString kSendModeParam = QStringLiteral("port.sendmode.param");
 inline const QString kOpenCondition = QStringLiteral("protocol.portopencondition.enable");
+// Data bits 5 to 8 and parity ("none", "odd", "even", "mark", "space") of the device's line,
+// which a pseudo-terminal cannot carry from the program: 8 and "none" when not written.
+inline const QString kDataBits = QStringLiteral("serial.databits");
+inline const QString kParity = QStringLiteral("serial.parity");
+
+inline const QString kProtocolRaw = QStringLiteral("RAW");
+inline const QString kProtocolRfc2217 = QStringLiteral("RFC2217");
 
 // Status, read only: a PortState, and [[host, port, "1" or "0"], ...] ("1": connected).
 inline const QString kPortState = QStringLiteral("status.port.state");
 inline const QString kRemoteHost = QStringLiteral("status.remotehost");
+// An RFC 2217 port's serial line, a map (absent for RAW ports) of:
+inline const QString kLineStatus = QStringLiteral("status.line");
+// - kSupportOffline, kSupportNegotiating, kSupportYes or kSupportNo;
+inline const QString kLineSupport = QStringLiteral("support");
+// - maps of "baud", "data", "parity", "stop", "flow" and their "text": what the port asks of
+//   the line, and what the device answered it applied (only the fields it answered);
+inline const QString kLineRequested = QStringLiteral("requested");
+inline const QString kLineApplied = QStringLiteral("applied");
+// - a map of "dtr", "rts" as the port set them and "cts", "dsr", "cd", "ri" as the device last
+//   reported them (absent until it does), each 0 or 1.
+inline const QString kLineModem = QStringLiteral("modem");
+inline const QString kSupportOffline = QStringLiteral("not connected");
+inline const QString kSupportNegotiating = QStringLiteral("negotiating");
+inline const QString kSupportYes = QStringLiteral("supported");
+inline const QString kSupportNo = QStringLiteral("settings not supported");
 
 // The service's own status (serviceStatus()).
 inline const QString kPortDirectory = QStringLiteral("portDirectory"); // where the links are

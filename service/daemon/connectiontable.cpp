@@ -1,6 +1,7 @@
 #include "connectiontable.h"
 
 #include "connectionport.h"
+#include "linesettings.h"
 #include "portdirectory.h"
 #include "portfactory.h"
 #include "servicekeys.h"
@@ -22,6 +23,8 @@ bool shapeOf(const QString &key, Shape *shape)
         { kPortName, Shape::Text },
         { kPortType, Shape::Text },
         { kProtocolType, Shape::Text },
+        { kDataBits, Shape::Integer },
+        { kParity, Shape::Text },
         { kNetworkHost, Shape::HostList },
         { kSendMode, Shape::Integer },
         { kSendModeParam, Shape::Integer },
@@ -65,6 +68,19 @@ bool fitsShape(Shape shape, const QVariant &value)
         return isHostList(value);
     }
     return false;
+}
+
+// Keys whose values are a choice: anything else there would only fail when the port starts.
+bool fitsChoice(const QString &key, const QVariant &value)
+{
+    LineSettings::Parity parity;
+    if (key == kProtocolType)
+        return value == kProtocolRaw || value == kProtocolRfc2217;
+    if (key == kDataBits)
+        return value.toInt() >= 5 && value.toInt() <= 8;
+    if (key == kParity)
+        return LineSettings::parityFromName(value.toString(), &parity);
+    return true;
 }
 
 // Remote hosts of a connection without a working port: configured, never connected.
@@ -130,6 +146,9 @@ void ConnectionTable::snapshot(
         if (!unchanged) {
             keys.insert(kPortState, statusLocked(connection, kPortState));
             keys.insert(kRemoteHost, statusLocked(connection, kRemoteHost));
+            const QVariant line = statusLocked(connection, kLineStatus);
+            if (line.isValid())
+                keys.insert(kLineStatus, line);
         }
         readable->append({ handle, keys });
     }
@@ -193,7 +212,7 @@ bool ConnectionTable::setParam(ConnectionHandle handle, const QVariant &key, con
         auto it = table.find(handle);
         Shape shape;
         if (it == table.end() || !isText(key) || !shapeOf(key.toString(), &shape)
-            || !fitsShape(shape, value))
+            || !fitsShape(shape, value) || !fitsChoice(key.toString(), value))
             return false;
         it->second.params.insert(key.toString(), value);
     }
@@ -209,9 +228,9 @@ bool ConnectionTable::param(ConnectionHandle handle, const QVariant &key, QVaria
         return false;
     const Connection &connection = it->second;
     const QString name = key.toString();
-    if (name == kPortState || name == kRemoteHost) {
+    if (name == kPortState || name == kRemoteHost || name == kLineStatus) {
         *value = statusLocked(connection, name);
-        return true;
+        return value->isValid();
     }
     if (!connection.params.contains(name))
         return false;
@@ -262,6 +281,10 @@ bool ConnectionTable::applyConnection(ConnectionHandle handle)
                 connection.liveName = comName;
             else
                 connection.params.insert(kPortName, connection.liveName);
+            if (applied && connection.port && !connection.port->reconfigure(connection.params)) {
+                connection.port.reset();
+                applied = startLocked(handle, connection);
+            }
         }
     }
     publishChange();
@@ -298,7 +321,8 @@ bool ConnectionTable::isValidEntry(const Entry &entry, ConnectionHandle lastHand
         return false;
     for (auto it = entry.params.cbegin(); it != entry.params.cend(); ++it) {
         Shape shape;
-        if (!shapeOf(it.key(), &shape) || !fitsShape(shape, it.value()))
+        if (!shapeOf(it.key(), &shape) || !fitsShape(shape, it.value())
+            || !fitsChoice(it.key(), it.value()))
             return false;
     }
     return true;
@@ -363,6 +387,10 @@ QVariant ConnectionTable::statusLocked(const Connection &connection, const QStri
         if (!connection.started)
             return int(PortState::NotStarted);
         return connection.port ? connection.port->state() : int(PortState::Closed);
+    }
+    if (key == kLineStatus) {
+        const QVariantMap line = connection.port ? connection.port->lineStatus() : QVariantMap();
+        return line.isEmpty() ? QVariant() : QVariant(line);
     }
     if (connection.port)
         return connection.port->remoteHosts();

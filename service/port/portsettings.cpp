@@ -33,6 +33,19 @@ bool PortSettings::isUsableComName(const QString &comName)
         && !comName.contains(QLatin1Char('/')) && !comName.contains(QChar(0));
 }
 
+bool PortSettings::isCompatible(const PortSettings &other) const
+{
+    if (hosts.size() != other.hosts.size())
+        return false;
+    for (int i = 0; i < hosts.size(); ++i) {
+        if (hosts.at(i).dialName != other.hosts.at(i).dialName
+            || hosts.at(i).port != other.hosts.at(i).port)
+            return false;
+    }
+    return packIdleMs == other.packIdleMs && connectWhileOpen == other.connectWhileOpen
+        && rfc2217 == other.rfc2217;
+}
+
 bool PortSettings::fromParams(const QVariantMap &params, PortSettings *settings, QString *reason)
 {
     settings->comName = params.value(ServiceKeys::kPortName).toString();
@@ -62,5 +75,8 @@ bool PortSettings::fromParams(const QVariantMap &params, PortSettings *settings,
     const bool packing = params.value(ServiceKeys::kSendMode).toInt() == 2;
     settings->packIdleMs = packing ? qMax(0, params.value(ServiceKeys::kSendModeParam).toInt()) : 0;
     settings->connectWhileOpen = params.value(ServiceKeys::kOpenCondition).toInt() == 1;
+    settings->rfc2217 = params.value(ServiceKeys::kProtocolType) == ServiceKeys::kProtocolRfc2217;
+    settings->dataBits = quint8(params.value(ServiceKeys::kDataBits, 8).toInt());
+    LineSettings::parityFromName(params.value(ServiceKeys::kParity).toString(), &settings->parity);
     return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linesettings.h"
+
 #include <QList>
 #include <QString>
 #include <QVariant>
@@ -22,6 +24,15 @@ struct PortSettings
     int packIdleMs = 0;
     // Connect only while a program has the port open.
     bool connectWhileOpen = false;
+    // Telnet with COM-PORT-OPTION instead of raw bytes.
+    bool rfc2217 = false;
+    // What the line uses beside what a program can set through a pseudo-terminal.
+    quint8 dataBits = 8;
+    LineSettings::Parity parity = LineSettings::Parity::None;
+
+    // Whether other settings can take this one's place on a working port: only the name and
+    // the line's framing may differ.
+    bool isCompatible(const PortSettings &other) const;
 
     // A name that stays a plain file name inside the port directory.
     static bool isUsableComName(const QString &comName);

@@ -1,9 +1,12 @@
 #include "virtualport.h"
 
+#include "devicestream.h"
+#include "linewatcher.h"
 #include "openwatcher.h"
 #include "portdirectory.h"
 #include "portlink.h"
 #include "ptyopeners.h"
+#include "rfc2217session.h"
 #include "servicekeys.h"
 #include "tcplink.h"
 
@@ -64,6 +67,7 @@ VirtualPort::~VirtualPort()
 {
     if (watchId >= 0)
         watcher->unwatch(watchId);
+    delete lines;
     delete tcp;
     delete masterRead;
     delete masterWrite;
@@ -98,7 +102,8 @@ int VirtualPort::state() const
 // The hosts are fixed for the port's life, so the one that is up says all of remoteHosts().
 quint64 VirtualPort::statusKey() const
 {
-    return quint64(state()) << 32 | quint32(upHost() + 1);
+    return quint64(state()) << 56 | quint64(quint16(upHost() + 1)) << 40
+        | quint64(lineState.revision());
 }
 
 QVariantList VirtualPort::remoteHosts() const
@@ -134,6 +139,27 @@ bool VirtualPort::rename(const QString &comName)
     return true;
 }
 
+bool VirtualPort::reconfigure(const QVariantMap &params)
+{
+    PortSettings next;
+    QString reason;
+    if (!PortSettings::fromParams(params, &next, &reason) || !settings.isCompatible(next))
+        return false;
+    settings.dataBits = next.dataBits;
+    settings.parity = next.parity;
+    lineState.setFraming(settings.dataBits, settings.parity);
+    if (session) {
+        session->settingsChanged();
+        updateWatches();
+    }
+    return true;
+}
+
+QVariantMap VirtualPort::lineStatus() const
+{
+    return session ? lineState.status() : QVariantMap();
+}
+
 bool VirtualPort::openPty(QString *reason)
 {
     master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -160,13 +186,48 @@ void VirtualPort::setupBridge()
     connect(masterRead, &QSocketNotifier::activated, this, &VirtualPort::pumpToDevice);
     connect(masterWrite, &QSocketNotifier::activated, this, &VirtualPort::pumpToProgram);
     tcp = new TcpLink(settings.hosts, this);
+    setupLineSettings();
     connect(tcp, &TcpLink::up, this, &VirtualPort::linkUp);
-    connect(tcp, &TcpLink::down, this, &VirtualPort::updateWatches);
+    connect(tcp, &TcpLink::down, this, &VirtualPort::linkDown);
     connect(tcp, &TcpLink::readable, this, &VirtualPort::pumpToProgram);
     connect(tcp, &TcpLink::writable, this, &VirtualPort::pumpToDevice);
     connect(tcp, &TcpLink::notice, this, &VirtualPort::report);
     if (!settings.connectWhileOpen)
         tcp->open();
+    updateWatches();
+}
+
+void VirtualPort::setupLineSettings()
+{
+    if (!settings.rfc2217) {
+        stream = std::make_unique<DeviceStream>();
+        return;
+    }
+    auto telnet = std::make_unique<Rfc2217Session>(
+        &lineState, [this](const QString &cause) { report(cause); });
+    session = telnet.get();
+    stream = std::move(telnet);
+    lineState.setFraming(settings.dataBits, settings.parity);
+    lines = new LineWatcher(master, ownSlave);
+    lineState.setLearnt(lines->current());
+    connect(lines, &LineWatcher::changed, this, &VirtualPort::lineChanged);
+    connect(lines, &LineWatcher::flushed, this, &VirtualPort::programFlushed);
+}
+
+void VirtualPort::lineChanged(const LineSettings &line)
+{
+    lineState.setLearnt(line);
+    session->settingsChanged();
+    updateWatches();
+}
+
+// What the program discarded from its input is dropped here too; the device is told to drop
+// what it still holds.
+void VirtualPort::programFlushed(bool input, bool output)
+{
+    if (input)
+        toProgram.clear();
+    session->purge(input, output);
     updateWatches();
 }
 
@@ -194,12 +255,20 @@ void VirtualPort::programOpened()
     closeGrace.stop();
     if (settings.connectWhileOpen)
         tcp->open();
+    if (session) {
+        lines->setOpen(true);
+        session->programOpened();
+    }
     updateWatches();
 }
 
 void VirtualPort::programClosed()
 {
     pumpToDevice();
+    if (session) {
+        session->programClosed();
+        lines->setOpen(false);
+    }
     resetSlave();
     toProgram.clear();
     if (settings.connectWhileOpen) {
@@ -273,7 +342,8 @@ bool VirtualPort::readFromProgram()
     while (!toDevice.isFull() && !drained) {
         int room;
         char *at = toDevice.tail(&room);
-        const ssize_t count = read(master, at, size_t(room));
+        const ssize_t count
+            = lines ? lines->read(at, size_t(room)) : read(master, at, size_t(room));
         if (count <= 0)
             break;
         toDevice.produced(int(count));
@@ -292,9 +362,11 @@ bool VirtualPort::readFromProgram()
 
 void VirtualPort::sendToDevice()
 {
+    if (tcp->isUp())
+        stream->flush(tcp->descriptor());
     while (tcp->isUp() && !toDevice.isEmpty() && mayRelease()) {
         const int size = toDevice.size();
-        const ssize_t count = send(tcp->descriptor(), toDevice.head(), size_t(size), MSG_NOSIGNAL);
+        const ssize_t count = stream->send(tcp->descriptor(), toDevice.head(), size_t(size));
         if (count < 0) {
             if (!wouldBlock(errno))
                 tcp->lose(QStringLiteral("lost: %1").arg(errorText()));
@@ -320,7 +392,7 @@ bool VirtualPort::readFromDevice()
     while (tcp->isUp() && !toProgram.isFull()) {
         int room;
         char *at = toProgram.tail(&room);
-        const ssize_t count = recv(tcp->descriptor(), at, size_t(room), 0);
+        const ssize_t count = stream->receive(tcp->descriptor(), at, size_t(room));
         if (count > 0) {
             toProgram.produced(int(count));
             // A stream socket hands over all it has: less than asked means it is empty.
@@ -372,10 +444,19 @@ quint64 VirtualPort::discardFromProgram()
 
 void VirtualPort::linkUp()
 {
+    if (session)
+        session->linkUp(tcp->descriptor());
     if (dropped > 0)
         report(QStringLiteral("%1 bytes were dropped while the device was away").arg(dropped));
     dropped = 0;
     pumpToDevice();
+}
+
+void VirtualPort::linkDown()
+{
+    if (session)
+        session->linkDown();
+    updateWatches();
 }
 
 // A connect-on-open port nobody has open, its last bytes sent, has nothing to read: leaving its
@@ -386,7 +467,7 @@ void VirtualPort::updateWatches()
     masterRead->setEnabled(programMayWrite && (!toDevice.isFull() || tcp->isAway()));
     masterWrite->setEnabled(!toProgram.isEmpty());
     tcp->setReadWatched(tcp->isUp() && !toProgram.isFull());
-    tcp->setWriteWatched(!toDevice.isEmpty() && mayRelease());
+    tcp->setWriteWatched((!toDevice.isEmpty() && mayRelease()) || stream->hasPending());
 }
 
 bool VirtualPort::mayRelease() const

@@ -2,6 +2,7 @@
 
 #include "bytebuffer.h"
 #include "connectionport.h"
+#include "linestate.h"
 #include "portsettings.h"
 
 #include <QObject>
@@ -10,13 +11,17 @@
 #include <cstdint>
 #include <memory>
 
+class DeviceStream;
+class LineWatcher;
 class OpenWatcher;
 class PortLink;
+class Rfc2217Session;
 class QSocketNotifier;
 class TcpLink;
 
 // A started connection: a pseudo-terminal in raw mode, reachable through its COM link, whose
-// bytes pass unchanged to and from a TCP connection. Everything runs on the event loop of the
+// bytes pass to and from a TCP connection, unchanged (RAW) or as Telnet data whose serial
+// settings follow what the program sets (RFC 2217). Everything runs on the event loop of the
 // thread that made it; no thread of its own, no busy waiting.
 class VirtualPort : public QObject, public ConnectionPort
 {
@@ -33,12 +38,17 @@ public:
     QVariantList remoteHosts() const override;
     quint64 statusKey() const override;
     bool rename(const QString &comName) override;
+    bool reconfigure(const QVariantMap &params) override;
+    QVariantMap lineStatus() const override;
 
 private:
     // Index of the host connected to, -1 while none is.
     int upHost() const;
     bool openPty(QString *reason);
     void setupBridge();
+    void setupLineSettings();
+    void lineChanged(const LineSettings &line);
+    void programFlushed(bool input, bool output);
     void slaveEvent(std::uint32_t mask);
     void programOpened();
     void programClosed();
@@ -52,6 +62,7 @@ private:
     void writeToProgram();
     quint64 discardFromProgram();
     void linkUp();
+    void linkDown();
     void updateWatches();
     bool mayRelease() const;
     void report(const QString &cause) const;
@@ -66,6 +77,12 @@ private:
     int watchId = -1;
     std::unique_ptr<PortLink> link;
     TcpLink *tcp = nullptr;
+    // How bytes look on the wire; an Rfc2217Session (then also session) or plain.
+    std::unique_ptr<DeviceStream> stream;
+    Rfc2217Session *session = nullptr;
+    // RFC 2217: learns the program's settings from the pty.
+    LineWatcher *lines = nullptr;
+    LineState lineState;
     QSocketNotifier *masterRead = nullptr;
     QSocketNotifier *masterWrite = nullptr;
     // Some other program holds the slave open.

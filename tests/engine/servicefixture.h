@@ -80,19 +80,23 @@ inline ConnectionHandle addConnection(const QString &name, const QString &comNam
 class FakePort : public ConnectionPort
 {
 public:
-    FakePort(int state, QVariantList hosts)
+    FakePort(int state, QVariantList hosts, QVariantMap line)
         : portState(state)
         , hosts(std::move(hosts))
+        , line(std::move(line))
     {
     }
     int state() const override { return portState; }
     QVariantList remoteHosts() const override { return hosts; }
     quint64 statusKey() const override { return 0; } // both fixed at construction
     bool rename(const QString &) override { return true; }
+    bool reconfigure(const QVariantMap &) override { return true; }
+    QVariantMap lineStatus() const override { return line; }
 
 private:
     int portState;
     QVariantList hosts;
+    QVariantMap line;
 };
 
 class FakePortFactory : public PortFactory
@@ -100,10 +104,11 @@ class FakePortFactory : public PortFactory
 public:
     int state = 1;
     QVariantList hosts;
+    QVariantMap line;
 
     std::unique_ptr<ConnectionPort> makePort(const QVariantMap &, QString *) override
     {
-        return std::make_unique<FakePort>(state, hosts);
+        return std::make_unique<FakePort>(state, hosts, line);
     }
 };
 

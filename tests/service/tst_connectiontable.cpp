@@ -33,6 +33,8 @@ public:
     QVariantList remoteHosts() const override { return {}; }
     quint64 statusKey() const override { return quint64(state()); }
     bool rename(const QString &) override { return true; }
+    bool reconfigure(const QVariantMap &) override { return true; }
+    QVariantMap lineStatus() const override { return {}; }
 
 private:
     std::shared_ptr<bool> open;

@@ -19,6 +19,9 @@ struct PortOptions
     int sendMode = 0;
     int sendParam = 0;
     QString host = QStringLiteral("127.0.0.1");
+    QString protocol = QStringLiteral("RAW");
+    // Further parameters, such as the line's data bits and parity.
+    QVariantMap extra = {};
 };
 
 // A connection table with the real pty ports, as the service holds it, in the test's process.
@@ -48,6 +51,9 @@ public:
         table->setParam(handle, QStringLiteral("port.sendmode.param"), options.sendParam);
         table->setParam(
             handle, QStringLiteral("protocol.portopencondition.enable"), options.openCondition);
+        table->setParam(handle, QStringLiteral("protocol.type"), options.protocol);
+        for (auto it = options.extra.cbegin(); it != options.extra.cend(); ++it)
+            table->setParam(handle, it.key(), it.value());
         lastHandle = handle;
         return table->startConnection(handle) ? handle : -1;
     }
@@ -63,6 +69,13 @@ public:
     QString remoteUp(ConnectionHandle handle) const
     {
         return remoteHost(handle).value(2).toString();
+    }
+
+    QVariantMap lineStatus(ConnectionHandle handle) const
+    {
+        QVariant value;
+        table->param(handle, QStringLiteral("status.line"), &value);
+        return value.toMap();
     }
 
     // The first remote-host entry: host, TCP port, up.

@@ -16,6 +16,17 @@ ProgramEnd::ProgramEnd(const QString &path)
     tcgetattr(fd, &attributes);
     cfmakeraw(&attributes);
     tcsetattr(fd, TCSANOW, &attributes);
+    watch();
+}
+
+ProgramEnd::ProgramEnd(int descriptor)
+    : fd(descriptor)
+{
+    watch();
+}
+
+void ProgramEnd::watch()
+{
     reader = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     writer = new QSocketNotifier(fd, QSocketNotifier::Write, this);
     writer->setEnabled(false);

@@ -13,9 +13,12 @@ class ProgramEnd : public QObject
 
 public:
     explicit ProgramEnd(const QString &path);
+    // Takes over an open descriptor, as it is.
+    explicit ProgramEnd(int descriptor);
     ~ProgramEnd() override;
 
     bool isOpen() const { return fd >= 0; }
+    int descriptor() const { return fd; }
     void write(const QByteArray &bytes);
     // Bytes the pty has not taken yet.
     int pending() const { return out.size() - written; }
@@ -24,6 +27,7 @@ public:
     QByteArray received;
 
 private:
+    void watch();
     void readSome();
     void writeSome();
 

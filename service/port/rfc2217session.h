@@ -1,0 +1,59 @@
+#pragma once
+
+#include "devicestream.h"
+#include "linesettings.h"
+#include "telnetcodec.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+class LineState;
+struct ComPortCommand;
+
+// A port's Telnet connection with COM-PORT-OPTION (the client's side). Data is escaped and
+// unescaped on the way; the line's settings go out when the first program opens the port,
+// after a reconnect while it is open, and whenever they change, but never while nobody has it
+// open. Answers are read as they come and kept in the LineState; nothing waits for them.
+class Rfc2217Session : public DeviceStream
+{
+public:
+    using Reporter = std::function<void(const QString &)>;
+
+    Rfc2217Session(LineState *state, Reporter report);
+
+    ssize_t send(int fd, const char *data, size_t size) override;
+    ssize_t receive(int fd, char *out, size_t room) override;
+    bool hasPending() const override { return !wire.isEmpty(); }
+    void flush(int fd) override;
+
+    // The bridge's moments: the connection came up or went, the first program opened the
+    // port or the last one closed it, the requested settings changed, the program flushed.
+    void linkUp(int fd);
+    void linkDown();
+    void programOpened();
+    void programClosed();
+    void settingsChanged();
+    void purge(bool input, bool output);
+
+private:
+    bool maySend() const;
+    void sendSettings(bool all);
+    void sendDtr(bool on);
+    void command(quint8 code, quint32 value);
+    void takeEvents();
+    void answered(const ComPortCommand &command);
+
+    LineState *state;
+    Reporter report;
+    TelnetCodec codec;
+    int socket = -1;
+    // Bytes for the socket that it has not taken yet: escaped data, commands, answers.
+    QByteArray wire;
+    QByteArray scratch;
+    bool programsOpen = false;
+    // What went to the device since the connection came up; none yet when !sentAny.
+    bool sentAny = false;
+    LineSettings sent;
+};
