@@ -69,13 +69,14 @@ bool newConnection(ConnectionHandle *handle, QString &message)
 }
 
 // Parameters 2 to 8 of a new port: COM name, type, device address, protocol, transfer settings.
-void writePortParams(ConnectionHandle handle, int comNumber, const QString &devIp, int portSeq)
+void writePortParams(ConnectionHandle handle, int comNumber, const QString &devIp, int portSeq,
+    const QString &protocol)
 {
     const QVariantList host { devIp, QString::number(deviceTcpPort(portSeq)) };
     writeParam(handle, kPortName, comNameOf(comNumber));
     writeParam(handle, kPortType, QStringLiteral("Virtual"));
     writeParam(handle, kNetworkHost, QVariantList { QVariant(host) });
-    writeParam(handle, kProtocolType, QStringLiteral("RAW"));
+    writeParam(handle, kProtocolType, protocol);
     if (writeParam(handle, kSendMode, 2) && writeParam(handle, kSendModeParam, 1))
         qDebug().noquote() << "设置发包延时成功";
     if (writeParam(handle, kOpenCondition, 1))
@@ -187,7 +188,7 @@ bool PortOperations::refreshComInfo(QList<COMS_INFO> *comsInfo)
 }
 
 void PortOperations::createDevicePorts(int portCount, const QString &devType, const QString &devIp,
-    const QString &devMac, QString &message)
+    const QString &devMac, QString &message, const QString &protocol)
 {
     QVariant list;
     if (!sec_GetConnectionsList(&list)) {
@@ -205,7 +206,7 @@ void PortOperations::createDevicePorts(int portCount, const QString &devType, co
         if (created) {
             emit setProgressValue(k);
             writeParam(handle, kName, makeConnectionName(devIp, devType, portCount, k, devMac));
-            writePortParams(handle, base + k, devIp, k);
+            writePortParams(handle, base + k, devIp, k, protocol);
             created = startConnection(handle, message);
         }
         if (!created) {
@@ -217,7 +218,7 @@ void PortOperations::createDevicePorts(int portCount, const QString &devType, co
 }
 
 void PortOperations::createOnePort(int portCount, int portSeq, const QString &devType,
-    const QString &devIp, const QString &devMac, QString &message)
+    const QString &devIp, const QString &devMac, QString &message, const QString &protocol)
 {
     if (portSeq < 1 || portSeq > portCount) {
         qDebug() << "createOnePort: no port" << portSeq << "on a device of" << portCount;
@@ -235,7 +236,7 @@ void PortOperations::createOnePort(int portCount, int portSeq, const QString &de
     if (!newConnection(&handle, message))
         return;
     writeParam(handle, kName, name);
-    writePortParams(handle, comNumberFor(portSeq), devIp, portSeq);
+    writePortParams(handle, comNumberFor(portSeq), devIp, portSeq, protocol);
     if (startConnection(handle, message))
         qDebug().noquote() << "当前虚拟串口创建成功！";
 }
@@ -286,6 +287,16 @@ void PortOperations::modifyComPort(
     }
 }
 
+void PortOperations::setPortConfig(
+    const QString &comName, const PortConfig &config, QString &message)
+{
+    const QList<ConnectionHandle> handles = handlesNamed(comName);
+    for (ConnectionHandle handle : handles) {
+        if (!config.write(handle))
+            message = QCoreApplication::translate("RefreshTree", "修改串口设置失败！");
+    }
+}
+
 bool PortOperations::readRecord(
     ConnectionHandle handle, const StateTexts &texts, ParsedNames *parsed, COMS_INFO *record) const
 {
@@ -304,6 +315,11 @@ bool PortOperations::readRecord(
     }
     readTextParam(handle, kPortName, &record->comName);
     record->comState = texts.text(handle);
+    // Served from the listing just made: no further round trip.
+    record->config = PortConfig::read(handle);
+    QVariant line;
+    if (sec_GetParam(handle, kLineStatus, &line))
+        record->line = line.toMap();
     return true;
 }
 

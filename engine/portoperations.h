@@ -2,6 +2,7 @@
 
 #include "records.h"
 #include "secapi.h"
+#include "servicekeys.h"
 
 #include <QHash>
 #include <QList>
@@ -31,13 +32,17 @@ public:
     // false (and emits nothing) when the service could not list its connections.
     bool refreshComInfo(QList<COMS_INFO> *comsInfo = nullptr);
 
+    // New ports are RAW unless another protocol is given.
     void createDevicePorts(int portCount, const QString &devType, const QString &devIp,
-        const QString &devMac, QString &message);
+        const QString &devMac, QString &message,
+        const QString &protocol = ServiceKeys::kProtocolRaw);
     void createOnePort(int portCount, int portSeq, const QString &devType, const QString &devIp,
-        const QString &devMac, QString &message);
+        const QString &devMac, QString &message,
+        const QString &protocol = ServiceKeys::kProtocolRaw);
     void clearDevicePorts(const QString &devIp, QString &message);
     void deleteComPort(const QString &comName, QString &message);
     void modifyComPort(const QString &comName, const QString &newComName, QString &message);
+    void setPortConfig(const QString &comName, const PortConfig &config, QString &message);
 
     // The number after which n consecutive COM numbers are free.
     int findFreeComBase(int n);

@@ -4,7 +4,7 @@ bool COMS_INFO::operator==(const COMS_INFO &other) const
 {
     return portCount == other.portCount && devType == other.devType && devIp == other.devIp
         && portSeq == other.portSeq && devMac == other.devMac && comName == other.comName
-        && comState == other.comState;
+        && comState == other.comState && config == other.config && line == other.line;
 }
 
 void registerRecordMetaTypes()

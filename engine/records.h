@@ -1,9 +1,12 @@
 #pragma once
 
+#include "portconfig.h"
+
 #include <QList>
 #include <QMetaType>
 #include <QPair>
 #include <QString>
+#include <QVariantMap>
 
 // Task codes of the worker's queue; the values are fixed.
 enum HidTask : qint32 {
@@ -13,6 +16,7 @@ enum HidTask : qint32 {
     TaskCreatePort = 3,
     TaskDeleteCom = 4,
     TaskModifyCom = 5,
+    TaskPortSettings = 6,
 };
 
 // One network device, and at the same time the arguments of a task.
@@ -25,6 +29,8 @@ struct DevInfo
     QString devMac;
     QString comName;
     QString newComName;
+    // TaskPortSettings: what the port comName is to have.
+    PortConfig config;
 };
 
 // One virtual port as the worker found it in the connection service.
@@ -37,6 +43,10 @@ struct COMS_INFO
     QString devMac;
     QString comName;
     QString comState;
+    PortConfig config;
+    // An RFC 2217 port's line ("status.line"): what it asked, what the device applied, the
+    // modem lines; empty for RAW ports.
+    QVariantMap line;
 
     bool operator==(const COMS_INFO &other) const;
 };

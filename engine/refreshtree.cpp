@@ -42,7 +42,7 @@ quint64 RefreshTree::postCreateDevice(
 
 quint64 RefreshTree::postTask(HidTask task, const DevInfo &info)
 {
-    if (task < TaskCreateDevice || task > TaskModifyCom) {
+    if (task < TaskCreateDevice || task > TaskPortSettings) {
         qDebug() << "RefreshTree: dropped a task with code" << int(task);
         return 0;
     }
@@ -115,6 +115,9 @@ QString RefreshTree::runOperation(HidTask code, const DevInfo &info)
         break;
     case TaskModifyCom:
         ops.modifyComPort(info.comName, info.newComName, message);
+        break;
+    case TaskPortSettings:
+        ops.setPortConfig(info.comName, info.config, message);
         break;
     case TaskRefresh:
         break;

@@ -107,7 +107,7 @@ void TestRefreshTree::dropsUnknownTaskCodes()
     RefreshTree tree;
     SignalLog log;
     log.watch(&tree);
-    QCOMPARE(tree.postTask(HidTask(6), DevInfo()), quint64(0));
+    QCOMPARE(tree.postTask(HidTask(7), DevInfo()), quint64(0));
     QCOMPARE(tree.postTask(TaskRefresh, DevInfo()), quint64(0));
     QCOMPARE(tree.postTask(TaskDeleteCom, comTask("COM7")), quint64(1));
     tree.start();

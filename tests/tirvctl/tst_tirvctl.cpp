@@ -36,6 +36,8 @@ private slots:
     void clearFindsDeviceSavedPadded();
     void deleteRemovesPort();
     void renameMovesPort();
+    void setChangesWhatShowPrints();
+    void addMakesRfc2217Ports();
 
 private:
     struct Outcome
@@ -158,16 +160,43 @@ void TstTirvctl::badInput_data()
                                   << "from 1 to 3600";
     QTest::newRow("unknown interface") << "search --interface nosuch0"
                                        << "nosuch0";
+    const QString protocol = QStringLiteral("raw or rfc2217");
+    QTest::newRow("unknown protocol") << "add 10.0.0.2 4 --protocol telnet" << protocol;
+    QTest::newRow("protocol in capitals") << "create-port 10.0.0.1 1 --protocol RAW" << protocol;
+    QTest::newRow("set unknown protocol") << "set COM1 --protocol tcp" << protocol;
+    QTest::newRow("4 data bits") << "set COM1 --data 4"
+                                 << "from 5 to 8";
+    QTest::newRow("9 data bits") << "set COM1 --data 9"
+                                 << "from 5 to 8";
+    QTest::newRow("unknown parity") << "set COM1 --parity evn"
+                                    << "none, odd, even, mark or space";
+    QTest::newRow("send mode 3") << "set COM1 --send-mode 3"
+                                 << "0, 1 or 2";
+    QTest::newRow("negative send delay") << "set COM1 --send-delay -1"
+                                         << "from 0 to 60000";
+    QTest::newRow("connect on open yes") << "set COM1 --connect-on-open yes"
+                                         << "on or off";
+    // One bad value: the good ones are not applied either.
+    QTest::newRow("good and bad together") << "set COM1 --data 7 --parity foo"
+                                           << "none, odd, even, mark or space";
+    QTest::newRow("nothing to set") << "set COM1"
+                                    << "at least one setting";
+    QTest::newRow("set unknown COM") << "set COM9 --data 7"
+                                     << "There is no virtual port COM9";
+    QTest::newRow("show unknown COM") << "show COM9"
+                                      << "There is no virtual port COM9";
 }
 
 void TstTirvctl::badInput()
 {
     QFETCH(QString, commandLine);
     QFETCH(QString, message);
+    const QString settings = run(QStringLiteral("show COM1 --json")).out;
     const Outcome outcome = run(commandLine);
     QCOMPARE(outcome.code, int(ExitBadInput));
     QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
     QCOMPARE(comNames(), QStringList({ "COM1", "COM2", "COM3", "COM4" }));
+    QCOMPARE(run(QStringLiteral("show COM1 --json")).out, settings);
 }
 
 void TstTirvctl::serviceFailure_data()
@@ -345,6 +374,38 @@ void TstTirvctl::renameMovesPort()
     const Outcome listed = run(QStringLiteral("list"));
     QVERIFY2(listed.out.contains(QRegularExpression("COM9 +port 3 +10.0.0.1:970")),
         qPrintable(listed.out));
+}
+
+void TstTirvctl::setChangesWhatShowPrints()
+{
+    const Outcome set = run(QStringLiteral("set COM2 --protocol rfc2217 --data 7 --parity even "
+                                           "--send-mode 0 --send-delay 0 --connect-on-open off"));
+    QCOMPARE(set.code, int(ExitSuccess));
+    const QJsonObject shown
+        = QJsonDocument::fromJson(run(QStringLiteral("show COM2 --json")).out.toUtf8()).object();
+    QCOMPARE(shown.toVariantMap(),
+        QVariantMap({ { "comName", "COM2" }, { "connectOnOpen", false }, { "dataBits", 7 },
+            { "devicePort", 2 }, { "line", QVariantMap() }, { "link", shown["link"].toString() },
+            { "parity", "even" }, { "protocol", "RFC2217" }, { "sendDelay", 0 }, { "sendMode", 0 },
+            { "state", shown["state"].toString() }, { "stateKey", "closed" },
+            { "tcpHost", "10.0.0.1" }, { "tcpPort", 968 } }));
+    const Outcome text = run(QStringLiteral("show COM1"));
+    QVERIFY2(text.out.contains(QRegularExpression("protocol +RAW\n")), qPrintable(text.out));
+    QVERIFY2(text.out.contains(QRegularExpression("send delay +1 ms\n")), qPrintable(text.out));
+}
+
+void TstTirvctl::addMakesRfc2217Ports()
+{
+    QCOMPARE(run(QStringLiteral("add 10.0.0.2 2 --protocol rfc2217")).code, int(ExitSuccess));
+    QCOMPARE(run(QStringLiteral("delete COM6")).code, int(ExitSuccess));
+    QCOMPARE(run(QStringLiteral("create-port 10.0.0.2 2")).code, int(ExitSuccess));
+    const auto protocolOf = [](const QString &comName) {
+        const QString shown = run(QStringLiteral("show %1 --json").arg(comName)).out;
+        return QJsonDocument::fromJson(shown.toUtf8()).object()["protocol"].toString();
+    };
+    QCOMPARE(protocolOf("COM5"), QString("RFC2217"));
+    // Made again without a protocol, and under the next free number.
+    QCOMPARE(protocolOf("COM7"), QString("RAW"));
 }
 
 QTEST_GUILESS_MAIN(TstTirvctl)

@@ -18,6 +18,10 @@ void CommandDispatcher::buildTable()
     const QCommandLineOption json(QStringLiteral("json"), tr("Print JSON for scripts."));
     const Argument ip { QStringLiteral("IP"), tr("IPv4 address of the device.") };
     const Argument com { QStringLiteral("COMn"), tr("COM name of a virtual port, such as COM3.") };
+    const QCommandLineOption protocol(QStringLiteral("protocol"),
+        tr("Protocol to the device: raw (bytes as they are, the default) or rfc2217 (Telnet "
+           "carrying the serial settings)."),
+        QStringLiteral("P"));
     table = {
         { QStringLiteral("list"), tr("Lists the devices and their virtual ports."),
             tr("Each port shows its COM name, device port, TCP target, state and link in the port "
@@ -30,13 +34,14 @@ void CommandDispatcher::buildTable()
             { { QStringLiteral("type"), tr("Device type (default: <PORTS>Ports)."),
                   QStringLiteral("T") },
                 { QStringLiteral("mac"), tr("MAC address text of the device (default: null)."),
-                    QStringLiteral("M") } },
+                    QStringLiteral("M") },
+                protocol },
             &CtlCommands::add },
         { QStringLiteral("create-port"), tr("Makes the virtual port of one port of a device."),
             tr("The device must have virtual ports already; its type, port count and MAC address "
                "are taken from them."),
-            { ip, { QStringLiteral("SEQ"), tr("Number of the device port, from 1.") } }, {},
-            &CtlCommands::createPort },
+            { ip, { QStringLiteral("SEQ"), tr("Number of the device port, from 1.") } },
+            { protocol }, &CtlCommands::createPort },
         { QStringLiteral("clear"), tr("Deletes every virtual port of a device."), QString(), { ip },
             {}, &CtlCommands::clear },
         { QStringLiteral("delete"), tr("Deletes a virtual port."), QString(), { com }, {},
@@ -45,6 +50,30 @@ void CommandDispatcher::buildTable()
             { com,
                 { QStringLiteral("COMm"), tr("The new COM name, COM1 to COM255, not in use.") } },
             {}, &CtlCommands::rename },
+        { QStringLiteral("show"), tr("Shows every setting of a virtual port."),
+            tr("For an RFC 2217 port also what the device applied and its modem lines."), { com },
+            { json }, &CtlCommands::show },
+        { QStringLiteral("set"), tr("Changes settings of a virtual port."),
+            tr("Data bits and parity are sent to an RFC 2217 device while a program has the port "
+               "open; changing the protocol, send mode or connect on open makes the port anew."),
+            { com },
+            { protocol,
+                { QStringLiteral("data"), tr("Data bits of the device's line, 5 to 8."),
+                    QStringLiteral("N") },
+                { QStringLiteral("parity"),
+                    tr("Parity of the device's line: none, odd, even, mark or space."),
+                    QStringLiteral("P") },
+                { QStringLiteral("send-mode"),
+                    tr("0 or 1: send at once; 2: pack bytes until the send delay passes without "
+                       "one."),
+                    QStringLiteral("M") },
+                { QStringLiteral("send-delay"), tr("Send delay of mode 2, in ms."),
+                    QStringLiteral("MS") },
+                { QStringLiteral("connect-on-open"),
+                    tr("on: connect only while a program has the port open; off: stay connected."),
+                    QStringLiteral("on|off") },
+                json },
+            &CtlCommands::set },
         { QStringLiteral("search"), tr("Searches the local IPv4 networks for devices."),
             tr("The search is broadcast at once and then every 5 seconds; the devices that answer "
                "are listed at the end."),

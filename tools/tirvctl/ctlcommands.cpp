@@ -11,6 +11,8 @@
 #include <QCommandLineParser>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace {
 
 // The window's own texts, so that tirvctl says what the window says.
@@ -69,20 +71,26 @@ int CtlCommands::add(const QStringList &args, const QCommandLineParser &options)
                                                              : QStringLiteral("null");
     if (!InputRules::isNameField(type) || !InputRules::isNameField(mac))
         return badInput(tr("The device type and MAC address must not be empty or contain \"@\"."));
+    QString protocol;
+    if (!newPortProtocol(options, &protocol))
+        return badInput(tr("The protocol must be raw or rfc2217."));
     if (!openService())
         return ExitFailure;
     QString message;
-    operations.createDevicePorts(portCount, type, ip, mac, message);
+    operations.createDevicePorts(portCount, type, ip, mac, message, protocol);
     if (!message.isEmpty())
         return failure(message);
     return showDevice(ip);
 }
 
-int CtlCommands::createPort(const QStringList &args, const QCommandLineParser &)
+int CtlCommands::createPort(const QStringList &args, const QCommandLineParser &options)
 {
     const QString ip = Ipv4Address::canonical(args.at(0));
     if (ip.isEmpty())
         return badInput(invalidIpText());
+    QString protocol;
+    if (!newPortProtocol(options, &protocol))
+        return badInput(tr("The protocol must be raw or rfc2217."));
     PortListing listing;
     if (!readListing(&listing))
         return ExitFailure;
@@ -97,7 +105,8 @@ int CtlCommands::createPort(const QStringList &args, const QCommandLineParser &)
     // The device's own spelling, which its ports' names carry.
     const QString devIp = device->ip;
     QString message;
-    operations.createOnePort(device->portCount, portSeq, device->type, devIp, device->mac, message);
+    operations.createOnePort(
+        device->portCount, portSeq, device->type, devIp, device->mac, message, protocol);
     if (!message.isEmpty())
         return failure(message);
     return showDevice(devIp);
@@ -167,6 +176,47 @@ int CtlCommands::rename(const QStringList &args, const QCommandLineParser &)
         "修改串口号失败！");
 }
 
+int CtlCommands::show(const QStringList &args, const QCommandLineParser &options)
+{
+    PortListing listing;
+    int status = ExitSuccess;
+    const ListedPort *port = findPort(args.at(0), &listing, &status);
+    if (!port)
+        return status;
+    CtlPrinter(out, options.isSet(QStringLiteral("json"))).printPort(*port);
+    return ExitSuccess;
+}
+
+int CtlCommands::set(const QStringList &args, const QCommandLineParser &options)
+{
+    PortConfig config;
+    const QString problem = readSettings(options, &config);
+    if (!problem.isEmpty())
+        return badInput(problem);
+    PortListing listing;
+    int status = ExitSuccess;
+    const ListedPort *port = findPort(args.at(0), &listing, &status);
+    if (!port)
+        return status;
+    config = port->config;
+    readSettings(options, &config);
+    QString message;
+    operations.setPortConfig(port->comName, config, message);
+    const QString comName = port->comName;
+    const int result = confirm(
+        message,
+        [&](const PortListing &after) {
+            return after.port(comName) && after.port(comName)->config == config;
+        },
+        "修改串口设置失败！");
+    if (result != ExitSuccess)
+        return result;
+    PortListing after;
+    if (readListing(&after) && after.port(comName))
+        CtlPrinter(out, options.isSet(QStringLiteral("json"))).printPort(*after.port(comName));
+    return ExitSuccess;
+}
+
 int CtlCommands::search(const QStringList &, const QCommandLineParser &options)
 {
     int seconds = 5;
@@ -233,6 +283,60 @@ int CtlCommands::confirm(const QString &message,
     if (!done(after))
         return failure(windowText("RefreshTree", failureText));
     return ExitSuccess;
+}
+
+const ListedPort *CtlCommands::findPort(const QString &comName, PortListing *listing, int *status)
+{
+    if (!InputRules::isComName(comName)) {
+        *status = badInput(tr("\"%1\" is not a COM name such as COM3.").arg(comName));
+        return nullptr;
+    }
+    if (!readListing(listing)) {
+        *status = ExitFailure;
+        return nullptr;
+    }
+    const ListedPort *port = listing->port(comName);
+    if (!port)
+        *status = badInput(tr("There is no virtual port %1.").arg(comName));
+    return port;
+}
+
+QString CtlCommands::readSettings(const QCommandLineParser &options, PortConfig *config) const
+{
+    const auto given = [&](const char *name, QString *value) {
+        *value = options.value(QLatin1String(name));
+        return options.isSet(QLatin1String(name));
+    };
+    QString value;
+    if (given("protocol", &value) && !InputRules::parseProtocol(value, &config->protocol))
+        return tr("The protocol must be raw or rfc2217.");
+    if (given("data", &value) && !InputRules::parseInt(value, 5, 8, &config->dataBits))
+        return tr("The data bits must be a number from 5 to 8.");
+    if (given("parity", &value)) {
+        if (!PortConfig::parityNames().contains(value))
+            return tr("The parity must be none, odd, even, mark or space.");
+        config->parity = value;
+    }
+    if (given("send-mode", &value) && !InputRules::parseInt(value, 0, 2, &config->sendMode))
+        return tr("The send mode must be 0, 1 or 2.");
+    if (given("send-delay", &value)
+        && !InputRules::parseInt(value, 0, PortConfig::kMaxSendDelay, &config->sendDelay))
+        return tr("The send delay must be a number of ms from 0 to %1.")
+            .arg(PortConfig::kMaxSendDelay);
+    if (given("connect-on-open", &value) && !InputRules::parseOnOff(value, &config->connectOnOpen))
+        return tr("Connect on open must be on or off.");
+    const QStringList names { "protocol", "data", "parity", "send-mode", "send-delay",
+        "connect-on-open" };
+    const bool any = std::any_of(
+        names.cbegin(), names.cend(), [&](const QString &name) { return options.isSet(name); });
+    return any ? QString() : tr("Nothing to set: give at least one setting.");
+}
+
+bool CtlCommands::newPortProtocol(const QCommandLineParser &options, QString *protocol) const
+{
+    *protocol = ServiceKeys::kProtocolRaw;
+    return !options.isSet(QStringLiteral("protocol"))
+        || InputRules::parseProtocol(options.value(QStringLiteral("protocol")), protocol);
 }
 
 int CtlCommands::badInput(const QString &message)

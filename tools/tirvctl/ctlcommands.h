@@ -8,6 +8,7 @@
 #include <functional>
 
 class PortListing;
+struct ListedPort;
 class QCommandLineParser;
 class QTextStream;
 
@@ -30,6 +31,8 @@ public:
     int clear(const QStringList &args, const QCommandLineParser &options);
     int deletePort(const QStringList &args, const QCommandLineParser &options);
     int rename(const QStringList &args, const QCommandLineParser &options);
+    int show(const QStringList &args, const QCommandLineParser &options);
+    int set(const QStringList &args, const QCommandLineParser &options);
     int search(const QStringList &args, const QCommandLineParser &options);
 
 private:
@@ -41,6 +44,12 @@ private:
     // The engine's message is a failure; without one, a fresh listing must show done.
     int confirm(const QString &message, const std::function<bool(const PortListing &)> &done,
         const char *failureText);
+    // The port named by args, or null with the reason told (*status set).
+    const ListedPort *findPort(const QString &comName, PortListing *listing, int *status);
+    // Applies the options of "set" to *config; an empty text when they are all valid.
+    QString readSettings(const QCommandLineParser &options, PortConfig *config) const;
+    // The "--protocol" option of add and create-port; false when it is not a protocol.
+    bool newPortProtocol(const QCommandLineParser &options, QString *protocol) const;
     int badInput(const QString &message);
     int failure(const QString &message);
 

@@ -2,6 +2,7 @@
 
 #include "portlisting.h"
 #include "searchresults.h"
+#include "servicekeys.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -43,13 +44,8 @@ void CtlPrinter::printListingText(const PortListing &listing)
                    .arg(device.ip, device.type, QString::number(device.portCount), device.mac)
             << '\n';
         QList<QStringList> table;
-        for (const ListedPort &port : device.ports) {
-            const QString target = port.tcpPort
-                ? QStringLiteral("%1:%2").arg(port.tcpHost).arg(port.tcpPort)
-                : QStringLiteral("-");
-            table.append({ port.comName, tr("port %1").arg(port.devicePort), target, port.state,
-                port.link });
-        }
+        for (const ListedPort &port : device.ports)
+            table.append(portRow(port));
         printTable(table, QStringLiteral("  "));
     }
 }
@@ -59,17 +55,8 @@ void CtlPrinter::printListingJson(const PortListing &listing)
     QJsonArray devices;
     for (const ListedDevice &device : listing.devices()) {
         QJsonArray ports;
-        for (const ListedPort &port : device.ports) {
-            ports.append(QJsonObject {
-                { QStringLiteral("comName"), port.comName },
-                { QStringLiteral("link"), port.link },
-                { QStringLiteral("devicePort"), port.devicePort },
-                { QStringLiteral("tcpHost"), port.tcpHost },
-                { QStringLiteral("tcpPort"), port.tcpPort },
-                { QStringLiteral("state"), port.state },
-                { QStringLiteral("stateKey"), port.stateKey },
-            });
-        }
+        for (const ListedPort &port : device.ports)
+            ports.append(portObject(port));
         devices.append(QJsonObject {
             { QStringLiteral("ip"), device.ip },
             { QStringLiteral("type"), device.type },
@@ -81,6 +68,82 @@ void CtlPrinter::printListingJson(const PortListing &listing)
     const QJsonObject root { { QStringLiteral("portDirectory"), listing.portDirectory() },
         { QStringLiteral("devices"), devices } };
     out << QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+void CtlPrinter::printPort(const ListedPort &port)
+{
+    if (json) {
+        QJsonObject object = portObject(port);
+        const PortConfig &config = port.config;
+        object.insert(QStringLiteral("protocol"), config.protocol);
+        object.insert(QStringLiteral("dataBits"), config.dataBits);
+        object.insert(QStringLiteral("parity"), config.parity);
+        object.insert(QStringLiteral("sendMode"), config.sendMode);
+        object.insert(QStringLiteral("sendDelay"), config.sendDelay);
+        object.insert(QStringLiteral("connectOnOpen"), config.connectOnOpen);
+        if (config.isRfc2217())
+            object.insert(QStringLiteral("line"), QJsonObject::fromVariantMap(port.line));
+        out << QJsonDocument(object).toJson(QJsonDocument::Indented);
+    } else {
+        printPortText(port);
+    }
+    out.flush();
+}
+
+void CtlPrinter::printPortText(const ListedPort &port)
+{
+    printTable({ portRow(port) }, QString());
+    const PortConfig &config = port.config;
+    const QString on = tr("on"), off = tr("off");
+    QList<QStringList> table {
+        { tr("protocol"), config.protocol },
+        { tr("data bits"), QString::number(config.dataBits) },
+        { tr("parity"), config.parity },
+        { tr("send mode"), QString::number(config.sendMode) },
+        { tr("send delay"), tr("%1 ms").arg(config.sendDelay) },
+        { tr("connect on open"), config.connectOnOpen ? on : off },
+    };
+    if (config.isRfc2217()) {
+        const auto text = [&](const QString &key) {
+            const QString value = port.line.value(key).toMap().value("text").toString();
+            return value.isEmpty() ? QStringLiteral("-") : value;
+        };
+        const QVariantMap modem = port.line.value(ServiceKeys::kLineModem).toMap();
+        QStringList lines;
+        for (const char *name : { "dtr", "rts", "cts", "dsr", "cd", "ri" }) {
+            const QVariant state = modem.value(QLatin1String(name));
+            lines << QStringLiteral("%1 %2").arg(QString::fromLatin1(name).toUpper(),
+                !state.isValid()    ? QStringLiteral("?")
+                    : state.toInt() ? on
+                                    : off);
+        }
+        table << QStringList { tr("line"), port.line.value(ServiceKeys::kLineSupport).toString() }
+              << QStringList { tr("requested"), text(ServiceKeys::kLineRequested) }
+              << QStringList { tr("applied"), text(ServiceKeys::kLineApplied) }
+              << QStringList { tr("modem lines"), lines.join(QStringLiteral("  ")) };
+    }
+    printTable(table, QStringLiteral("  "));
+}
+
+QStringList CtlPrinter::portRow(const ListedPort &port) const
+{
+    const QString target = port.tcpPort
+        ? QStringLiteral("%1:%2").arg(port.tcpHost).arg(port.tcpPort)
+        : QStringLiteral("-");
+    return { port.comName, tr("port %1").arg(port.devicePort), target, port.state, port.link };
+}
+
+QJsonObject CtlPrinter::portObject(const ListedPort &port) const
+{
+    return {
+        { QStringLiteral("comName"), port.comName },
+        { QStringLiteral("link"), port.link },
+        { QStringLiteral("devicePort"), port.devicePort },
+        { QStringLiteral("tcpHost"), port.tcpHost },
+        { QStringLiteral("tcpPort"), port.tcpPort },
+        { QStringLiteral("state"), port.state },
+        { QStringLiteral("stateKey"), port.stateKey },
+    };
 }
 
 void CtlPrinter::printSearchText(const QList<SearchRow> &rows)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QJsonObject>
 #include <QList>
 
 class PortListing;
+struct ListedPort;
 class QTextStream;
 struct SearchRow;
 
@@ -17,12 +19,17 @@ public:
 
     void printListing(const PortListing &listing);
     void printSearchRows(const QList<SearchRow> &rows);
+    // One port with every setting and, for RFC 2217, its line.
+    void printPort(const ListedPort &port);
 
 private:
     void printListingText(const PortListing &listing);
     void printListingJson(const PortListing &listing);
     void printSearchText(const QList<SearchRow> &rows);
     void printSearchJson(const QList<SearchRow> &rows);
+    void printPortText(const ListedPort &port);
+    QStringList portRow(const ListedPort &port) const;
+    QJsonObject portObject(const ListedPort &port) const;
     void printTable(const QList<QStringList> &table, const QString &indent);
 
     QTextStream &out;

@@ -26,6 +26,20 @@ bool parseInt(const QString &text, int min, int max, int *value)
     return true;
 }
 
+bool parseProtocol(const QString &text, QString *protocol)
+{
+    if (text != QLatin1String("raw") && text != QLatin1String("rfc2217"))
+        return false;
+    *protocol = text.toUpper();
+    return true;
+}
+
+bool parseOnOff(const QString &text, bool *on)
+{
+    *on = text == QLatin1String("on");
+    return *on || text == QLatin1String("off");
+}
+
 bool isNameField(const QString &text)
 {
     return !text.isEmpty() && !text.contains(QLatin1Char('@'));

@@ -15,6 +15,10 @@ bool isComName(const QString &text);
 bool isRenameTarget(const QString &text);
 // A decimal integer within [min, max]; the number in *value.
 bool parseInt(const QString &text, int min, int max, int *value);
+// "raw" or "rfc2217" as the service names them ("RAW", "RFC2217").
+bool parseProtocol(const QString &text, QString *protocol);
+// "on" or "off".
+bool parseOnOff(const QString &text, bool *on);
 // Texts that go into a connection name must not hold its "@" separator or be empty.
 bool isNameField(const QString &text);
 

@@ -37,6 +37,17 @@ bool PortListing::hasComName(const QString &comName) const
     return comNames().contains(comName);
 }
 
+const ListedPort *PortListing::port(const QString &comName) const
+{
+    for (const ListedDevice &d : deviceList) {
+        for (const ListedPort &p : d.ports) {
+            if (p.comName == comName)
+                return &p;
+        }
+    }
+    return nullptr;
+}
+
 QStringList PortListing::comNames() const
 {
     QStringList names;
@@ -95,5 +106,7 @@ ListedPort PortListing::listedPort(const COMS_INFO &info) const
     }
     port.state = info.comState;
     port.stateKey = stateKey(info.comState);
+    port.config = info.config;
+    port.line = info.line;
     return port;
 }

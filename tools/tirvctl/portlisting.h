@@ -1,5 +1,6 @@
 #pragma once
 
+#include "portconfig.h"
 #include "records.h"
 
 #include <QList>
@@ -16,6 +17,8 @@ struct ListedPort
     int tcpPort = 0;
     QString state; // translated, as the window shows it
     QString stateKey; // "error", "closed", "open", "connected", "disconnected" or ""
+    PortConfig config;
+    QVariantMap line; // an RFC 2217 port's line, as the service reports it
 };
 
 // One device with its virtual ports, in the order the service lists them.
@@ -42,6 +45,8 @@ public:
     // 10.0.0.2); null when no port of the listing belongs to it.
     const ListedDevice *device(const QString &ip) const;
     bool hasComName(const QString &comName) const;
+    // Null when no port has that COM name.
+    const ListedPort *port(const QString &comName) const;
     QStringList comNames() const;
     // This listing cut down to the one device.
     PortListing deviceOnly(const QString &ip) const;
