@@ -5,8 +5,10 @@
 #include "appointvcom.h"
 #include "getdevice.h"
 #include "modifycom.h"
+#include "portsettings.h"
 #include "progressbar.h"
 #include "refreshtree.h"
+#include "servicekeys.h"
 #include "systemports.h"
 #include "systemsettings.h"
 #include "ui_mainwindow.h"
@@ -80,12 +82,24 @@ void adjustChildCount(QStandardItem *parent, int rows)
     }
 }
 
-void setItemLook(QStandardItem *item, const QIcon &icon, const QString &text)
+void setItemLook(
+    QStandardItem *item, const QIcon &icon, const QString &text, const QString &toolTip = {})
 {
     if (item->icon().cacheKey() != icon.cacheKey())
         item->setIcon(icon);
     if (item->text() != text)
         item->setText(text);
+    if (item->toolTip() != toolTip)
+        item->setToolTip(toolTip);
+}
+
+void setRowToolTip(QTableWidget *table, int row, const QString &toolTip)
+{
+    for (int column = 0; column < table->columnCount(); ++column) {
+        QTableWidgetItem *item = table->item(row, column);
+        if (item && item->toolTip() != toolTip)
+            item->setToolTip(toolTip);
+    }
 }
 
 void setupTable(QTableWidget *table, const QVector<int> &widths)
@@ -276,7 +290,7 @@ void MainWindow::fillPortItems(QStandardItem *deviceItem, const QList<COMS_INFO>
                 break;
             }
         }
-        setItemLook(deviceItem->child(j), *icon, port.comName);
+        setItemLook(deviceItem->child(j), *icon, port.comName, portToolTip(port));
     }
 }
 
@@ -303,7 +317,27 @@ void MainWindow::fillComTable(const QList<COMS_INFO> &ports)
         setCellText(table, row, ComPortSeq, port.portSeq);
         setCellText(table, row, ComName, port.comName);
         setCellText(table, row, ComState, port.comState);
+        setRowToolTip(table, row, portToolTip(port));
     }
+}
+
+// The protocol and, for RFC 2217, what the device's line took.
+QString MainWindow::portToolTip(const COMS_INFO &port) const
+{
+    if (!port.config.isRfc2217())
+        return tr("协议：%1").arg(ServiceKeys::kProtocolRaw);
+    QString line;
+    const QString applied = port.line.value(ServiceKeys::kLineApplied)
+                                .toMap()
+                                .value(QStringLiteral("text"))
+                                .toString();
+    if (port.line.value(ServiceKeys::kLineSupport) == ServiceKeys::kSupportNo)
+        line = tr("设备不支持串口设置");
+    else if (!applied.isEmpty())
+        line = tr("设备线路：%1").arg(applied);
+    else
+        line = tr("设备线路：未知");
+    return tr("协议：%1").arg(QStringLiteral("RFC 2217")) + QLatin1Char('\n') + line;
 }
 
 void MainWindow::removeDevice(const QString &ip)
@@ -609,6 +643,9 @@ void MainWindow::runPortMenu(QWidget *view, QPoint pos, const QIcon &deleteIcon,
     menu.addAction(deleteIcon, tr("删除串口"), this,
         [=] { position.fromTree ? deleteTreePort() : deleteTablePort(); });
     menu.addAction(modifyIcon, tr("修改串口号"), this, [=] { modifyPort(position); });
+    // Stays the last entry.
+    menu.addAction(QIcon(QStringLiteral(":/icons/deviceList")), tr("串口设置"), this,
+        [=] { editPortSettings(position); });
     auto *scrollArea = qobject_cast<QAbstractScrollArea *>(view);
     menu.exec(scrollArea->viewport()->mapToGlobal(pos));
 }
@@ -724,6 +761,29 @@ QStringList MainWindow::usedPortNames() const
     for (const COMS_INFO &port : lastList)
         names.append(port.comName);
     return names;
+}
+
+void MainWindow::editPortSettings(const PortPosition &position)
+{
+    const QString chosenName = portNameAt(position);
+    const auto record = std::find_if(lastList.cbegin(), lastList.cend(),
+        [&](const COMS_INFO &port) { return port.comName == chosenName; });
+    if (chosenName.isEmpty() || record == lastList.cend())
+        return;
+    auto *dialog = new PortSettings(record->config, this);
+    dialog->setWindowTitle(tr("串口设置"));
+    dialog->setModal(true);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+    connect(dialog, &PortSettings::settingsChosen, this, [=](const PortConfig &config) {
+        // As with renaming: the position must still hold the port the dialog was opened for.
+        if (portNameAt(position) != chosenName)
+            return;
+        DevInfo info;
+        info.comName = chosenName;
+        info.config = config;
+        worker->postTask(TaskPortSettings, info);
+    });
 }
 
 QString MainWindow::portNameAt(const PortPosition &position) const

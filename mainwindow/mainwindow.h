@@ -109,6 +109,8 @@ private:
     void deleteTreePort();
     void deleteTablePort();
     void modifyPort(const PortPosition &position);
+    void editPortSettings(const PortPosition &position);
+    QString portToolTip(const COMS_INFO &port) const;
     QString portNameAt(const PortPosition &position) const;
     QStringList usedPortNames() const;
     void runDeviceMenu(QWidget *view, QPoint pos, int deviceRow, const QString &devIp);

@@ -213,6 +213,26 @@
         <source>连接状态</source>
         <translation>连接状态</translation>
     </message>
+    <message>
+        <source>串口设置</source>
+        <translation>串口设置</translation>
+    </message>
+    <message>
+        <source>协议：%1</source>
+        <translation>协议：%1</translation>
+    </message>
+    <message>
+        <source>设备不支持串口设置</source>
+        <translation>设备不支持串口设置</translation>
+    </message>
+    <message>
+        <source>设备线路：%1</source>
+        <translation>设备线路：%1</translation>
+    </message>
+    <message>
+        <source>设备线路：未知</source>
+        <translation>设备线路：未知</translation>
+    </message>
 </context>
 <context>
     <name>ModifyCom</name>
@@ -250,7 +270,78 @@
     </message>
 </context>
 <context>
+    <name>PortSettings</name>
+    <message>
+        <source>串口设置</source>
+        <translation>串口设置</translation>
+    </message>
+    <message>
+        <source>协议：</source>
+        <translation>协议：</translation>
+    </message>
+    <message>
+        <source>数据位：</source>
+        <translation>数据位：</translation>
+    </message>
+    <message>
+        <source>校验位：</source>
+        <translation>校验位：</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>无</translation>
+    </message>
+    <message>
+        <source>奇校验</source>
+        <translation>奇校验</translation>
+    </message>
+    <message>
+        <source>偶校验</source>
+        <translation>偶校验</translation>
+    </message>
+    <message>
+        <source>标记</source>
+        <translation>标记</translation>
+    </message>
+    <message>
+        <source>空格</source>
+        <translation>空格</translation>
+    </message>
+    <message>
+        <source>发送模式：</source>
+        <translation>发送模式：</translation>
+    </message>
+    <message>
+        <source>发包延时：</source>
+        <translation>发包延时：</translation>
+    </message>
+    <message>
+        <source> ms</source>
+        <translation> ms</translation>
+    </message>
+    <message>
+        <source>打开串口时才连接</source>
+        <translation>打开串口时才连接</translation>
+    </message>
+    <message>
+        <source>数据位和校验位只用于 RFC 2217 设备。</source>
+        <translation>数据位和校验位只用于 RFC 2217 设备。</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
     <name>RefreshTree</name>
+    <message>
+        <source>修改串口设置失败！</source>
+        <translation>修改串口设置失败！</translation>
+    </message>
     <message>
         <source>串口关闭</source>
         <translation>串口关闭</translation>

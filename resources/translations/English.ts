@@ -213,6 +213,26 @@
         <source>连接状态</source>
         <translation>Status</translation>
     </message>
+    <message>
+        <source>串口设置</source>
+        <translation>Port settings</translation>
+    </message>
+    <message>
+        <source>协议：%1</source>
+        <translation>Protocol: %1</translation>
+    </message>
+    <message>
+        <source>设备不支持串口设置</source>
+        <translation>The device does not take serial settings</translation>
+    </message>
+    <message>
+        <source>设备线路：%1</source>
+        <translation>Device line: %1</translation>
+    </message>
+    <message>
+        <source>设备线路：未知</source>
+        <translation>Device line: not known yet</translation>
+    </message>
 </context>
 <context>
     <name>ModifyCom</name>
@@ -250,7 +270,78 @@
     </message>
 </context>
 <context>
+    <name>PortSettings</name>
+    <message>
+        <source>串口设置</source>
+        <translation>Port settings</translation>
+    </message>
+    <message>
+        <source>协议：</source>
+        <translation>Protocol:</translation>
+    </message>
+    <message>
+        <source>数据位：</source>
+        <translation>Data bits:</translation>
+    </message>
+    <message>
+        <source>校验位：</source>
+        <translation>Parity:</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>奇校验</source>
+        <translation>Odd</translation>
+    </message>
+    <message>
+        <source>偶校验</source>
+        <translation>Even</translation>
+    </message>
+    <message>
+        <source>标记</source>
+        <translation>Mark</translation>
+    </message>
+    <message>
+        <source>空格</source>
+        <translation>Space</translation>
+    </message>
+    <message>
+        <source>发送模式：</source>
+        <translation>Send mode:</translation>
+    </message>
+    <message>
+        <source>发包延时：</source>
+        <translation>Send delay:</translation>
+    </message>
+    <message>
+        <source> ms</source>
+        <translation> ms</translation>
+    </message>
+    <message>
+        <source>打开串口时才连接</source>
+        <translation>Connect only while the port is open</translation>
+    </message>
+    <message>
+        <source>数据位和校验位只用于 RFC 2217 设备。</source>
+        <translation>Data bits and parity are used by RFC 2217 devices only.</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
     <name>RefreshTree</name>
+    <message>
+        <source>修改串口设置失败！</source>
+        <translation>Failed to change the port settings!</translation>
+    </message>
     <message>
         <source>串口关闭</source>
         <translation>COM Closed</translation>

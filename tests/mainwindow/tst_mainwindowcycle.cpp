@@ -4,6 +4,7 @@
 #include "inprocessservice.h"
 #include "mainwindow.h"
 #include "modifycom.h"
+#include "portsettings.h"
 #include "progressbar.h"
 #include "secapi.h"
 #include "tirvresources.h"
@@ -11,6 +12,7 @@
 
 #include <QComboBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableWidget>
 #include <QTreeView>
@@ -32,6 +34,7 @@ private slots:
     void clearingRangeIsTheDevicesPortCount();
     void renumberSkipsAPortThatMoved_data();
     void renumberSkipsAPortThatMoved();
+    void portSettingsReachTheServiceAndTheToolTip();
 
 private:
     QStringList portNames(int device) const;
@@ -279,6 +282,37 @@ void TestMainWindowCycle::renumberSkipsAPortThatMoved()
     emit modify->modifyToCom("COM201");
     modify->close();
     QTRY_COMPARE(column(comTable(), 3), QStringList({ "COM201", names.at(2) }));
+}
+
+// The dialog opens with the port's settings, and what is saved comes back in the next listing,
+// where the port's tooltip names the protocol.
+void TestMainWindowCycle::portSettingsReachTheServiceAndTheToolTip()
+{
+    window->toAddDev();
+    QPointer<AddDevice> entry = window->findChild<AddDevice *>();
+    emit entry->addDevInfo(2, "192.168.1.100");
+    entry->close();
+    QTRY_COMPARE(comTable()->rowCount(), 2);
+    QCOMPARE(comTable()->item(1, 0)->toolTip(), QString("Protocol: RAW"));
+    comTable()->setCurrentCell(1, 0);
+    WindowFixture::runContextMenu(comTable(), "Port settings");
+    QPointer<PortSettings> dialog = window->findChild<PortSettings *>();
+    QVERIFY(dialog);
+    auto *protocol = dialog->findChild<QComboBox *>("comboBox_protocol");
+    QCOMPARE(protocol->currentText(), QString("RAW"));
+    QCOMPARE(dialog->findChild<QComboBox *>("comboBox_sendMode")->currentIndex(), 2);
+    protocol->setCurrentIndex(1);
+    dialog->findChild<QComboBox *>("comboBox_parity")->setCurrentIndex(2);
+    dialog->findChild<QPushButton *>("pushButton_sure")->click();
+    QTRY_COMPARE(comTable()->item(1, 0)->toolTip(),
+        QString("Protocol: RFC 2217\nDevice line: not known yet"));
+    const int portRow = comRowOfPort("2");
+    QCOMPARE(model()->item(0)->child(portRow)->toolTip(), comTable()->item(1, 0)->toolTip());
+    QVariant list;
+    QVERIFY(sec_GetConnectionsList(&list));
+    QVariant parity;
+    QVERIFY(sec_GetParam(list.toList().at(1).toInt(), "serial.parity", &parity));
+    QCOMPARE(parity.toString(), QString("even"));
 }
 
 QTEST_MAIN(TestMainWindowCycle)

@@ -258,7 +258,7 @@ void TestMainWindowViews::menus_data()
     QTest::addColumn<QStringList>("entries");
 
     const QStringList device { "Create COM", "Delete all COM", "Web config" };
-    const QStringList portEntries { "Delete COM", "Modify COM" };
+    const QStringList portEntries { "Delete COM", "Modify COM", "Port settings" };
     QTest::newRow("tree, device") << "treeView" << true << false << device;
     QTest::newRow("tree, port") << "treeView" << true << true << portEntries;
     QTest::newRow("tree, nothing current") << "treeView" << false << false << QStringList();
