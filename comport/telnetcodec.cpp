@@ -41,7 +41,8 @@ int TelnetCodec::decode(const char *in, int size, char *out)
             // Plain data runs up to the next IAC: copied in one go.
             const void *found = std::memchr(in + i, IAC, size_t(size - i));
             const int end = found ? int(static_cast<const char *>(found) - in) : size;
-            std::memcpy(out + written, in + i, size_t(end - i));
+            // out may be in itself: it never runs ahead of the input.
+            std::memmove(out + written, in + i, size_t(end - i));
             written += end - i;
             i = end;
             if (found) {

@@ -53,8 +53,8 @@ public:
     // What to send once connected: the requests of this role. Resets every option.
     QByteArray start();
 
-    // Reads bytes from the peer. Data goes to out, which has room for size bytes; returns how
-    // many. Answers and events wait in takeReplies() and takeEvents().
+    // Reads bytes from the peer. Data goes to out, which has room for size bytes and may be in
+    // itself (decoding in place); returns how many. Answers and events wait in takeReplies() and takeEvents().
     int decode(const char *in, int size, char *out);
     QByteArray takeReplies();
     QList<Event> takeEvents();

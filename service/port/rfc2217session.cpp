@@ -53,12 +53,11 @@ ssize_t Rfc2217Session::send(int fd, const char *data, size_t size)
 
 ssize_t Rfc2217Session::receive(int fd, char *out, size_t room)
 {
-    scratch.resize(int(room));
     for (int round = 0; round < kMaxOptionRounds; ++round) {
-        const ssize_t count = ::recv(fd, scratch.data(), room, 0);
+        const ssize_t count = ::recv(fd, out, room, 0);
         if (count <= 0)
             return count;
-        const int data = codec.decode(scratch.constData(), int(count), out);
+        const int data = codec.decode(out, int(count), out);
         const QByteArray replies = codec.takeReplies();
         if (wire.size() < kMaxAnswers)
             wire += replies;

@@ -51,7 +51,6 @@ private:
     int socket = -1;
     // Bytes for the socket that it has not taken yet: escaped data, commands, answers.
     QByteArray wire;
-    QByteArray scratch;
     bool programsOpen = false;
     // What went to the device since the connection came up; none yet when !sentAny.
     bool sentAny = false;
