@@ -54,7 +54,8 @@ public:
     QByteArray start();
 
     // Reads bytes from the peer. Data goes to out, which has room for size bytes and may be in
-    // itself (decoding in place); returns how many. Answers and events wait in takeReplies() and takeEvents().
+    // itself (decoding in place); returns how many. Answers and events wait in takeReplies() and
+    // takeEvents().
     int decode(const char *in, int size, char *out);
     QByteArray takeReplies();
     QList<Event> takeEvents();

@@ -1,5 +1,7 @@
 #include "linewatcher.h"
 
+#include "ptyspeed.h"
+
 #include <cerrno>
 #include <sys/ioctl.h>
 #include <sys/uio.h>
@@ -70,7 +72,10 @@ void LineWatcher::refresh()
         poll.stop();
     else if (!poll.isActive())
         poll.start();
-    const LineSettings now = LineSettings::fromTermios(attributes);
+    LineSettings now = LineSettings::fromTermios(attributes);
+    const qint64 speed = terminalSpeed(slave);
+    if (speed >= 0)
+        now.baud = quint32(speed);
     if (now != line) {
         line = now;
         emit changed(line);

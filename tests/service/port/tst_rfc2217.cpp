@@ -1,3 +1,4 @@
+#include "customspeed.h"
 #include "deviceserver.h"
 #include "linesettings.h"
 #include "portfixture.h"
@@ -186,8 +187,10 @@ void TestRfc2217::commandsFollowTheProgram()
         // The same settings again send nothing: only the new speed follows.
         { [&] { setSpeed(fd, cfgetospeed(&attributes)), setSpeed(fd, B19200); },
             { "SET-BAUDRATE 19200" } },
+        // A rate that is no termios constant, as serial libraries set it.
+        { [&] { QVERIFY(setCustomSpeed(fd, 250000)); }, { "SET-BAUDRATE 250000" } },
         { [&] { setSpeed(fd, B0); }, { "SET-CONTROL 9" } },
-        { [&] { setSpeed(fd, B19200); }, { "SET-CONTROL 8" } },
+        { [&] { setSpeed(fd, B19200); }, { "SET-BAUDRATE 19200", "SET-CONTROL 8" } },
         { [&] { tcflush(fd, TCIOFLUSH); }, { "PURGE-DATA 3" } },
         // Canonical mode: found by looking, not announced.
         { [&] {
