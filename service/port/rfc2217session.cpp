@@ -15,6 +15,8 @@ const int kChunk = 64 * 1024;
 const int kMaxAnswers = 64 * 1024;
 // Reads of nothing but option traffic before the loop serves others.
 const int kMaxOptionRounds = 16;
+// How long a peer may leave COM-PORT-OPTION unanswered.
+const int kNegotiationMs = 3000;
 
 bool wouldBlock(int error)
 {
@@ -28,6 +30,9 @@ Rfc2217Session::Rfc2217Session(LineState *state, Reporter report)
     , report(std::move(report))
     , codec(TelnetCodec::Role::Client)
 {
+    negotiation.setSingleShot(true);
+    negotiation.setInterval(kNegotiationMs);
+    connect(&negotiation, &QTimer::timeout, this, &Rfc2217Session::refused);
 }
 
 ssize_t Rfc2217Session::send(int fd, const char *data, size_t size)
@@ -87,12 +92,14 @@ void Rfc2217Session::linkUp(int fd)
     sentAny = false;
     wire = codec.start();
     state->setSupport(LineState::Support::Negotiating);
+    negotiation.start();
     flush(socket);
 }
 
 void Rfc2217Session::linkDown()
 {
     state->setSupport(LineState::Support::Offline);
+    negotiation.stop();
     socket = -1;
     sentAny = false;
     wire.clear();
@@ -188,16 +195,22 @@ void Rfc2217Session::takeEvents()
             if (ComPortCommand::decode(event.payload, &answer) && answer.isAnswer())
                 answered(answer);
         } else if (event.local && event.kind == TelnetCodec::Event::OptionOn) {
+            negotiation.stop();
             state->setSupport(LineState::Support::Supported);
             command(ComPortCommand::SetModemStateMask, 0xff);
             if (programsOpen)
                 programOpened();
         } else if (event.local) {
-            state->setSupport(LineState::Support::NotSupported);
-            report(QStringLiteral("the device refuses serial settings; data passes, settings "
-                                  "do not"));
+            refused();
         }
     }
+}
+
+void Rfc2217Session::refused()
+{
+    negotiation.stop();
+    state->setSupport(LineState::Support::NotSupported);
+    report(QStringLiteral("the device refuses serial settings; data passes, settings do not"));
 }
 
 void Rfc2217Session::answered(const ComPortCommand &command)

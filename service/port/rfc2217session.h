@@ -5,7 +5,9 @@
 #include "telnetcodec.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -16,8 +18,10 @@ struct ComPortCommand;
 // unescaped on the way; the line's settings go out when the first program opens the port,
 // after a reconnect while it is open, and whenever they change, but never while nobody has it
 // open. Answers are read as they come and kept in the LineState; nothing waits for them.
-class Rfc2217Session : public DeviceStream
+class Rfc2217Session : public QObject, public DeviceStream
 {
+    Q_OBJECT
+
 public:
     using Reporter = std::function<void(const QString &)>;
 
@@ -44,6 +48,7 @@ private:
     void command(quint8 code, quint32 value);
     void takeEvents();
     void answered(const ComPortCommand &command);
+    void refused();
 
     LineState *state;
     Reporter report;
@@ -55,4 +60,6 @@ private:
     // What went to the device since the connection came up; none yet when !sentAny.
     bool sentAny = false;
     LineSettings sent;
+    // A peer that never answers COM-PORT-OPTION is taken to refuse it.
+    QTimer negotiation;
 };

@@ -93,6 +93,7 @@ private slots:
     void commandsFollowTheProgram();
     void settingsWaitForAProgram();
     void malformedPeerLeavesThePortWorking();
+    void silentPeerIsTakenToRefuse();
 };
 
 void TestRfc2217::settingsReachSer2net()
@@ -268,6 +269,20 @@ void TestRfc2217::malformedPeerLeavesThePortWorking()
     program.write(QByteArray("ok\xff", 3));
     QVERIFY(waitFor([&] { return device.received.endsWith(QByteArray("ok\xff\xff", 4)); }));
     QCOMPARE(ports.state(handle), 2);
+}
+
+// A plain TCP device never answers the Telnet requests: after a few seconds the port says so.
+void TestRfc2217::silentPeerIsTakenToRefuse()
+{
+    DeviceServer device;
+    QVERIFY(device.listen());
+    PortFixture ports;
+    const ConnectionHandle handle = ports.startPort(
+        QStringLiteral("COM36"), device.port(), { 0, 0, 0, "127.0.0.1", "RFC2217" });
+    QVERIFY(waitFor([&] { return ports.lineStatus(handle).value("support") == "negotiating"; }));
+    QVERIFY(waitFor(
+        [&] { return ports.lineStatus(handle).value("support") == "settings not supported"; },
+        5000));
 }
 
 QTEST_MAIN(TestRfc2217)
