@@ -5,14 +5,19 @@
 #include "portdirectory.h"
 #include "portfactory.h"
 #include "servicekeys.h"
+#include "servicelimits.h"
 
 #include <QDebug>
 #include <QMutexLocker>
 #include <QSet>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 using namespace ServiceKeys;
+using namespace ServiceLimits;
 
 enum class Shape { Text, Integer, HostList };
 
@@ -48,6 +53,8 @@ bool isHostList(const QVariant &value)
     if (value.userType() != QMetaType::QVariantList)
         return false;
     const QVariantList entries = value.toList();
+    if (entries.size() > kMaxHosts)
+        return false;
     for (const QVariant &entry : entries) {
         const QVariantList fields = entry.toList();
         if (entry.userType() != QMetaType::QVariantList || fields.size() < 2
@@ -57,8 +64,19 @@ bool isHostList(const QVariant &value)
     return true;
 }
 
+// Every text in the value, however deep, is short enough.
+bool textsFit(const QVariant &value)
+{
+    if (isText(value))
+        return value.toString().size() <= kMaxTextLength;
+    const QVariantList items = value.toList();
+    return std::all_of(items.cbegin(), items.cend(), textsFit);
+}
+
 bool fitsShape(Shape shape, const QVariant &value)
 {
+    if (!textsFit(value))
+        return false;
     switch (shape) {
     case Shape::Text:
         return isText(value);
@@ -81,6 +99,33 @@ bool fitsChoice(const QString &key, const QVariant &value)
     if (key == kParity)
         return LineSettings::parityFromName(value.toString(), &parity);
     return true;
+}
+
+// What a value adds to a listing, near enough: its texts' UTF-8 bytes and 8 bytes per value.
+int listingBytes(const QVariant &value)
+{
+    constexpr int kPerValue = 8;
+    if (isText(value))
+        return kPerValue + value.toString().toUtf8().size();
+    int bytes = kPerValue;
+    if (value.userType() == QMetaType::QVariantList) {
+        const QVariantList items = value.toList();
+        for (const QVariant &item : items)
+            bytes += listingBytes(item);
+    }
+    return bytes;
+}
+
+// A connection's share of the parameter budget. A COM name written but not yet applied counts
+// beside the live one, which a refused apply writes back.
+int parameterBytes(const QVariantMap &params, const QString &liveName = QString())
+{
+    int bytes = 0;
+    for (auto it = params.cbegin(); it != params.cend(); ++it)
+        bytes += listingBytes(it.key()) + listingBytes(it.value());
+    if (!liveName.isEmpty() && liveName != params.value(kPortName).toString())
+        bytes += listingBytes(liveName);
+    return bytes;
 }
 
 // Remote hosts of a connection without a working port: configured, never connected.
@@ -170,26 +215,48 @@ ConnectionHandle ConnectionTable::lastHandle() const
     return highestHandle;
 }
 
-bool ConnectionTable::restore(const QList<Entry> &entries, ConnectionHandle lastHandle)
+bool ConnectionTable::restore(
+    const QList<Entry> &entries, ConnectionHandle lastHandle, QString *reason)
 {
     QMutexLocker lock(&mutex);
-    if (!table.empty() || lastHandle < highestHandle)
+    const QString refusal = table.empty() && lastHandle >= highestHandle
+        ? refusalOf(entries, lastHandle)
+        : QStringLiteral("the table is not empty");
+    if (!refusal.isEmpty()) {
+        if (reason)
+            *reason = refusal;
         return false;
-    QSet<ConnectionHandle> seen;
-    for (const Entry &entry : entries) {
-        if (!isValidEntry(entry, lastHandle) || seen.contains(entry.handle))
-            return false;
-        seen.insert(entry.handle);
     }
     highestHandle = lastHandle;
     ++revision;
     for (const Entry &entry : entries) {
         Connection &connection = table[entry.handle];
         connection.params = entry.params;
+        recountLocked(connection);
         if (entry.started)
             startLocked(entry.handle, connection);
     }
     return true;
+}
+
+// Entries within the limits the calls enforce, so that a table the service saved always loads
+// again and no other does.
+QString ConnectionTable::refusalOf(const QList<Entry> &entries, ConnectionHandle lastHandle)
+{
+    if (entries.size() > kMaxConnections)
+        return QStringLiteral("more than %1 connections").arg(kMaxConnections);
+    QSet<ConnectionHandle> seen;
+    qint64 bytes = 0;
+    for (const Entry &entry : entries) {
+        if (!isValidEntry(entry, lastHandle) || seen.contains(entry.handle))
+            return QStringLiteral("connection %1: a bad or repeated handle, or a bad parameter")
+                .arg(entry.handle);
+        seen.insert(entry.handle);
+        bytes += parameterBytes(entry.params);
+    }
+    if (bytes > kMaxParameterBytes)
+        return QStringLiteral("parameters of more than %1 KiB").arg(kMaxParameterBytes / 1024);
+    return QString();
 }
 
 bool ConnectionTable::createConnection(int kind, ConnectionHandle *handle)
@@ -198,6 +265,16 @@ bool ConnectionTable::createConnection(int kind, ConnectionHandle *handle)
         return false;
     {
         QMutexLocker lock(&mutex);
+        // No wrap: a handle is never handed out twice, nor a negative one.
+        if (highestHandle == std::numeric_limits<ConnectionHandle>::max()) {
+            qWarning() << "cannot create a connection: every handle has been handed out";
+            return false;
+        }
+        if (table.size() >= size_t(kMaxConnections)) {
+            qWarning() << "cannot create a connection:" << kMaxConnections
+                       << "is the most the service keeps";
+            return false;
+        }
         *handle = ++highestHandle;
         table[*handle];
     }
@@ -214,7 +291,14 @@ bool ConnectionTable::setParam(ConnectionHandle handle, const QVariant &key, con
         if (it == table.end() || !isText(key) || !shapeOf(key.toString(), &shape)
             || !fitsShape(shape, value) || !fitsChoice(key.toString(), value))
             return false;
-        it->second.params.insert(key.toString(), value);
+        Connection &connection = it->second;
+        QVariantMap params = connection.params;
+        params.insert(key.toString(), value);
+        if (parameterTotal - connection.bytes + parameterBytes(params, connection.liveName)
+            > kMaxParameterBytes)
+            return false;
+        connection.params.swap(params);
+        recountLocked(connection);
     }
     publishChange();
     return true;
@@ -256,8 +340,11 @@ bool ConnectionTable::deleteConnection(ConnectionHandle handle)
 {
     {
         QMutexLocker lock(&mutex);
-        if (table.erase(handle) == 0)
+        const auto it = table.find(handle);
+        if (it == table.end())
             return false;
+        parameterTotal -= it->second.bytes;
+        table.erase(it);
     }
     publishChange();
     return true;
@@ -281,6 +368,7 @@ bool ConnectionTable::applyConnection(ConnectionHandle handle)
                 connection.liveName = comName;
             else
                 connection.params.insert(kPortName, connection.liveName);
+            recountLocked(connection);
             if (applied && connection.port && !connection.port->reconfigure(connection.params)) {
                 connection.port.reset();
                 applied = startLocked(handle, connection);
@@ -315,7 +403,7 @@ void ConnectionTable::publishChange()
     emit changed();
 }
 
-bool ConnectionTable::isValidEntry(const Entry &entry, ConnectionHandle lastHandle) const
+bool ConnectionTable::isValidEntry(const Entry &entry, ConnectionHandle lastHandle)
 {
     if (entry.handle <= 0 || entry.handle > lastHandle)
         return false;
@@ -350,6 +438,7 @@ bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connectio
     connection.started = true;
     connection.failed = false;
     connection.liveName = comName;
+    recountLocked(connection);
     if (!portFactory)
         return true;
     QString reason;
@@ -360,6 +449,13 @@ bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connectio
         return false;
     }
     return true;
+}
+
+void ConnectionTable::recountLocked(Connection &connection)
+{
+    const int bytes = parameterBytes(connection.params, connection.liveName);
+    parameterTotal += bytes - connection.bytes;
+    connection.bytes = bytes;
 }
 
 // Without a port the status follows the stored state alone, which the revision covers; the

@@ -63,8 +63,10 @@ public:
     // The last handle handed out; restored so that no handle is ever handed out twice.
     ConnectionHandle lastHandle() const;
     // Replaces an empty table with saved entries and starts the started ones. Refuses (and
-    // changes nothing) when an entry is malformed.
-    bool restore(const QList<Entry> &entries, ConnectionHandle lastHandle);
+    // changes nothing, and says why in *reason) when an entry is malformed or the entries pass
+    // a limit of ServiceLimits.
+    bool restore(
+        const QList<Entry> &entries, ConnectionHandle lastHandle, QString *reason = nullptr);
 
 signals:
     // The stored parameters or the set of connections changed.
@@ -80,9 +82,14 @@ private:
         // name written but not yet applied.
         QString liveName;
         std::unique_ptr<ConnectionPort> port;
+        // Its share of the parameter budget.
+        int bytes = 0;
     };
     void publishChange();
-    bool isValidEntry(const Entry &entry, ConnectionHandle lastHandle) const;
+    static bool isValidEntry(const Entry &entry, ConnectionHandle lastHandle);
+    static QString refusalOf(const QList<Entry> &entries, ConnectionHandle lastHandle);
+    // After a change of its parameters or live name.
+    void recountLocked(Connection &connection);
     bool comNameTaken(const QString &comName, ConnectionHandle except) const;
     bool startLocked(ConnectionHandle handle, Connection &connection);
     QVariant statusLocked(const Connection &connection, const QString &key) const;
@@ -91,6 +98,8 @@ private:
     mutable QMutex mutex;
     std::map<ConnectionHandle, Connection> table;
     ConnectionHandle highestHandle = 0;
+    // The connections' shares of the parameter budget together.
+    int parameterTotal = 0;
     // Grows with every change of the stored state; never 0.
     quint32 revision = 1;
     // The ports' status keys as last listed, at which revision, and a stamp that grows

@@ -1,6 +1,7 @@
 #include "statestore.h"
 
 #include "connectiontable.h"
+#include "servicelimits.h"
 #include "servicepaths.h"
 
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <QSaveFile>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -49,22 +51,34 @@ QJsonObject toJson(const ConnectionTable::Entry &entry)
     };
 }
 
+// A whole number from 0 to the highest handle.
+bool toHandle(const QJsonValue &value, ConnectionHandle *handle)
+{
+    const double number = value.toDouble(-1);
+    if (!value.isDouble() || std::trunc(number) != number || number < 0
+        || number > std::numeric_limits<ConnectionHandle>::max())
+        return false;
+    *handle = ConnectionHandle(number);
+    return true;
+}
+
 bool fromJson(const QJsonValue &value, ConnectionTable::Entry *entry)
 {
     const QJsonObject object = value.toObject();
-    const QJsonValue handle = object.value(QStringLiteral("handle"));
+    const QJsonValue started = object.value(QStringLiteral("started"));
     const QJsonValue params = object.value(QStringLiteral("params"));
-    if (!handle.isDouble() || !params.isObject())
+    if (!toHandle(object.value(QStringLiteral("handle")), &entry->handle) || !started.isBool()
+        || !params.isObject())
         return false;
-    entry->handle = handle.toInt();
-    entry->started = object.value(QStringLiteral("started")).toBool();
+    entry->started = started.toBool();
     const QJsonObject keys = params.toObject();
     for (auto it = keys.constBegin(); it != keys.constEnd(); ++it)
         entry->params.insert(it.key(), fromJson(it.value()));
     return true;
 }
 
-// Empty reason when the document holds a table.
+// Empty reason when the document holds a table. Every value must have its type: a connection
+// skipped for a wrong one would be lost at the next save.
 QString parse(
     const QByteArray &bytes, QList<ConnectionTable::Entry> *entries, ConnectionHandle *lastHandle)
 {
@@ -76,14 +90,29 @@ QString parse(
         return error.errorString();
     if (root.value(QStringLiteral("version")).toInt() != kFormatVersion)
         return QStringLiteral("unknown format version");
-    *lastHandle = root.value(QStringLiteral("lastHandle")).toInt();
-    for (const QJsonValue &value : root.value(QStringLiteral("connections")).toArray()) {
+    const QJsonValue connections = root.value(QStringLiteral("connections"));
+    if (!toHandle(root.value(QStringLiteral("lastHandle")), lastHandle) || !connections.isArray())
+        return QStringLiteral("no last handle or no list of connections");
+    for (const QJsonValue &value : connections.toArray()) {
         ConnectionTable::Entry entry;
         if (!fromJson(value, &entry))
-            return QStringLiteral("a connection without handle or parameters");
+            return QStringLiteral("a connection without handle, start flag or parameters");
         entries->append(entry);
     }
     return QString();
+}
+
+QByteArray document(const ConnectionTable &table)
+{
+    QJsonArray connections;
+    for (const ConnectionTable::Entry &entry : table.entries())
+        connections.append(toJson(entry));
+    const QJsonObject root {
+        { QStringLiteral("version"), kFormatVersion },
+        { QStringLiteral("lastHandle"), table.lastHandle() },
+        { QStringLiteral("connections"), connections },
+    };
+    return QJsonDocument(root).toJson();
 }
 
 } // namespace
@@ -112,10 +141,14 @@ void StateStore::load(ConnectionTable &table)
     }
     QList<ConnectionTable::Entry> entries;
     ConnectionHandle lastHandle = 0;
-    QString reason = parse(file.readAll(), &entries, &lastHandle);
+    // Never more than the limit in memory, whatever the file holds.
+    const QByteArray bytes = file.read(ServiceLimits::kMaxStateFileBytes + 1);
     file.close();
-    if (reason.isEmpty() && !table.restore(entries, lastHandle))
-        reason = QStringLiteral("a connection with a bad handle or parameter");
+    QString reason = bytes.size() > ServiceLimits::kMaxStateFileBytes
+        ? QStringLiteral("larger than %1 MiB").arg(ServiceLimits::kMaxStateFileBytes >> 20)
+        : parse(bytes, &entries, &lastHandle);
+    if (reason.isEmpty())
+        table.restore(entries, lastHandle, &reason);
     if (!reason.isEmpty() && !moveAside(reason))
         keepFile();
     else if (reason.isEmpty())
@@ -126,17 +159,8 @@ bool StateStore::save(const ConnectionTable &table) const
 {
     if (kept)
         return false;
-    QJsonArray connections;
-    for (const ConnectionTable::Entry &entry : table.entries())
-        connections.append(toJson(entry));
-    const QJsonObject root {
-        { QStringLiteral("version"), kFormatVersion },
-        { QStringLiteral("lastHandle"), table.lastHandle() },
-        { QStringLiteral("connections"), connections },
-    };
     QSaveFile file(filePath);
-    if (file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(root).toJson()) >= 0
-        && file.commit())
+    if (file.open(QIODevice::WriteOnly) && file.write(document(table)) >= 0 && file.commit())
         return true;
     qWarning().noquote() << filePath << ": cannot save the connections:" << file.errorString();
     return false;

@@ -5,9 +5,10 @@
 class ConnectionTable;
 
 // The connection table on disk, so that the ports come back after a crash, a logout or a
-// reboot. Every save replaces the file atomically; a file that cannot be read back is moved
-// aside under a new name, never overwritten, and the service starts with an empty table. When
-// it can be neither read nor moved aside, nothing is saved until the next start.
+// reboot. Every save replaces the file atomically. A file that cannot be read back, has not the
+// expected shape or passes the service's limits is moved aside under a new name, never overwritten,
+// and the service starts with an empty table. When it can be neither read nor moved aside, nothing
+// is saved until the next start.
 class StateStore
 {
 public:

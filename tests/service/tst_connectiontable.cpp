@@ -3,6 +3,7 @@
 #include "inprocessservice.h"
 #include "portfactory.h"
 #include "secapi.h"
+#include "servicelimits.h"
 
 #include <QtTest>
 
@@ -91,6 +92,9 @@ void TestConnectionTable::everyKeyReadsBack_data()
     QTest::newRow("sendmode") << "port.sendmode.mode" << QVariant(2);
     QTest::newRow("sendparam") << "port.sendmode.param" << QVariant(1);
     QTest::newRow("opencondition") << "protocol.portopencondition.enable" << QVariant(1);
+    QTest::newRow("longest text") << "name"
+                                  << QVariant(
+                                         QString(ServiceLimits::kMaxTextLength, QChar(0x4E2D)));
 }
 
 void TestConnectionTable::everyKeyReadsBack()
@@ -124,6 +128,17 @@ void TestConnectionTable::rejectsWrongShapes_data()
     QTest::newRow("host entry short")
         << QVariant(QStringLiteral("network.host"))
         << QVariant(QVariantList { QVariant(QVariantList { QStringLiteral("h") }) });
+    using namespace ServiceLimits;
+    const QString tooLong(kMaxTextLength + 1, 'x');
+    QTest::newRow("text too long") << QVariant(QStringLiteral("port.type")) << QVariant(tooLong);
+    QTest::newRow("host too long")
+        << QVariant(QStringLiteral("network.host"))
+        << QVariant(QVariantList { QVariant(QVariantList { tooLong, QStringLiteral("966") }) });
+    QVariantList tooManyHosts;
+    for (int i = 0; i <= kMaxHosts; ++i)
+        tooManyHosts += kHosts;
+    QTest::newRow("too many hosts")
+        << QVariant(QStringLiteral("network.host")) << QVariant(tooManyHosts);
 }
 
 void TestConnectionTable::rejectsWrongShapes()

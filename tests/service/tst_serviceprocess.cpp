@@ -73,6 +73,13 @@ int savedConnections(bool startedOnly)
     }));
 }
 
+void writeState(const QByteArray &bytes)
+{
+    QFile state(statePath());
+    QVERIFY(state.open(QIODevice::WriteOnly));
+    state.write(bytes);
+}
+
 int lockedPid()
 {
     QFile lock(ServicePaths::lockPath(runtimeDirectory()));
@@ -143,7 +150,9 @@ private slots:
     void secondServiceRefused();
     void foregroundServiceServesCalls();
     void serviceEndsWhenSocketRemoved();
+    void corruptStateKeptAside_data();
     void corruptStateKeptAside();
+    void handlesNeverWrap();
     void fullLogStartedAfresh();
     void badFrameClosesOnlyThatClient_data();
     void badFrameClosesOnlyThatClient();
@@ -167,7 +176,9 @@ void TestServiceProcess::initTestCase()
 void TestServiceProcess::init()
 {
     stopServices();
-    QFile::remove(statePath());
+    QDir state(ServicePaths::stateDirectory());
+    for (const QString &name : state.entryList({ QStringLiteral("connections.json*") }))
+        state.remove(name);
 }
 
 void TestServiceProcess::cleanup()
@@ -393,14 +404,23 @@ void TestServiceProcess::serviceEndsWhenSocketRemoved()
     QCOMPARE(read(handle, "port.name"), QVariant("COM7")); // the next call brings it back
 }
 
+void TestServiceProcess::corruptStateKeptAside_data()
+{
+    QTest::addColumn<QByteArray>("garbage");
+    QTest::newRow("cut short") << QByteArray(R"({"version":1,"connections":[{"hand)");
+    QTest::newRow("connections not a list") << QByteArray(
+        R"({"version":1,"lastHandle":1,"connections":{"handle":1,"params":{"port.name":"COM3"}}})");
+    // Loaded, it would make every listing larger than a reply may be.
+    QTest::newRow("name of 5 MB") << QByteArray(
+                                         R"({"version":1,"lastHandle":1,"connections":)"
+                                         R"([{"handle":1,"started":false,"params":{"name":")")
+            + QByteArray(5 * 1024 * 1024, 'n') + QByteArray(R"("}}]})");
+}
+
 void TestServiceProcess::corruptStateKeptAside()
 {
-    const QByteArray garbage("{\"version\":1,\"connections\":[{\"hand");
-    {
-        QFile state(statePath());
-        QVERIFY(state.open(QIODevice::WriteOnly));
-        state.write(garbage);
-    }
+    QFETCH(QByteArray, garbage);
+    writeState(garbage);
     QVERIFY(sec_ConnectService(QStringLiteral(".")));
     QVariant list;
     QVERIFY(sec_GetConnectionsList(&list));
@@ -415,6 +435,25 @@ void TestServiceProcess::corruptStateKeptAside()
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().contains("kept as"));
     QVERIFY(makeConnection(QStringLiteral("COM3"), true) > 0); // and it works
+}
+
+// Handed out up to the last one, handles stop rather than wrap, and the table still loads.
+void TestServiceProcess::handlesNeverWrap()
+{
+    writeState(R"({"version":1,"lastHandle":2147483646,"connections":)"
+               R"([{"handle":2147483646,"started":false,"params":{"port.name":"COM3"}}]})");
+    ConnectionHandle last = -1;
+    QVERIFY(sec_CreateConnection(1, &last));
+    QCOMPARE(last, std::numeric_limits<ConnectionHandle>::max());
+    ConnectionHandle beyond = -1;
+    QVERIFY(!sec_CreateConnection(1, &beyond));
+    QTRY_COMPARE(savedConnections(false), 2);
+
+    QCOMPARE(::kill(lockedPid(), SIGKILL), 0);
+    QTRY_VERIFY(servicePids().isEmpty());
+    QVariant list;
+    QVERIFY(sec_GetConnectionsList(&list));
+    QCOMPARE(list.toList(), (QVariantList { last - 1, last }));
 }
 
 // A log just below its limit is passed by the service's first messages, while it runs.

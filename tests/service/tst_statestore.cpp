@@ -1,4 +1,6 @@
 #include "connectiontable.h"
+#include "servicelimits.h"
+#include "serviceprotocol.h"
 #include "statestore.h"
 
 #include <QtTest>
@@ -28,6 +30,18 @@ void writeFile(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
+// A saved table of `count` connections with the same parameters.
+QByteArray savedTable(int count, const QJsonObject &params)
+{
+    QJsonArray connections;
+    for (int handle = 1; handle <= count; ++handle)
+        connections.append(
+            QJsonObject { { "handle", handle }, { "started", false }, { "params", params } });
+    return QJsonDocument(
+        QJsonObject { { "version", 1 }, { "lastHandle", count }, { "connections", connections } })
+        .toJson();
+}
+
 } // namespace
 
 class TestStateStore : public QObject
@@ -43,6 +57,7 @@ private slots:
     void unreadableStateMovedAside();
     void asideCopiesNeverOverwritten();
     void stuckFileNeverOverwritten();
+    void tableAtItsLimitsStaysUsable();
 
 private:
     QString path() const { return dir->filePath(QStringLiteral("connections.json")); }
@@ -121,6 +136,24 @@ void TestStateStore::unreadableStateMovedAside_data()
     QTest::newRow("handle twice") << QByteArray(
         R"({"version":1,"lastHandle":2,"connections":)"
         R"([{"handle":1,"params":{}},{"handle":1,"params":{}}]})");
+    // Right syntax, wrong shape: not a single connection may be taken for a missing one.
+    QTest::newRow("connections not a list") << QByteArray(
+        R"({"version":1,"lastHandle":1,"connections":{"1":{"handle":1,"params":{}}}})");
+    QTest::newRow("last handle past the int range")
+        << QByteArray(R"({"version":1,"lastHandle":4294967296,"connections":[]})");
+    QTest::newRow("started not a flag") << QByteArray(R"({"version":1,"lastHandle":1,)"
+                                                      R"("connections":[{"handle":1,)"
+                                                      R"("started":"yes","params":{}}]})");
+    // Valid, but beyond what the calls accept.
+    using namespace ServiceLimits;
+    QTest::newRow("text too long")
+        << savedTable(1, { { "name", QString(kMaxTextLength + 1, 'n') } });
+    QTest::newRow("too many connections") << savedTable(kMaxConnections + 1, { { "name", "n" } });
+    const QString longest(kMaxTextLength, QChar(0x4E2D)); // 3 UTF-8 bytes each
+    QTest::newRow("parameters too large") << savedTable(kMaxConnections / 2,
+        { { "name", longest }, { "port.name", longest }, { "port.type", longest } });
+    QTest::newRow("file too large")
+        << savedTable(1, { { "name", "n" } }) + QByteArray(int(kMaxStateFileBytes), ' ');
 }
 
 void TestStateStore::unreadableStateMovedAside()
@@ -174,6 +207,49 @@ void TestStateStore::stuckFileNeverOverwritten()
     QFile kept(stuck);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), contents);
+}
+
+// Filled through the calls until they refuse, with the texts that cost the most in a saved file
+// (control characters, six bytes each), the table is still listed well inside a reply, and the
+// file it is saved to loads again.
+void TestStateStore::tableAtItsLimitsStaysUsable()
+{
+    using namespace ServiceLimits;
+    const QString longest(kMaxTextLength, QChar(1));
+    QVariantList hosts;
+    for (int i = 0; i < kMaxHosts; ++i)
+        hosts.append(QVariant(QVariantList { longest, longest }));
+    ConnectionTable table;
+    for (int i = 0; i < kMaxConnections; ++i) {
+        ConnectionHandle handle = -1;
+        QVERIFY(table.createConnection(1, &handle));
+        for (const char *key : { "name", "port.name", "port.type" })
+            table.setParam(handle, QString::fromLatin1(key), longest);
+        table.setParam(handle, QStringLiteral("network.host"), hosts);
+    }
+    ConnectionHandle refused = -1;
+    QVERIFY(!table.createConnection(1, &refused));
+
+    QList<QPair<ConnectionHandle, QVariantMap>> readable;
+    ServiceProtocol::Reply listing;
+    table.snapshot(&readable, &listing.stamp);
+    QVariantList handles;
+    for (const auto &[handle, keys] : qAsConst(readable)) {
+        handles.append(handle);
+        listing.snapshot.append(keys);
+    }
+    listing.value = handles;
+    QVERIFY(ServiceProtocol::encodeReply(listing).size() < int(ServiceProtocol::kMaxPayload / 2));
+
+    StateStore store(path());
+    QVERIFY(store.save(table));
+    QVERIFY(QFileInfo(path()).size() <= kMaxStateFileBytes / 2);
+    ConnectionTable restored;
+    store.load(restored);
+    QVariantList listed;
+    QVERIFY(restored.connections(&listed));
+    QCOMPARE(listed.size(), kMaxConnections);
+    QVERIFY(asideFiles().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestStateStore)
