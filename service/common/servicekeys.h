@@ -45,6 +45,8 @@ inline const QString kSupportNo = QStringLiteral("settings not supported");
 
 // The service's own status (serviceStatus()).
 inline const QString kPortDirectory = QStringLiteral("portDirectory"); // where the links are
+// Why changes are not being saved; empty or missing while they are.
+inline const QString kSaveError = QStringLiteral("saveError");
 
 } // namespace ServiceKeys
 

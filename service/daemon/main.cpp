@@ -6,6 +6,7 @@
 #include "servicelog.h"
 #include "servicepaths.h"
 #include "serviceserver.h"
+#include "statesaver.h"
 #include "statestore.h"
 
 #include <QCoreApplication>
@@ -14,7 +15,6 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -39,9 +39,6 @@ struct Options
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr int kAlreadyRunning = 3;
-// Changes are saved together at most this long after the first of them: each save syncs the
-// file to disk, and making 255 ports is over a thousand changes.
-constexpr int kSaveDelayMs = 50;
 
 int quitPipe[2] = { -1, -1 };
 
@@ -138,23 +135,6 @@ void quitOnSignals(QCoreApplication &app)
         ::sigaction(signal, &action, nullptr);
 }
 
-// Changes made together are saved together, and none is lost at a clean exit.
-void saveAfterChanges(QCoreApplication &app, ConnectionTable &table, const StateStore &store)
-{
-    auto *timer = new QTimer(&app);
-    timer->setSingleShot(true);
-    timer->setInterval(kSaveDelayMs);
-    QObject::connect(timer, &QTimer::timeout, &app, [&table, &store] { store.save(table); });
-    QObject::connect(&table, &ConnectionTable::changed, timer, [timer] {
-        if (!timer->isActive())
-            timer->start();
-    });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, timer, [timer, &table, &store] {
-        if (timer->isActive())
-            store.save(table);
-    });
-}
-
 // The runtime folder goes at logout (and a test's with the test): nobody could reach the
 // service any more, so it ends rather than linger.
 void quitWhenSocketRemoved(QCoreApplication &app, const QString &socketPath)
@@ -228,7 +208,8 @@ int main(int argc, char **argv)
     table.setPortFactory(&ports);
     StateStore store(StateStore::defaultPath());
     store.load(table);
-    saveAfterChanges(app, table, store);
+    StateSaver saver(table, store);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &saver, &StateSaver::flush);
 
     ServiceServer server(table);
     const QString socketPath = ServicePaths::socketPath(runtimeDirectory);

@@ -7,13 +7,16 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
 #include <limits>
+#include <unistd.h>
 
 namespace {
 
@@ -102,6 +105,60 @@ QString parse(
     return QString();
 }
 
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    size_t left = size_t(bytes.size());
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        data += written;
+        left -= size_t(written);
+    }
+    return true;
+}
+
+// The rename is done by now; the folder is synced so that it outlives a crash as well. A
+// folder that cannot be synced leaves that to the system.
+void syncFolderOf(const QString &path)
+{
+    const int fd = ::open(
+        QFile::encodeName(QFileInfo(path).path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Writes the bytes beside the file, and only once every one of them is written and on the disk,
+// renames them over it; otherwise the file stays as it was. Empty on success, else why not.
+QString replaceFile(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray fresh = target + ".new";
+    const int fd
+        = ::open(fresh.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    bool written = fd >= 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+    if (fd >= 0 && ::close(fd) != 0)
+        written = false;
+    if (!written || ::rename(fresh.constData(), target.constData()) != 0) {
+        const QString why
+            = QStringLiteral("cannot %1 %2: %3")
+                  .arg(written ? QStringLiteral("replace") : QStringLiteral("write"),
+                      QFile::decodeName(written ? target : fresh), qt_error_string(errno));
+        ::unlink(fresh.constData());
+        return why;
+    }
+    syncFolderOf(path);
+    return QString();
+}
+
 QByteArray document(const ConnectionTable &table)
 {
     QJsonArray connections;
@@ -155,15 +212,12 @@ void StateStore::load(ConnectionTable &table)
         qInfo().noquote() << "restored" << entries.size() << "connections from" << filePath;
 }
 
-bool StateStore::save(const ConnectionTable &table) const
+bool StateStore::save(const ConnectionTable &table, QString *error) const
 {
-    if (kept)
-        return false;
-    QSaveFile file(filePath);
-    if (file.open(QIODevice::WriteOnly) && file.write(document(table)) >= 0 && file.commit())
-        return true;
-    qWarning().noquote() << filePath << ": cannot save the connections:" << file.errorString();
-    return false;
+    const QString why = blocked.isEmpty() ? replaceFile(filePath, document(table)) : blocked;
+    if (error)
+        *error = why;
+    return why.isEmpty();
 }
 
 bool StateStore::moveAside(const QString &reason) const
@@ -185,7 +239,8 @@ bool StateStore::moveAside(const QString &reason) const
 
 void StateStore::keepFile()
 {
-    kept = true;
-    qWarning().noquote() << filePath << ": left as it is; changes are not saved until the"
-                         << "service starts again";
+    blocked = QStringLiteral("%1 could be neither read nor moved aside; changes are not saved "
+                             "until the service starts again")
+                  .arg(filePath);
+    qWarning().noquote() << blocked;
 }
