@@ -1,6 +1,7 @@
 #include "refreshtree.h"
 
 #include "secapi.h"
+#include "servicekeys.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -66,8 +67,8 @@ void RefreshTree::run()
         PostedTask task;
         if (takeTask(&task))
             runTask(task);
-        else
-            ops.refreshComInfo();
+        else if (ops.refreshComInfo())
+            followSaveError();
         pause();
     }
 }
@@ -126,6 +127,15 @@ QString RefreshTree::runOperation(HidTask code, const DevInfo &info)
 }
 
 // A task posted while the loop was busy is in the queue already: no pause before it.
+void RefreshTree::followSaveError()
+{
+    const QString error = serviceStatus().value(ServiceKeys::kSaveError).toString();
+    if (error == saveError)
+        return;
+    saveError = error;
+    emit saveErrorChanged(error);
+}
+
 void RefreshTree::pause()
 {
     QMutexLocker lock(&mutex);

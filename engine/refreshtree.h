@@ -39,6 +39,8 @@ signals:
     void updateComInfo(QList<COMS_INFO> comsInfo);
     void taskStarted(quint64 taskId);
     void taskFinished(quint64 taskId);
+    // The service began or stopped failing to save its changes; error is empty once it saves.
+    void saveErrorChanged(QString error);
 
 protected:
     void run() override;
@@ -54,6 +56,7 @@ private:
     void connectService();
     bool takeTask(PostedTask *task);
     void runTask(const PostedTask &task);
+    void followSaveError();
     QString runOperation(HidTask code, const DevInfo &info);
     void pause();
 
@@ -63,4 +66,6 @@ private:
     QWaitCondition wakeUp;
     QQueue<PostedTask> pending;
     quint64 lastTaskId = 0;
+    // What the last listing said of saving.
+    QString saveError;
 };

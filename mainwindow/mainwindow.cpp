@@ -198,6 +198,8 @@ void MainWindow::setupWorker()
     connect(worker, &RefreshTree::taskFinished, this, &MainWindow::onTaskFinished);
     connect(worker, &RefreshTree::setProgressValue, this, &MainWindow::forwardProgress);
     connect(worker, &RefreshTree::hideProgress, this, &MainWindow::onHideProgress);
+    connect(worker, &RefreshTree::saveErrorChanged, this, &MainWindow::showSaveError);
+    showSaveError(QString());
     // Last: the thread's first message (an unreachable service) must find its receivers.
     worker->start();
 }
@@ -356,6 +358,13 @@ void MainWindow::removeDevice(const QString &ip)
 void MainWindow::showMessage(const QString &text)
 {
     QMessageBox::about(this, tr("提示"), text);
+}
+
+// The form's text says that changes are not being saved; its tooltip, the service's reason.
+void MainWindow::showSaveError(const QString &error)
+{
+    ui->label_saveError->setToolTip(error);
+    ui->label_saveError->setVisible(!error.isEmpty());
 }
 
 void MainWindow::setLanguageIcon(bool chinese)

@@ -91,6 +91,7 @@ private:
     QVector<QPair<QString, QIcon>> translatedStateIcons() const;
     void removeDevice(const QString &ip);
     void showMessage(const QString &text);
+    void showSaveError(const QString &error);
     void setLanguageIcon(bool chinese);
     void setAutoRunIcon(bool on);
     void retranslate();

@@ -148,6 +148,10 @@
         <translation>开机自启动关闭</translation>
     </message>
     <message>
+        <source>更改未能保存</source>
+        <translation>更改未能保存</translation>
+    </message>
+    <message>
         <source>开机自启动打开</source>
         <translation>开机自启动打开</translation>
     </message>

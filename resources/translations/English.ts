@@ -148,6 +148,10 @@
         <translation>Turn off on auto-start</translation>
     </message>
     <message>
+        <source>更改未能保存</source>
+        <translation>changes are not being saved</translation>
+    </message>
+    <message>
         <source>开机自启动打开</source>
         <translation>Power on auto-start</translation>
     </message>

@@ -1,5 +1,6 @@
 #include "adddevice.h"
 #include "appointvcom.h"
+#include "connectiontable.h"
 #include "faultinjector.h"
 #include "inprocessservice.h"
 #include "mainwindow.h"
@@ -7,10 +8,12 @@
 #include "portsettings.h"
 #include "progressbar.h"
 #include "secapi.h"
+#include "servicekeys.h"
 #include "tirvresources.h"
 #include "windowfixture.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardItemModel>
@@ -35,6 +38,7 @@ private slots:
     void renumberSkipsAPortThatMoved_data();
     void renumberSkipsAPortThatMoved();
     void portSettingsReachTheServiceAndTheToolTip();
+    void statusBarTellsWhenChangesAreNotSaved();
 
 private:
     QStringList portNames(int device) const;
@@ -313,6 +317,20 @@ void TestMainWindowCycle::portSettingsReachTheServiceAndTheToolTip()
     QVariant parity;
     QVERIFY(sec_GetParam(list.toList().at(1).toInt(), "serial.parity", &parity));
     QCOMPARE(parity.toString(), QString("even"));
+}
+
+// The service's reason is shown beside the words, as a tooltip.
+void TestMainWindowCycle::statusBarTellsWhenChangesAreNotSaved()
+{
+    auto *saveError = window->findChild<QLabel *>("label_saveError");
+    QVERIFY(!saveError->isVisible());
+    ConnectionTable &table = InProcessService::table();
+    table.setServiceStatus(ServiceKeys::kSaveError, "disk full");
+    QTRY_VERIFY(saveError->isVisible());
+    QCOMPARE(saveError->text(), QString("changes are not being saved"));
+    QCOMPARE(saveError->toolTip(), QString("disk full"));
+    table.setServiceStatus(ServiceKeys::kSaveError, QString());
+    QTRY_VERIFY(!saveError->isVisible());
 }
 
 QTEST_MAIN(TestMainWindowCycle)

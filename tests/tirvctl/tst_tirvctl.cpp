@@ -1,9 +1,11 @@
 #include "commanddispatcher.h"
+#include "connectiontable.h"
 #include "ctlcommands.h"
 #include "faultinjector.h"
 #include "inprocessservice.h"
 #include "portoperations.h"
 #include "secapi.h"
+#include "servicekeys.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -31,6 +33,7 @@ private slots:
     void addRefusesKnownDevice_data();
     void addRefusesKnownDevice();
     void listJsonParsesBack();
+    void listTellsWhenChangesAreNotSaved();
     void createPortRemakesMissingPort();
     void clearDeletesOnlyThatDevice();
     void clearFindsDeviceSavedPadded();
@@ -325,6 +328,21 @@ void TstTirvctl::listJsonParsesBack()
     const Outcome empty = run(QStringLiteral("list --json"));
     QCOMPARE(empty.code, int(ExitSuccess));
     QCOMPARE(QJsonDocument::fromJson(empty.out.toUtf8())["devices"].toArray().size(), 0);
+}
+
+void TstTirvctl::listTellsWhenChangesAreNotSaved()
+{
+    ConnectionTable &table = InProcessService::table();
+    table.setServiceStatus(ServiceKeys::kSaveError, "disk full");
+    const QString listed = run(QStringLiteral("list")).out;
+    const QJsonObject root
+        = QJsonDocument::fromJson(run(QStringLiteral("list --json")).out.toUtf8()).object();
+    table.setServiceStatus(ServiceKeys::kSaveError, QString());
+    QVERIFY(listed.endsWith(
+        QString("Warning: %1 (disk full)\n").arg(text("MainWindow", "更改未能保存"))));
+    QCOMPARE(root["changesSaved"], QJsonValue(false));
+    QCOMPARE(root["saveError"].toString(), QString("disk full"));
+    QVERIFY(!run(QStringLiteral("list")).out.contains("disk full"));
 }
 
 void TstTirvctl::createPortRemakesMissingPort()

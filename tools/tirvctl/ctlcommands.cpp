@@ -259,7 +259,9 @@ bool CtlCommands::readListing(PortListing *listing)
         failure(windowText("RefreshTree", "获取所有虚拟串口信息失败！"));
         return false;
     }
-    *listing = PortListing(ports, serviceStatus().value(ServiceKeys::kPortDirectory).toString());
+    const QVariantMap status = serviceStatus();
+    *listing = PortListing(ports, status.value(ServiceKeys::kPortDirectory).toString(),
+        status.value(ServiceKeys::kSaveError).toString());
     return true;
 }
 

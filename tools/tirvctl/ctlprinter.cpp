@@ -35,10 +35,8 @@ void CtlPrinter::printSearchRows(const QList<SearchRow> &rows)
 
 void CtlPrinter::printListingText(const PortListing &listing)
 {
-    if (listing.devices().isEmpty()) {
+    if (listing.devices().isEmpty())
         out << tr("No virtual ports.") << '\n';
-        return;
-    }
     for (const ListedDevice &device : listing.devices()) {
         out << tr("Device %1  type %2  ports %3  MAC %4")
                    .arg(device.ip, device.type, QString::number(device.portCount), device.mac)
@@ -48,6 +46,11 @@ void CtlPrinter::printListingText(const PortListing &listing)
             table.append(portRow(port));
         printTable(table, QStringLiteral("  "));
     }
+    if (!listing.saveError().isEmpty())
+        out << tr("Warning: %1 (%2)")
+                   .arg(QCoreApplication::translate("MainWindow", "更改未能保存"),
+                       listing.saveError())
+            << '\n';
 }
 
 void CtlPrinter::printListingJson(const PortListing &listing)
@@ -66,6 +69,8 @@ void CtlPrinter::printListingJson(const PortListing &listing)
         });
     }
     const QJsonObject root { { QStringLiteral("portDirectory"), listing.portDirectory() },
+        { QStringLiteral("changesSaved"), listing.saveError().isEmpty() },
+        { QStringLiteral("saveError"), listing.saveError() },
         { QStringLiteral("devices"), devices } };
     out << QJsonDocument(root).toJson(QJsonDocument::Indented);
 }

@@ -8,8 +8,10 @@
 
 #include <algorithm>
 
-PortListing::PortListing(const QList<COMS_INFO> &ports, const QString &portDirectory)
+PortListing::PortListing(
+    const QList<COMS_INFO> &ports, const QString &portDirectory, const QString &saveError)
     : directory(portDirectory)
+    , notSavedBecause(saveError)
 {
     for (const COMS_INFO &info : ports) {
         auto owner = std::find_if(deviceList.begin(), deviceList.end(),
@@ -62,6 +64,7 @@ PortListing PortListing::deviceOnly(const QString &ip) const
 {
     PortListing result;
     result.directory = directory;
+    result.notSavedBecause = notSavedBecause;
     if (const ListedDevice *d = device(ip))
         result.deviceList.append(*d);
     return result;

@@ -37,9 +37,12 @@ class PortListing
 public:
     PortListing() = default;
     // portDirectory: where the service says its links are; empty leaves the links out.
-    PortListing(const QList<COMS_INFO> &ports, const QString &portDirectory);
+    // saveError: why the service does not save its changes; empty while it does.
+    PortListing(const QList<COMS_INFO> &ports, const QString &portDirectory,
+        const QString &saveError = QString());
 
     QString portDirectory() const { return directory; }
+    QString saveError() const { return notSavedBecause; }
     const QList<ListedDevice> &devices() const { return deviceList; }
     // The device at ip's address however either is spelt (a name saved as "10.0.0.02" is
     // 10.0.0.2); null when no port of the listing belongs to it.
@@ -58,5 +61,6 @@ private:
     ListedPort listedPort(const COMS_INFO &info) const;
 
     QString directory;
+    QString notSavedBecause;
     QList<ListedDevice> deviceList;
 };

@@ -174,6 +174,10 @@
 <context>
     <name>CtlPrinter</name>
     <message>
+        <source>Warning: %1 (%2)</source>
+        <translation>警告：%1（%2）</translation>
+    </message>
+    <message>
         <source>No virtual ports.</source>
         <translation>没有虚拟串口。</translation>
     </message>
