@@ -19,4 +19,10 @@ constexpr int kMaxParameterBytes = 512 * 1024;
 // The saved table; one written at every limit above takes less than half of this.
 constexpr qint64 kMaxStateFileBytes = 8 * 1024 * 1024;
 
+// Programs served at once: the window, tirvctl and scripts of one user.
+constexpr int kMaxClients = 64;
+// Replies written but not yet taken by their programs, all together. A program holding more
+// than its share (a kMaxClients-th) when they pass this is disconnected.
+constexpr qint64 kMaxUnsentBytes = 16 * 1024 * 1024;
+
 } // namespace ServiceLimits

@@ -199,6 +199,12 @@ void ConnectionTable::snapshot(
     }
 }
 
+ListingStamp ConnectionTable::stamp()
+{
+    QMutexLocker lock(&mutex);
+    return { revision, statusStampLocked() };
+}
+
 QList<ConnectionTable::Entry> ConnectionTable::entries() const
 {
     QMutexLocker lock(&mutex);

@@ -58,6 +58,8 @@ public:
     // well.
     void snapshot(QList<QPair<ConnectionHandle, QVariantMap>> *readable, ListingStamp *stamp,
         ListingStamp known = {});
+    // What a snapshot taken now would be stamped.
+    ListingStamp stamp();
 
     QList<Entry> entries() const;
     // The last handle handed out; restored so that no handle is ever handed out twice.

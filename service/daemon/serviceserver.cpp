@@ -1,17 +1,26 @@
 #include "serviceserver.h"
 
 #include "connectiontable.h"
+#include "servicelimits.h"
 
 #include <QDebug>
 #include <QLocalSocket>
 
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-// A client that asks without reading its answers is not allowed to pile them up here.
-constexpr qint64 kMaxUnsentBytes = 4 * qint64(ServiceProtocol::kMaxPayload);
+using ServiceLimits::kMaxClients;
+using ServiceLimits::kMaxUnsentBytes;
+constexpr qint64 kShareBytes = kMaxUnsentBytes / kMaxClients;
+
+// Once the replies held here came to this much, the freed heap is handed back to the system
+// when their clients leave: glibc would keep it for reuse.
+constexpr qint64 kTrimAfterBytes = 1024 * 1024;
+// A request is read in pieces of this size, so that little more than it is taken at a time.
+constexpr int kReadChunk = 4096;
 
 bool peerCredentials(QLocalSocket *client, ucred *credentials)
 {
@@ -35,6 +44,10 @@ ServiceServer::ServiceServer(ConnectionTable &table, QObject *parent)
     , table(table)
 {
     server.setSocketOptions(QLocalServer::UserAccessOption);
+    // Once the clients that leave together are gone.
+    trimTimer.setSingleShot(true);
+    trimTimer.setInterval(0);
+    connect(&trimTimer, &QTimer::timeout, this, &ServiceServer::releaseMemory);
     connect(&server, &QLocalServer::newConnection, this, &ServiceServer::acceptClients);
 }
 
@@ -50,10 +63,7 @@ bool ServiceServer::listen(const QString &path)
 void ServiceServer::acceptClients()
 {
     while (QLocalSocket *client = server.nextPendingConnection()) {
-        ucred credentials {};
-        if (!peerCredentials(client, &credentials) || credentials.uid != ::getuid()) {
-            qWarning().noquote() << "refused a client of uid" << credentials.uid << "pid"
-                                 << credentials.pid;
+        if (!admit(client)) {
             client->abort();
             client->deleteLater();
             continue;
@@ -62,35 +72,59 @@ void ServiceServer::acceptClients()
         client->setReadBufferSize(
             ServiceProtocol::kHeaderSize + ServiceProtocol::kMaxRequestPayload);
         readers.insert(client, FrameReader(ServiceProtocol::kMaxRequestPayload));
-        connect(client, &QLocalSocket::readyRead, this, [this, client] { readClient(client); });
-        connect(client, &QLocalSocket::disconnected, this, [this, client] {
-            readers.remove(client);
-            client->deleteLater();
-        });
-        readClient(client);
+        connect(client, &QLocalSocket::readyRead, this, [this, client] { serveClient(client); });
+        // Queued: flush() tells what it wrote from within reply(), and every client gets its
+        // turn before this one is served again.
+        connect(
+            client, &QLocalSocket::bytesWritten, client, [this, client] { serveClient(client); },
+            Qt::QueuedConnection);
+        connect(
+            client, &QLocalSocket::disconnected, this, [this, client] { forgetClient(client); });
+        connect(client, &QObject::destroyed, &trimTimer, qOverload<>(&QTimer::start));
+        serveClient(client);
     }
 }
 
-void ServiceServer::readClient(QLocalSocket *client)
+bool ServiceServer::admit(QLocalSocket *client)
 {
-    char chunk[64 * 1024];
-    while (readers.contains(client) && client->bytesAvailable() > 0) {
-        const qint64 size = client->read(chunk, sizeof chunk);
-        if (size <= 0)
-            return;
-        FrameReader &reader = readers[client];
-        reader.append(chunk, int(size));
-        if (!serveFrames(client, reader))
-            return;
+    ucred credentials {};
+    if (!peerCredentials(client, &credentials) || credentials.uid != ::getuid()) {
+        qWarning().noquote() << "refused a client of uid" << credentials.uid << "pid"
+                             << credentials.pid;
+        return false;
     }
+    if (readers.size() >= kMaxClients) {
+        if (!refusing)
+            qWarning().noquote() << "serving" << kMaxClients
+                                 << "clients already: refusing more until one leaves";
+        refusing = true;
+        return false;
+    }
+    refusing = false;
+    return true;
 }
 
-bool ServiceServer::serveFrames(QLocalSocket *client, FrameReader &reader)
+// One request at a time: the next is read only once the reply to this one has left.
+void ServiceServer::serveClient(QLocalSocket *client)
 {
     QByteArray payload;
+    if (!readers.contains(client) || client->bytesToWrite() > 0 || !readRequest(client, &payload))
+        return;
+    ServiceProtocol::Request request;
+    if (!ServiceProtocol::decodeRequest(payload, &request)) {
+        dropClient(client, QStringLiteral("malformed frame"));
+        return;
+    }
+    reply(client, serve(request));
+}
+
+// False while no whole request has come, and when the client was dropped.
+bool ServiceServer::readRequest(QLocalSocket *client, QByteArray *payload)
+{
+    FrameReader &reader = readers[client];
     for (;;) {
-        switch (reader.next(&payload)) {
-        case FrameReader::Incomplete:
+        switch (reader.next(payload)) {
+        case FrameReader::Complete:
             return true;
         case FrameReader::TooLarge:
             dropClient(client,
@@ -98,59 +132,109 @@ bool ServiceServer::serveFrames(QLocalSocket *client, FrameReader &reader)
                     .arg(reader.refusedSize())
                     .arg(ServiceProtocol::kMaxRequestPayload));
             return false;
-        case FrameReader::Complete:
+        case FrameReader::Incomplete:
             break;
         }
-        ServiceProtocol::Request request;
-        if (!ServiceProtocol::decodeRequest(payload, &request)) {
-            dropClient(client, QStringLiteral("malformed frame"));
+        char chunk[kReadChunk];
+        const qint64 size = client->read(chunk, sizeof chunk);
+        if (size <= 0)
             return false;
+        reader.append(chunk, int(size));
+    }
+}
+
+void ServiceServer::reply(QLocalSocket *client, const QByteArray &frame)
+{
+    client->write(frame);
+    client->flush(); // what the system takes now is not held here
+    keepUnsentWithinBudget();
+}
+
+// With at most kMaxClients clients, a total beyond the budget means the one holding most
+// holds more than its share.
+void ServiceServer::keepUnsentWithinBudget()
+{
+    for (;;) {
+        qint64 total = 0;
+        QLocalSocket *largest = nullptr;
+        for (auto it = readers.cbegin(); it != readers.cend(); ++it) {
+            total += it.key()->bytesToWrite();
+            if (!largest || it.key()->bytesToWrite() > largest->bytesToWrite())
+                largest = it.key();
         }
-        client->write(ServiceProtocol::encodeReply(serve(request)));
-        if (client->bytesToWrite() > kMaxUnsentBytes) {
-            dropClient(client, QStringLiteral("does not read its replies"));
-            return false;
-        }
+        unsentPeak = qMax(unsentPeak, total);
+        if (total <= kMaxUnsentBytes)
+            return;
+        dropClient(largest,
+            QStringLiteral("does not read its replies (%1 bytes held, its share is %2)")
+                .arg(largest->bytesToWrite())
+                .arg(kShareBytes));
     }
 }
 
 void ServiceServer::dropClient(QLocalSocket *client, const QString &why)
 {
     qWarning().noquote() << describe(client) << ":" << why << "- disconnected";
-    readers.remove(client);
     client->abort();
+    forgetClient(client);
+}
+
+void ServiceServer::forgetClient(QLocalSocket *client)
+{
+    if (readers.remove(client) == 0)
+        return;
     client->deleteLater();
 }
 
-ServiceProtocol::Reply ServiceServer::serve(const ServiceProtocol::Request &request)
+void ServiceServer::releaseMemory()
+{
+    if (unsentPeak < kTrimAfterBytes)
+        return;
+    ::malloc_trim(0);
+    unsentPeak = 0;
+    for (auto it = readers.cbegin(); it != readers.cend(); ++it)
+        unsentPeak += it.key()->bytesToWrite();
+}
+
+// Listers that hold the same get the same frame: many readers of the whole table cost one
+// encoding per change, not one per reply.
+QByteArray ServiceServer::listing(const ServiceProtocol::Request &request)
+{
+    const ListingStamp known { quint32(request.first.toInt()), quint32(request.second.toInt()) };
+    if (!lastListing.frame.isEmpty() && lastListing.known == known
+        && lastListing.stamp == table.stamp())
+        return lastListing.frame;
+    ServiceProtocol::Reply reply;
+    QList<QPair<ConnectionHandle, QVariantMap>> readable;
+    table.snapshot(&readable, &reply.stamp, known);
+    reply.result = 1;
+    // A lister that holds all of it gets the handles alone.
+    const bool unchanged = reply.stamp == known;
+    QVariantList handles;
+    for (const auto &[handle, keys] : qAsConst(readable)) {
+        handles.append(handle);
+        if (!unchanged)
+            reply.snapshot.append(keys);
+    }
+    reply.value = handles;
+    if (!unchanged)
+        reply.serviceStatus = table.serviceStatus();
+    lastListing = { known, reply.stamp, ServiceProtocol::encodeReply(reply) };
+    return lastListing.frame;
+}
+
+QByteArray ServiceServer::serve(const ServiceProtocol::Request &request)
 {
     ServiceProtocol::Reply reply;
     switch (request.call) {
+    case ConnectionService::GetConnectionsList:
+        return listing(request);
     case ConnectionService::ConnectService:
         reply.result = table.connectService(request.first);
         break;
     case ConnectionService::DisconnectService:
         reply.result = table.disconnectService();
         break;
-    case ConnectionService::GetConnectionsList: {
-        QList<QPair<ConnectionHandle, QVariantMap>> readable;
-        const ListingStamp known { quint32(request.first.toInt()),
-            quint32(request.second.toInt()) };
-        table.snapshot(&readable, &reply.stamp, known);
-        reply.result = 1;
-        // A lister that holds all of it gets the handles alone.
-        const bool unchanged = reply.stamp == known;
-        QVariantList handles;
-        for (const auto &[handle, keys] : qAsConst(readable)) {
-            handles.append(handle);
-            if (!unchanged)
-                reply.snapshot.append(keys);
-        }
-        reply.value = handles;
-        if (!unchanged)
-            reply.serviceStatus = table.serviceStatus();
-        break;
-    }
     case ConnectionService::CreateConnection: {
         ConnectionHandle handle = -1;
         reply.result = request.first.userType() == QMetaType::Int
@@ -174,5 +258,5 @@ ServiceProtocol::Reply ServiceServer::serve(const ServiceProtocol::Request &requ
         reply.result = table.applyConnection(request.handle);
         break;
     }
-    return reply;
+    return ServiceProtocol::encodeReply(reply);
 }

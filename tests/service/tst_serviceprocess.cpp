@@ -14,6 +14,7 @@
 #include <linux/securebits.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -112,6 +113,44 @@ QByteArray u32(quint32 value)
     return QByteArray(raw, 4);
 }
 
+// A field of the service's /proc status in KiB: "VmRSS" now, "VmHWM" at its peak.
+long memoryKiB(int pid, const QByteArray &field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+int connectRaw()
+{
+    const QByteArray path = QFile::encodeName(ServicePaths::socketPath(runtimeDirectory()));
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+// Bytes the service sent that wait to be read; -1 once it closed the connection.
+int pendingBytes(int fd)
+{
+    char byte;
+    const ssize_t peeked = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked == 0)
+        return -1;
+    int pending = 0;
+    ::ioctl(fd, FIONREAD, &pending);
+    return pending;
+}
+
 // Connects with the effective uid of nobody but keeps the right to reach the private folder,
 // so only the service's own credentials check stands between it and an answer. Exit code:
 // 0 refused, 1 answered, 2 the test bed could not be set up.
@@ -161,6 +200,7 @@ private slots:
     void otherUidRefused();
     void missingExecutableFailsCleanly();
     void listingCostsConstantRoundTrips();
+    void slowReadersBounded();
 
 private:
     void stopServices();
@@ -649,6 +689,47 @@ void TestServiceProcess::listingCostsConstantRoundTrips()
         QVERIFY(sec_DeleteConnection(handle.toInt()));
     QVERIFY(sec_GetConnectionsList(&list));
     QVERIFY(list.toList().isEmpty());
+}
+
+// Clients that ask for the whole table again and again without reading the answers cost the
+// service a bounded amount of memory, which it hands back once they leave; others are served.
+void TestServiceProcess::slowReadersBounded()
+{
+    for (int i = 0; i < 255; ++i)
+        QVERIFY(makeConnection(QStringLiteral("COM%1").arg(i + 1), false) > 0);
+    const int pid = lockedPid();
+    const long before = memoryKiB(pid, "VmRSS");
+    const QByteArray requests
+        = ServiceProtocol::encodeRequest({ ConnectionService::GetConnectionsList, -1, 0, 0 })
+              .repeated(200);
+    std::vector<int> slow;
+    for (int i = 0; i < 60; ++i) {
+        slow.push_back(connectRaw());
+        QCOMPARE(::send(slow.back(), requests.constData(), size_t(requests.size()), MSG_NOSIGNAL),
+            ssize_t(requests.size()));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::all_of(slow.begin(), slow.end(), [](int fd) { return pendingBytes(fd) > 0; }), 60000);
+    QVERIFY2(memoryKiB(pid, "VmHWM") - before < 64 * 1024,
+        qPrintable(QStringLiteral("peak %1 KiB").arg(memoryKiB(pid, "VmHWM"))));
+
+    // 61 clients are served with this one; of 10 more, those beyond 64 are turned away.
+    std::vector<int> late;
+    for (int i = 0; i < 10; ++i)
+        late.push_back(connectRaw());
+    QTRY_COMPARE(
+        std::count_if(late.begin(), late.end(), [](int fd) { return pendingBytes(fd) < 0; }), 7L);
+    QVariant list;
+    QVERIFY(sec_GetConnectionsList(&list));
+    QCOMPARE(list.toList().size(), 255);
+
+    for (int fd : slow)
+        ::close(fd);
+    for (int fd : late)
+        ::close(fd);
+    QTRY_VERIFY2_WITH_TIMEOUT(memoryKiB(pid, "VmRSS") - before < 8 * 1024,
+        qPrintable(QStringLiteral("%1 KiB after %2 KiB").arg(memoryKiB(pid, "VmRSS")).arg(before)),
+        10000);
 }
 
 int main(int argc, char **argv)
