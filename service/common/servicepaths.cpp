@@ -18,6 +18,11 @@ bool grantsOnly(mode_t mode, ServicePaths::FolderAccess access)
     return (mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+QString modeText(mode_t mode)
+{
+    return QStringLiteral("%1").arg(mode & 07777, 4, 8, QLatin1Char('0'));
+}
+
 } // namespace
 
 namespace ServicePaths {
@@ -29,6 +34,12 @@ bool isPrivateFolder(const QString &path, FolderAccess access, QString *reason)
         *reason = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
+    return isPrivateFolder(info, path, access, reason);
+}
+
+bool isPrivateFolder(
+    const struct stat &info, const QString &path, FolderAccess access, QString *reason)
+{
     if (!S_ISDIR(info.st_mode)) {
         *reason = QStringLiteral("%1 is not a folder").arg(path);
         return false;
@@ -42,10 +53,23 @@ bool isPrivateFolder(const QString &path, FolderAccess access, QString *reason)
                       .arg(::getuid())
                       .arg(rule)
                       .arg(info.st_uid)
-                      .arg(info.st_mode & 07777, 4, 8, QLatin1Char('0'));
+                      .arg(modeText(info.st_mode));
         return false;
     }
     return true;
+}
+
+bool isSafeParentFolder(const struct stat &info, const QString &path, QString *reason)
+{
+    const bool trustedOwner = info.st_uid == 0 || info.st_uid == ::getuid();
+    const bool othersMayWrite = info.st_mode & (S_IWGRP | S_IWOTH);
+    if (trustedOwner && (!othersMayWrite || (info.st_mode & S_ISVTX)))
+        return true;
+    *reason = QStringLiteral("%1 (uid %2, mode %3) lets another user replace what it holds")
+                  .arg(path)
+                  .arg(info.st_uid)
+                  .arg(modeText(info.st_mode));
+    return false;
 }
 
 QString userTempDirectory()

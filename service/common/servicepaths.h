@@ -2,6 +2,8 @@
 
 #include <QString>
 
+struct stat;
+
 // Where the service and its callers meet: the private runtime folder with the control socket
 // and the lock files, the state folder with the saved table, and the service's executable.
 namespace ServicePaths {
@@ -16,6 +18,12 @@ enum class FolderAccess {
 // `access`; otherwise false with the reason. What lies in a folder others may write could be
 // swapped behind our back.
 bool isPrivateFolder(const QString &path, FolderAccess access, QString *reason);
+// The same rule for a folder already looked at (or opened), described by info.
+bool isPrivateFolder(
+    const struct stat &info, const QString &path, FolderAccess access, QString *reason);
+// True when info describes a folder that may hold a private one: of root or this user, and
+// writable by others only when sticky (like /tmp), so that nobody else can move what it holds.
+bool isSafeParentFolder(const struct stat &info, const QString &path, QString *reason);
 
 // /tmp/tirv-<uid>: the runtime folder, and the port directory, without XDG_RUNTIME_DIR.
 QString userTempDirectory();

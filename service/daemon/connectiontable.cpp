@@ -146,7 +146,7 @@ QVariantList idleRemoteHosts(const QVariant &networkHost)
 ConnectionTable::ConnectionTable(QObject *parent)
     : QObject(parent)
 {
-    status.insert(kPortDirectory, portDirectory());
+    status.insert(kPortDirectory, PortDirectory::defaultPath());
 }
 
 ConnectionTable::~ConnectionTable() = default;

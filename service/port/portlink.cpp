@@ -1,9 +1,9 @@
 #include "portlink.h"
 
+#include "portdirectory.h"
 #include "ptyopeners.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSet>
@@ -21,16 +21,14 @@ namespace {
 QMutex claimedMutex;
 QSet<QString> claimed;
 
-QByteArray encoded(const QString &path)
+QByteArray encoded(const QString &name)
 {
-    return QFile::encodeName(path);
+    return QFile::encodeName(name);
 }
 
-QString linkTarget(const QString &path)
+QString errorText()
 {
-    char buffer[256];
-    const ssize_t length = readlink(encoded(path).constData(), buffer, sizeof buffer - 1);
-    return length < 0 ? QString() : QFile::decodeName(QByteArray(buffer, int(length)));
+    return QString::fromLocal8Bit(strerror(errno));
 }
 
 bool isPtySlave(const QString &path)
@@ -40,10 +38,9 @@ bool isPtySlave(const QString &path)
 }
 
 // A hidden name no port can take, as port names never start with a dot.
-QString recordPath(const QString &path)
+QString recordName(const QString &name)
 {
-    const QFileInfo info(path);
-    return QStringLiteral("%1/.%2.tirv").arg(info.path(), info.fileName());
+    return QStringLiteral(".%1.tirv").arg(name);
 }
 
 // The record is a link too, made in one step: "<pid> <target>".
@@ -52,44 +49,11 @@ QString recordFor(pid_t pid, const QString &target)
     return QStringLiteral("%1 %2").arg(pid).arg(target);
 }
 
-// A link a service made, left by a service that ended without removing it; a pty that a live
-// port of this process or of another running service holds is not stale.
-bool isStale(const QString &path)
-{
-    const QString target = linkTarget(path);
-    const QString record = linkTarget(recordPath(path));
-    const int space = record.indexOf(QLatin1Char(' '));
-    if (!isPtySlave(target) || space < 0 || record.mid(space + 1) != target)
-        return false;
-    bool numeric = false;
-    const pid_t maker = pid_t(record.left(space).toInt(&numeric));
-    if (!numeric)
-        return false;
-    if (maker == getpid()) {
-        QMutexLocker lock(&claimedMutex);
-        return !claimed.contains(path);
-    }
-    return !processHoldsTerminal(maker, target);
-}
-
-// A fresh link beside path, so it can be renamed over the old one in a single step.
-QString makeTemporaryLink(const QString &path, const QString &content)
-{
-    static int serial = 0;
-    const QFileInfo info(path);
-    const QString temporary = QStringLiteral("%1/.%2.%3.%4")
-                                  .arg(info.path(), info.fileName())
-                                  .arg(getpid())
-                                  .arg(++serial);
-    if (symlink(encoded(content).constData(), encoded(temporary).constData()) != 0)
-        return QString();
-    return temporary;
-}
-
 } // namespace
 
-PortLink::PortLink(const QString &target)
-    : target(target)
+PortLink::PortLink(const PortDirectory &directory, const QString &target)
+    : directory(directory)
+    , target(target)
     , record(recordFor(getpid(), target))
 {
 }
@@ -100,57 +64,58 @@ PortLink::~PortLink()
 }
 
 // The record goes first and the link last, so a crash between them leaves no link unrecorded.
-bool PortLink::place(const QString &path, QString *reason)
+bool PortLink::place(const QString &name, QString *reason)
 {
-    if (path == current)
+    if (name == current)
         return true;
-    if (!isFree(path, reason) || !put(recordPath(path), record, reason))
+    if (!isFree(name, reason) || !put(recordName(name), record, reason))
         return false;
-    if (!put(path, target, reason)) {
-        removeIfMine(recordPath(path), record);
+    if (!put(name, target, reason)) {
+        removeIfMine(recordName(name), record);
         return false;
     }
     remove();
-    current = path;
+    current = name;
     QMutexLocker lock(&claimedMutex);
-    claimed.insert(current);
+    claimed.insert(directory.pathOf(current));
     return true;
 }
 
-bool PortLink::isFree(const QString &path, QString *reason) const
+bool PortLink::isFree(const QString &name, QString *reason) const
 {
     struct stat st;
-    if (lstat(encoded(path).constData(), &st) != 0) {
+    if (fstatat(directory.descriptor(), encoded(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
             return true;
-        *reason = QStringLiteral("cannot look at %1: %2")
-                      .arg(path, QString::fromLocal8Bit(strerror(errno)));
+        *reason = QStringLiteral("cannot look at %1: %2").arg(directory.pathOf(name), errorText());
         return false;
     }
-    if (S_ISLNK(st.st_mode) && isStale(path))
+    if (S_ISLNK(st.st_mode) && isStale(name))
         return true;
-    *reason = QStringLiteral("%1 exists and is not a link TIRV left behind; left alone").arg(path);
+    *reason = QStringLiteral("%1 exists and is not a link TIRV left behind; left alone")
+                  .arg(directory.pathOf(name));
     return false;
 }
 
-bool PortLink::put(const QString &path, const QString &content, QString *reason) const
+bool PortLink::put(const QString &name, const QString &content, QString *reason) const
 {
-    const QString temporary = makeTemporaryLink(path, content);
+    const int dir = directory.descriptor();
+    const QString temporary = makeTemporaryLink(name, content);
     if (temporary.isEmpty()
-        || rename(encoded(temporary).constData(), encoded(path).constData()) != 0) {
+        || renameat(dir, encoded(temporary).constData(), dir, encoded(name).constData()) != 0) {
         *reason = QStringLiteral("cannot make the link %1: %2")
-                      .arg(path, QString::fromLocal8Bit(strerror(errno)));
+                      .arg(directory.pathOf(name), errorText());
         if (!temporary.isEmpty())
-            unlink(encoded(temporary).constData());
+            unlinkat(dir, encoded(temporary).constData(), 0);
         return false;
     }
     return true;
 }
 
-void PortLink::removeIfMine(const QString &path, const QString &content) const
+void PortLink::removeIfMine(const QString &name, const QString &content) const
 {
-    if (linkTarget(path) == content)
-        unlink(encoded(path).constData());
+    if (linkTarget(name) == content)
+        unlinkat(directory.descriptor(), encoded(name).constData(), 0);
 }
 
 // The link goes first, so a crash between them leaves no link unrecorded.
@@ -159,8 +124,48 @@ void PortLink::remove()
     if (current.isEmpty())
         return;
     removeIfMine(current, target);
-    removeIfMine(recordPath(current), record);
+    removeIfMine(recordName(current), record);
     QMutexLocker lock(&claimedMutex);
-    claimed.remove(current);
+    claimed.remove(directory.pathOf(current));
     current.clear();
+}
+
+QString PortLink::linkTarget(const QString &name) const
+{
+    char buffer[256];
+    const ssize_t length
+        = readlinkat(directory.descriptor(), encoded(name).constData(), buffer, sizeof buffer - 1);
+    return length < 0 ? QString() : QFile::decodeName(QByteArray(buffer, int(length)));
+}
+
+// A link a service made, left by a service that ended without removing it; a pty that a live
+// port of this process or of another running service holds is not stale.
+bool PortLink::isStale(const QString &name) const
+{
+    const QString linked = linkTarget(name);
+    const QString made = linkTarget(recordName(name));
+    const int space = made.indexOf(QLatin1Char(' '));
+    if (!isPtySlave(linked) || space < 0 || made.mid(space + 1) != linked)
+        return false;
+    bool numeric = false;
+    const pid_t maker = pid_t(made.left(space).toInt(&numeric));
+    if (!numeric)
+        return false;
+    if (maker == getpid()) {
+        QMutexLocker lock(&claimedMutex);
+        return !claimed.contains(directory.pathOf(name));
+    }
+    return !processHoldsTerminal(maker, linked);
+}
+
+// A fresh link beside name, so it can be renamed over the old one in a single step.
+QString PortLink::makeTemporaryLink(const QString &name, const QString &content) const
+{
+    static int serial = 0;
+    const QString temporary = QStringLiteral(".%1.%2.%3").arg(name).arg(getpid()).arg(++serial);
+    if (symlinkat(
+            encoded(content).constData(), directory.descriptor(), encoded(temporary).constData())
+        != 0)
+        return QString();
+    return temporary;
 }

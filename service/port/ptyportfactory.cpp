@@ -15,8 +15,10 @@ std::unique_ptr<ConnectionPort> PtyPortFactory::makePort(const QVariantMap &para
     PortSettings settings;
     if (!PortSettings::fromParams(params, &settings, reason))
         return nullptr;
+    if (!directory.open(reason))
+        return nullptr;
     auto port = std::make_unique<VirtualPort>(settings, watcher);
-    if (!port->start(reason))
+    if (!port->start(directory, reason))
         return nullptr;
     return port;
 }

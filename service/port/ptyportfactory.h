@@ -1,5 +1,6 @@
 #pragma once
 
+#include "portdirectory.h"
 #include "portfactory.h"
 
 #include <memory>
@@ -18,4 +19,6 @@ public:
 
 private:
     std::shared_ptr<OpenWatcher> watcher;
+    // Opened at the first port that starts, then kept for every port.
+    PortDirectory directory;
 };

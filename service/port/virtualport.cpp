@@ -3,7 +3,6 @@
 #include "devicestream.h"
 #include "linewatcher.h"
 #include "openwatcher.h"
-#include "portdirectory.h"
 #include "portlink.h"
 #include "ptyopeners.h"
 #include "rfc2217session.h"
@@ -11,7 +10,6 @@
 #include "tcplink.h"
 
 #include <QDebug>
-#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -78,13 +76,12 @@ VirtualPort::~VirtualPort()
         close(master);
 }
 
-bool VirtualPort::start(QString *reason)
+bool VirtualPort::start(const PortDirectory &directory, QString *reason)
 {
-    const QString dir = portDirectory();
-    if (!isSafePortDirectory(dir, reason) || !openPty(reason))
+    if (!openPty(reason))
         return false;
-    link = std::make_unique<PortLink>(slavePath);
-    if (!link->place(dir + QLatin1Char('/') + settings.comName, reason))
+    link = std::make_unique<PortLink>(directory, slavePath);
+    if (!link->place(settings.comName, reason))
         return false;
     watchId = watcher->watch(
         slavePath, [this](std::uint32_t mask) { slaveEvent(mask); }, reason);
@@ -130,8 +127,7 @@ bool VirtualPort::rename(const QString &comName)
         report(QStringLiteral("\"%1\" cannot name a port file").arg(comName));
         return false;
     }
-    const QString dir = QFileInfo(link->path()).path();
-    if (!link->place(dir + QLatin1Char('/') + comName, &reason)) {
+    if (!link->place(comName, &reason)) {
         report(reason);
         return false;
     }

@@ -14,6 +14,7 @@
 class DeviceStream;
 class LineWatcher;
 class OpenWatcher;
+class PortDirectory;
 class PortLink;
 class Rfc2217Session;
 class QSocketNotifier;
@@ -31,8 +32,9 @@ public:
     VirtualPort(const PortSettings &settings, std::shared_ptr<OpenWatcher> watcher);
     ~VirtualPort() override;
 
-    // Makes the pty and its link and starts the bridge; false with the reason on failure.
-    bool start(QString *reason);
+    // Makes the pty and its link in the open directory, which outlives the port, and starts
+    // the bridge; false with the reason on failure.
+    bool start(const PortDirectory &directory, QString *reason);
 
     int state() const override;
     QVariantList remoteHosts() const override;

@@ -14,6 +14,8 @@ class TestServicePaths : public QObject
 private slots:
     void privateFolderRule_data();
     void privateFolderRule();
+    void parentFolderRule_data();
+    void parentFolderRule();
 };
 
 void TestServicePaths::privateFolderRule_data()
@@ -60,6 +62,37 @@ void TestServicePaths::privateFolderRule()
     QCOMPARE(ServicePaths::isPrivateFolder(path, FolderAccess::OwnerOnly, &reason), ownerOnly);
     QCOMPARE(reason.isEmpty(), ownerOnly);
     QCOMPARE(ServicePaths::isPrivateFolder(path, FolderAccess::OthersRead, &reason), othersRead);
+}
+
+void TestServicePaths::parentFolderRule_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("foreign");
+    QTest::addColumn<bool>("safe");
+    QTest::newRow("others may look") << 0755 << false << true;
+    QTest::newRow("others may write") << 0777 << false << false;
+    QTest::newRow("group may write") << 0775 << false << false;
+    // Like /tmp: others may add entries but not move ours.
+    QTest::newRow("sticky") << 01777 << false << true;
+    QTest::newRow("another user's") << 0755 << true << false;
+    QTest::newRow("another user's, sticky") << 01777 << true << false;
+}
+
+void TestServicePaths::parentFolderRule()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, foreign);
+    QFETCH(bool, safe);
+    QTemporaryDir top;
+    const QByteArray path = QFile::encodeName(top.path());
+    if (foreign && (::geteuid() != 0 || ::chown(path.constData(), 65534, 65534) != 0))
+        QSKIP("needs root to give a folder away");
+    QCOMPARE(::chmod(path.constData(), mode_t(mode)), 0);
+    struct stat info;
+    QCOMPARE(::lstat(path.constData(), &info), 0);
+    QString reason;
+    QCOMPARE(ServicePaths::isSafeParentFolder(info, top.path(), &reason), safe);
+    QCOMPARE(reason.isEmpty(), safe);
 }
 
 QTEST_GUILESS_MAIN(TestServicePaths)

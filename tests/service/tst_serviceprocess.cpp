@@ -201,6 +201,7 @@ private slots:
     void missingExecutableFailsCleanly();
     void listingCostsConstantRoundTrips();
     void slowReadersBounded();
+    void portDirectoryOthersMaySwapRefused();
 
 private:
     void stopServices();
@@ -730,6 +731,53 @@ void TestServiceProcess::slowReadersBounded()
     QTRY_VERIFY2_WITH_TIMEOUT(memoryKiB(pid, "VmRSS") - before < 8 * 1024,
         qPrintable(QStringLiteral("%1 KiB after %2 KiB").arg(memoryKiB(pid, "VmRSS")).arg(before)),
         10000);
+}
+
+// A port directory in a folder another user may write can be swapped for a link to a folder of
+// theirs: the service refuses it, and none of the owner's links ever lands in their folder.
+void TestServiceProcess::portDirectoryOthersMaySwapRefused()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to act as another user");
+    QTemporaryDir top;
+    const QString shared = top.filePath(QStringLiteral("shared"));
+    const QString ports = shared + QStringLiteral("/ports");
+    const QString theirs = shared + QStringLiteral("/theirs");
+    QVERIFY(QDir().mkpath(ports));
+    QCOMPARE(::chmod(QFile::encodeName(top.path()).constData(), 0755), 0);
+    QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 0777), 0);
+    QCOMPARE(::chmod(QFile::encodeName(ports).constData(), 0700), 0);
+    const QByteArray ownPorts = qgetenv("TIRV_PORT_DIR");
+    qputenv("TIRV_PORT_DIR", QFile::encodeName(ports));
+    const ConnectionHandle handle = makeConnection(QStringLiteral("COM3"), false);
+    qputenv("TIRV_PORT_DIR", ownPorts);
+    QVERIFY(handle > 0);
+    sec_AddConnectionService(handle);
+
+    const QByteArray from = QFile::encodeName(ports);
+    const QByteArray aside = QFile::encodeName(shared + QStringLiteral("/aside"));
+    const QByteArray to = QFile::encodeName(theirs);
+    const pid_t other = ::fork();
+    if (other == 0) {
+        const bool swapped = ::setresgid(65534, 65534, 65534) == 0
+            && ::setresuid(65534, 65534, 65534) == 0 && ::mkdir(to.constData(), 0777) == 0
+            && ::rename(from.constData(), aside.constData()) == 0
+            && ::symlink(to.constData(), from.constData()) == 0;
+        ::_exit(swapped ? 0 : 1);
+    }
+    int status = -1;
+    QCOMPARE(::waitpid(other, &status, 0), other);
+    QCOMPARE(status, 0);
+
+    QVERIFY(sec_SetParam(handle, QStringLiteral("port.name"), QStringLiteral("COM9")));
+    sec_ApplyConnection(handle);
+    QCOMPARE(QDir(theirs).entryList(
+                 QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+        QStringList());
+    QCOMPARE(read(handle, "status.port.state"), QVariant(0));
+    QFile log(ServicePaths::stateDirectory() + QStringLiteral("/service.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("lets another user replace what it holds"));
 }
 
 int main(int argc, char **argv)

@@ -81,16 +81,17 @@ private:
 
 // Places a port link from a child process as another service would; the child then ends at once
 // without removing it, or lives on (holding the test's descriptors) until killed. Its pid, or -1.
-pid_t linkFromOtherService(const QString &path, const QString &slave, bool livesOn)
+pid_t linkFromOtherService(const QString &comName, const QString &slave, bool livesOn)
 {
     int ready[2];
     if (pipe(ready) != 0)
         return -1;
     const pid_t child = fork();
     if (child == 0) {
-        PortLink link(slave); // never destroyed: _exit skips it
+        PortDirectory directory;
+        PortLink link(directory, slave); // never destroyed: _exit skips it
         QString reason;
-        const char placed = link.place(path, &reason) ? 1 : 0;
+        const char placed = directory.open(&reason) && link.place(comName, &reason) ? 1 : 0;
         ::write(ready[1], &placed, 1);
         if (livesOn)
             pause();
@@ -159,17 +160,19 @@ void TestVirtualPort::portDirectoryFollowsEnvironment()
         qputenv("TIRV_PORT_DIR", encoded(nested));
     else
         qunsetenv("TIRV_PORT_DIR");
-    const QString dir = portDirectory();
+    PortDirectory directory;
+    PortDirectory later;
     qputenv("TIRV_PORT_DIR", saved);
 
+    const QString dir = directory.path();
     QCOMPARE(dir, override ? nested : runtime + expectedUnderRuntime);
+    QString reason;
+    QVERIFY2(directory.open(&reason), qPrintable(reason));
     struct stat st;
     QCOMPARE(lstat(encoded(dir).constData(), &st), 0);
     QCOMPARE(int(st.st_mode & 07777), 0700);
-    QString reason;
-    QVERIFY(isSafePortDirectory(dir, &reason));
     chmod(encoded(dir).constData(), 0770);
-    QVERIFY(!isSafePortDirectory(dir, &reason));
+    QVERIFY(!later.open(&reason));
 }
 
 void TestVirtualPort::slaveIsPrivateAndRaw()
@@ -343,7 +346,7 @@ void TestVirtualPort::existingPathAtLink()
         QVERIFY(QDir().mkdir(path));
     } else if (kind.endsWith(QLatin1String("service"))) {
         const bool livesOn = kind.startsWith(QLatin1String("live"));
-        const pid_t child = linkFromOtherService(path, pty.path, livesOn);
+        const pid_t child = linkFromOtherService(QStringLiteral("COM7"), pty.path, livesOn);
         QVERIFY(child > 0);
         service = livesOn ? child : -1;
     } else {
