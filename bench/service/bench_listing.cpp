@@ -60,7 +60,7 @@ qint64 servicePid()
 {
     QString error;
     QFile lock(ServicePaths::lockPath(ServicePaths::runtimeDirectory(&error)));
-    return lock.open(QIODevice::ReadOnly) ? lock.readAll().trimmed().toLongLong() : 0;
+    return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
 }
 
 bool isRunning(qint64 pid)

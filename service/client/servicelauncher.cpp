@@ -1,6 +1,7 @@
 #include "servicelauncher.h"
 
 #include "servicepaths.h"
+#include "serviceprotocol.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -25,6 +26,8 @@ constexpr int kStartTimeoutMs = 10000;
 constexpr int kReplyTimeoutSeconds = 10;
 // How often a running service that does not listen yet is asked again.
 constexpr int kListenPollMs = 20;
+// How long an older service is given to end, once asked and once forced.
+constexpr int kStopTimeoutMs = 5000;
 // The descriptors the service finds its lock and its ready pipe on.
 constexpr int kChildLockFd = 3;
 constexpr int kChildReadyFd = 4;
@@ -137,11 +140,77 @@ int connectOrSpawn(const QString &socketPath, int lockFd)
     }
 }
 
-} // namespace
+// Who listens at the other end of fd, by the kernel's word, and the protocol its lock publishes.
+struct Peer
+{
+    pid_t pid = 0;
+    uid_t uid = 0;
+    // The lock names this process: the version is its own.
+    bool named = false;
+    int version = 0;
+};
 
-namespace ServiceLauncher {
+Peer peerOf(int fd, const QString &lockPath)
+{
+    Peer peer;
+    ucred credentials {};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
+        return peer;
+    peer.pid = credentials.pid;
+    peer.uid = credentials.uid;
+    QFile lock(lockPath);
+    const QByteArray record = lock.open(QIODevice::ReadOnly) ? lock.read(256) : QByteArray();
+    peer.named = peer.pid > 0 && peer.pid != ::getpid()
+        && record.left(record.indexOf('\n')).toLongLong() == peer.pid;
+    peer.version = ServiceProtocol::versionInLock(record);
+    return peer;
+}
 
-int connect(const QString &runtimeDirectory)
+// A zombie has ended too: its lock and socket are gone.
+bool hasEnded(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+}
+
+bool waitForEnd(pid_t pid)
+{
+    QDeadlineTimer deadline(kStopTimeoutMs);
+    while (!hasEnded(pid)) {
+        if (deadline.hasExpired())
+            return false;
+        ::poll(nullptr, 0, kListenPollMs);
+    }
+    return true;
+}
+
+// Asks a service of an older protocol, one of this user's, to end, and makes it end if it does
+// not; the next one brings its saved connections back.
+bool stopOlder(const Peer &peer)
+{
+    qWarning().noquote() << QStringLiteral("tirv-service: the running service (pid %1) speaks "
+                                           "protocol %2, this program %3: stopping it")
+                                .arg(peer.pid)
+                                .arg(peer.version)
+                                .arg(ServiceProtocol::kVersion);
+    if (peer.uid == ::getuid()) {
+        for (const int signal : { SIGTERM, SIGKILL }) {
+            if (::kill(peer.pid, signal) != 0 && errno != ESRCH)
+                break;
+            if (waitForEnd(peer.pid))
+                return true;
+        }
+    }
+    qWarning().noquote() << QStringLiteral("tirv-service: the older service (pid %1, uid %2) "
+                                           "cannot be stopped; stop it by hand")
+                                .arg(peer.pid)
+                                .arg(peer.uid);
+    return false;
+}
+
+// A connected descriptor to the service that runs or was just started, whatever its protocol.
+int connectOrStart(const QString &runtimeDirectory)
 {
     const QString socketPath = ServicePaths::socketPath(runtimeDirectory);
     int fd = connectTo(socketPath);
@@ -158,6 +227,40 @@ int connect(const QString &runtimeDirectory)
     }
     ::close(startFd);
     return fd;
+}
+
+} // namespace
+
+namespace ServiceLauncher {
+
+// A service left running by an older build (an upgrade while the user is logged in) does not
+// understand this program's frames: it is replaced. One of a newer build is left alone.
+int connect(const QString &runtimeDirectory)
+{
+    const QString lockPath = ServicePaths::lockPath(runtimeDirectory);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = connectOrStart(runtimeDirectory);
+        if (fd < 0)
+            return -1;
+        // A listener the lock does not name is not known to be a service: taken as it is.
+        const Peer peer = peerOf(fd, lockPath);
+        if (!peer.named || peer.version == ServiceProtocol::kVersion)
+            return fd;
+        ::close(fd);
+        if (peer.version > ServiceProtocol::kVersion) {
+            qWarning().noquote() << QStringLiteral(
+                "tirv-service: the running service (pid %1) speaks protocol "
+                "%2, newer than this program's %3: start this program again "
+                "from the new installation")
+                                        .arg(peer.pid)
+                                        .arg(peer.version)
+                                        .arg(ServiceProtocol::kVersion);
+            return -1;
+        }
+        if (!stopOlder(peer))
+            return -1;
+    }
+    return -1;
 }
 
 } // namespace ServiceLauncher

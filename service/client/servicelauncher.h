@@ -10,7 +10,8 @@ namespace ServiceLauncher {
 
 // A connected descriptor to the service's control socket, or -1. A service that holds its
 // lock but does not listen yet (restoring its ports, started by the service manager) is waited
-// for; none at all is started.
+// for; none at all is started. One that speaks an older protocol (its lock tells) is stopped
+// and a current one started; one that speaks a newer protocol is left running, and -1.
 int connect(const QString &runtimeDirectory);
 
 } // namespace ServiceLauncher

@@ -198,6 +198,22 @@ private:
 
 namespace ServiceProtocol {
 
+QByteArray lockRecord(qint64 pid)
+{
+    return QByteArray::number(pid) + "\nprotocol " + QByteArray::number(kVersion) + '\n';
+}
+
+int versionInLock(const QByteArray &record)
+{
+    const QList<QByteArray> lines = record.split('\n');
+    const QByteArray prefix = "protocol ";
+    if (lines.size() < 2 || !lines.at(1).startsWith(prefix))
+        return 0;
+    bool isNumber = false;
+    const int version = lines.at(1).mid(prefix.size()).toInt(&isNumber);
+    return isNumber && version > 0 ? version : 0;
+}
+
 QByteArray encodeRequest(const Request &request)
 {
     return frame([&](QCborStreamWriter &writer) {

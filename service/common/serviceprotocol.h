@@ -25,6 +25,15 @@ struct ListingStamp
 // more than the frame itself.
 namespace ServiceProtocol {
 
+// The version of these frames; raised with every change a service or caller of another build
+// would not understand. The running service publishes it in its lock, under its pid.
+constexpr int kVersion = 2;
+
+// What the service lock holds: the service's pid, then "protocol <kVersion>".
+QByteArray lockRecord(qint64 pid);
+// The version a lock record publishes; 0 for a service older than the publication.
+int versionInLock(const QByteArray &record);
+
 // Payloads above these are refused from the length word alone, before anything is allocated.
 // A request carries at most a host list; a reply may carry a listing of every connection.
 constexpr quint32 kMaxPayload = 4 * 1024 * 1024;

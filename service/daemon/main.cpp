@@ -5,6 +5,7 @@
 #include "ptyportfactory.h"
 #include "servicelog.h"
 #include "servicepaths.h"
+#include "serviceprotocol.h"
 #include "serviceserver.h"
 #include "statesaver.h"
 #include "statestore.h"
@@ -83,10 +84,12 @@ int takeServiceLock(const Options &options, const QString &runtimeDirectory)
     return fd;
 }
 
+// Callers read which protocol the running service speaks here, and whom to stop if it is older.
 void writePid(int lockFd)
 {
-    const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
-    if (::ftruncate(lockFd, 0) != 0 || ::pwrite(lockFd, pid.constData(), size_t(pid.size()), 0) < 0)
+    const QByteArray record = ServiceProtocol::lockRecord(::getpid());
+    if (::ftruncate(lockFd, 0) != 0
+        || ::pwrite(lockFd, record.constData(), size_t(record.size()), 0) < 0)
         perror("tirv-service: writing the pid");
 }
 

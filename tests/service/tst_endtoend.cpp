@@ -94,7 +94,7 @@ void TestEndToEnd::cleanupTestCase()
     // The service the worker started belongs to this test's private runtime folder.
     QFile lock(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/tirv-service.lock"));
     if (lock.open(QIODevice::ReadOnly))
-        ::kill(lock.readAll().trimmed().toInt(), SIGTERM);
+        ::kill(lock.readLine().trimmed().toInt(), SIGTERM);
 }
 
 bool TestEndToEnd::waitForList(const std::function<bool(const QList<COMS_INFO> &)> &wanted)

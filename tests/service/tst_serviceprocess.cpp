@@ -84,7 +84,7 @@ void writeState(const QByteArray &bytes)
 int lockedPid()
 {
     QFile lock(ServicePaths::lockPath(runtimeDirectory()));
-    return lock.open(QIODevice::ReadOnly) ? lock.readAll().trimmed().toInt() : 0;
+    return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toInt() : 0;
 }
 
 ConnectionHandle makeConnection(const QString &comName, bool start)
@@ -170,6 +170,37 @@ int callAsOtherUid(const QByteArray &socketPath, const QByteArray &frame)
     return ::recv(fd, &byte, 1, 0) > 0 ? 1 : 0;
 }
 
+// A service of another build: it holds the lock, publishes version (0: nothing, as services did
+// before they published one) and hangs up on every caller, not understanding its frames.
+int runOtherBuild(int version)
+{
+    const QString directory = runtimeDirectory();
+    const int lock = ::open(QFile::encodeName(ServicePaths::lockPath(directory)).constData(),
+        O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    QByteArray record = QByteArray::number(::getpid()) + '\n';
+    if (version > 0)
+        record += "protocol " + QByteArray::number(version) + '\n';
+    const QByteArray path = QFile::encodeName(ServicePaths::socketPath(directory));
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ::unlink(path.constData());
+    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(lock, 0) != 0
+        || ::write(lock, record.constData(), size_t(record.size())) != record.size()
+        || ::bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(server, 8) != 0)
+        return 1;
+    puts("ready");
+    fflush(stdout);
+    for (;;) {
+        const int caller = ::accept(server, nullptr, nullptr);
+        char frame[64];
+        ::recv(caller, frame, sizeof frame, 0);
+        ::close(caller);
+    }
+}
+
 } // namespace
 
 class TestServiceProcess : public QObject
@@ -202,6 +233,8 @@ private slots:
     void listingCostsConstantRoundTrips();
     void slowReadersBounded();
     void portDirectoryOthersMaySwapRefused();
+    void serviceOfAnotherBuild_data();
+    void serviceOfAnotherBuild();
 
 private:
     void stopServices();
@@ -780,8 +813,53 @@ void TestServiceProcess::portDirectoryOthersMaySwapRefused()
     QVERIFY(log.readAll().contains("lets another user replace what it holds"));
 }
 
+void TestServiceProcess::serviceOfAnotherBuild_data()
+{
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("older: stopped, the current one started")
+        << 0 << QStringLiteral("speaks protocol 0, this program .*: stopping it");
+    QTest::newRow("newer: left running")
+        << ServiceProtocol::kVersion + 1 << QStringLiteral("newer than this program's");
+}
+
+// After an upgrade, the service of the build before may still run: the first call replaces it,
+// and the saved connections come back. A newer service is not for this program to replace.
+void TestServiceProcess::serviceOfAnotherBuild()
+{
+    QFETCH(int, version);
+    QFETCH(QString, message);
+    const ConnectionHandle handle = makeConnection(QStringLiteral("COM3"), true);
+    QVERIFY(handle > 0);
+    QTRY_COMPARE(savedConnections(true), 1);
+    stopServices();
+    QProcess other;
+    other.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("--other-build"), QString::number(version) });
+    const auto stopOther = qScopeGuard([&] {
+        other.kill();
+        other.waitForFinished();
+    });
+    QTRY_VERIFY(other.canReadLine() || (other.waitForReadyRead(100), false));
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(message));
+    const bool older = version < ServiceProtocol::kVersion;
+    QVariant list;
+    QCOMPARE(sec_GetConnectionsList(&list), older);
+    if (!older) {
+        QCOMPARE(other.state(), QProcess::Running);
+        return;
+    }
+    QVERIFY(other.waitForFinished(5000));
+    QCOMPARE(list.toList(), QVariantList { handle });
+    QVERIFY(QFileInfo(qEnvironmentVariable("TIRV_PORT_DIR") + "/COM3").isSymLink());
+    QCOMPARE(servicePids(), QList<int> { lockedPid() });
+}
+
 int main(int argc, char **argv)
 {
+    if (argc == 3 && qstrcmp(argv[1], "--other-build") == 0)
+        return runOtherBuild(atoi(argv[2]));
     // One of the concurrent callers of concurrentStartsLeaveOneService.
     if (argc == 2 && qstrcmp(argv[1], "--connect-once") == 0)
         return sec_ConnectService(QStringLiteral(".")) ? 0 : 1;

@@ -153,7 +153,7 @@ void TstTirvctlService::cleanupTestCase()
     // The service outlives its callers; this test's one holds the pid in its lock file.
     const QString directory = runtimeDirectory();
     QFile lock(ServicePaths::lockPath(directory));
-    const int pid = lock.open(QIODevice::ReadOnly) ? lock.readAll().trimmed().toInt() : 0;
+    const int pid = lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toInt() : 0;
     if (pid <= 0)
         return;
     ::kill(pid, SIGTERM);
