@@ -5,15 +5,19 @@
 #include "servicepaths.h"
 
 #include <QDebug>
+#include <QRandomGenerator>
 
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-bool isRead(ConnectionService::Call call)
+// 128 random bits: no two changes, of any process, share one.
+QString newCallId()
 {
-    return call == ConnectionService::GetParam || call == ConnectionService::GetConnectionsList;
+    QRandomGenerator *random = QRandomGenerator::system();
+    return QString::number(random->generate64(), 16) + QLatin1Char('-')
+        + QString::number(random->generate64(), 16);
 }
 
 } // namespace
@@ -153,17 +157,20 @@ bool ServiceClient::simpleCall(
     return this->call({ call, handle, first, second }, &reply) && reply.result;
 }
 
-bool ServiceClient::call(const ServiceProtocol::Request &request, ServiceProtocol::Reply *reply)
+bool ServiceClient::call(ServiceProtocol::Request request, ServiceProtocol::Reply *reply)
 {
     QMutexLocker lock(&mutex);
-    if (!isRead(request.call))
+    if (ConnectionService::isChange(request.call)) {
         forgetListing();
+        request.callId = newCallId();
+    }
     const QByteArray frame = ServiceProtocol::encodeRequest(request);
     if (frame.size() > ServiceProtocol::kHeaderSize + int(ServiceProtocol::kMaxRequestPayload)) {
         qWarning() << "tirv-service: a call of" << frame.size() << "bytes is too large to send";
         return false;
     }
-    // A lost connection means the service went away: once more, to a restarted one.
+    // A lost connection means the service went away: once more, to a restarted one. The same
+    // frame goes again, so a change the service made before it went is answered, not redone.
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!ensureConnected())
             return false;

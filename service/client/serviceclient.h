@@ -9,9 +9,10 @@
 // The sec_* calls' way to the service process: one blocking connection to the control socket,
 // usable from any thread with or without an event loop. The service is started when none
 // listens, and a call whose connection was lost (the service died) is sent once more to a
-// fresh service. After a listing, reads of a listed handle are answered from the listing's
-// snapshot until the next listing or any write through this client, and the service's own
-// status from the last listing that brought one.
+// fresh service; each change carries an id of its own, by which the service answers one it has
+// made already rather than making it twice. After a listing, reads of a listed handle are answered
+// from the listing's snapshot until the next listing or any write through this client, and the
+// service's own status from the last listing that brought one.
 class ServiceClient : public ConnectionService
 {
 public:
@@ -37,7 +38,7 @@ private:
 
     ServiceClient() = default;
 
-    bool call(const ServiceProtocol::Request &request, ServiceProtocol::Reply *reply);
+    bool call(ServiceProtocol::Request request, ServiceProtocol::Reply *reply);
     bool simpleCall(Call call, ConnectionHandle handle, const QVariant &first = QVariant(),
         const QVariant &second = QVariant());
     Exchange exchange(const QByteArray &frame, ServiceProtocol::Reply *reply);

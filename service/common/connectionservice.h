@@ -23,6 +23,14 @@ public:
         ApplyConnection,
     };
 
+    // The calls that change the table. Each is sent with an id of its own, so that one sent
+    // again after the link to the service dropped is answered, not carried out twice.
+    static bool isChange(Call call)
+    {
+        return call == CreateConnection || call == SetParam || call == AddConnectionService
+            || call == DeleteConnection || call == ApplyConnection;
+    }
+
     virtual ~ConnectionService() = default;
 
     virtual bool connectService(const QVariant &machine) = 0;

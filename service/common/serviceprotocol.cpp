@@ -13,7 +13,7 @@ namespace {
 
 // Nesting deeper than the host lists and snapshots need is refused.
 constexpr int kMaxDepth = 4;
-constexpr int kRequestFields = 4;
+constexpr int kRequestFields = 5;
 constexpr int kReplyFields = 6;
 
 void writeValue(QCborStreamWriter &writer, const QVariant &value)
@@ -46,6 +46,14 @@ void writeValue(QCborStreamWriter &writer, const QVariant &value)
     default:
         writer.appendNull();
     }
+}
+
+// Null, or a short text.
+bool isCallId(const QVariant &value)
+{
+    return value.isNull()
+        || (value.userType() == QMetaType::QString
+            && value.toString().size() <= ServiceProtocol::kMaxCallIdLength);
 }
 
 // The payload is written behind room for the header, which is filled in once its size is known.
@@ -222,6 +230,10 @@ QByteArray encodeRequest(const Request &request)
         writer.append(qint64(request.handle));
         writeValue(writer, request.first);
         writeValue(writer, request.second);
+        if (request.callId.isEmpty())
+            writer.appendNull();
+        else
+            writer.append(request.callId);
         writer.endArray();
     });
 }
@@ -245,15 +257,18 @@ bool decodeRequest(const QByteArray &payload, Request *request)
     Decoder decoder(payload, kMaxRequestValues);
     qint64 call;
     qint64 handle;
+    QVariant callId;
     if (!decoder.enterFields(kRequestFields)
         || !decoder.integer(
             ConnectionService::ConnectService, ConnectionService::ApplyConnection, &call)
         || !decoder.integer(
             std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(), &handle)
-        || !decoder.value(&request->first) || !decoder.value(&request->second))
+        || !decoder.value(&request->first) || !decoder.value(&request->second)
+        || !decoder.value(&callId) || !isCallId(callId))
         return false;
     request->call = ConnectionService::Call(call);
     request->handle = ConnectionHandle(handle);
+    request->callId = callId.toString();
     return decoder.leaveFields();
 }
 

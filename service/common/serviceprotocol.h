@@ -27,7 +27,7 @@ namespace ServiceProtocol {
 
 // The version of these frames; raised with every change a service or caller of another build
 // would not understand. The running service publishes it in its lock, under its pid.
-constexpr int kVersion = 2;
+constexpr int kVersion = 3;
 
 // What the service lock holds: the service's pid, then "protocol <kVersion>".
 QByteArray lockRecord(qint64 pid);
@@ -41,6 +41,8 @@ constexpr quint32 kMaxRequestPayload = 64 * 1024;
 // Values a request may hold, so that a frame of tiny items cannot cost the service much.
 constexpr int kMaxRequestValues = 4096;
 constexpr int kHeaderSize = 4;
+// Characters of a call's id.
+constexpr int kMaxCallIdLength = 64;
 
 struct Request
 {
@@ -50,6 +52,8 @@ struct Request
     // the lister already holds.
     QVariant first;
     QVariant second;
+    // A change's own id, the same when it is sent again; empty for the other calls.
+    QString callId {};
 };
 
 struct Reply

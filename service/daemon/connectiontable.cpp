@@ -221,18 +221,21 @@ ConnectionHandle ConnectionTable::lastHandle() const
     return highestHandle;
 }
 
-bool ConnectionTable::restore(
-    const QList<Entry> &entries, ConnectionHandle lastHandle, QString *reason)
+bool ConnectionTable::restore(const QList<Entry> &entries, ConnectionHandle lastHandle,
+    const QList<AnsweredCalls::Answer> &answers, QString *reason)
 {
     QMutexLocker lock(&mutex);
-    const QString refusal = table.empty() && lastHandle >= highestHandle
+    QString refusal = table.empty() && lastHandle >= highestHandle
         ? refusalOf(entries, lastHandle)
         : QStringLiteral("the table is not empty");
+    if (refusal.isEmpty())
+        refusal = AnsweredCalls::refusalOf(answers);
     if (!refusal.isEmpty()) {
         if (reason)
             *reason = refusal;
         return false;
     }
+    answeredCalls.restore(answers);
     highestHandle = lastHandle;
     ++revision;
     for (const Entry &entry : entries) {
@@ -243,6 +246,27 @@ bool ConnectionTable::restore(
             startLocked(entry.handle, connection);
     }
     return true;
+}
+
+bool ConnectionTable::answered(const QString &callId, AnsweredCalls::Answer *answer) const
+{
+    QMutexLocker lock(&mutex);
+    const AnsweredCalls::Answer *kept = answeredCalls.find(callId);
+    if (kept)
+        *answer = *kept;
+    return kept;
+}
+
+void ConnectionTable::rememberAnswer(const AnsweredCalls::Answer &answer)
+{
+    QMutexLocker lock(&mutex);
+    answeredCalls.remember(answer);
+}
+
+QList<AnsweredCalls::Answer> ConnectionTable::answers() const
+{
+    QMutexLocker lock(&mutex);
+    return answeredCalls.all();
 }
 
 // Entries within the limits the calls enforce, so that a table the service saved always loads

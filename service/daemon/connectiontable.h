@@ -1,5 +1,6 @@
 #pragma once
 
+#include "answeredcalls.h"
 #include "connectionservice.h"
 #include "serviceprotocol.h"
 
@@ -64,11 +65,17 @@ public:
     QList<Entry> entries() const;
     // The last handle handed out; restored so that no handle is ever handed out twice.
     ConnectionHandle lastHandle() const;
-    // Replaces an empty table with saved entries and starts the started ones. Refuses (and
-    // changes nothing, and says why in *reason) when an entry is malformed or the entries pass
-    // a limit of ServiceLimits.
-    bool restore(
-        const QList<Entry> &entries, ConnectionHandle lastHandle, QString *reason = nullptr);
+    // Replaces an empty table with saved entries and answers and starts the started ones.
+    // Refuses (and changes nothing, and says why in *reason) when an entry or answer is
+    // malformed or the entries pass a limit of ServiceLimits.
+    bool restore(const QList<Entry> &entries, ConnectionHandle lastHandle,
+        const QList<AnsweredCalls::Answer> &answers = {}, QString *reason = nullptr);
+
+    // The answer to a change sent with callId before; false when none is kept.
+    bool answered(const QString &callId, AnsweredCalls::Answer *answer) const;
+    // Kept with the connections, and saved with them.
+    void rememberAnswer(const AnsweredCalls::Answer &answer);
+    QList<AnsweredCalls::Answer> answers() const;
 
 signals:
     // The stored parameters or the set of connections changed.
@@ -113,4 +120,5 @@ private:
     // The service's status changed since the last listing.
     bool statusChanged = false;
     PortFactory *portFactory = nullptr;
+    AnsweredCalls answeredCalls;
 };

@@ -223,40 +223,56 @@ QByteArray ServiceServer::listing(const ServiceProtocol::Request &request)
     return lastListing.frame;
 }
 
+// A change sent again with the id of one already made is answered as it was, not made twice.
 QByteArray ServiceServer::serve(const ServiceProtocol::Request &request)
 {
+    if (request.call == ConnectionService::GetConnectionsList)
+        return listing(request);
     ServiceProtocol::Reply reply;
+    const bool kept = ConnectionService::isChange(request.call) && !request.callId.isEmpty();
+    AnsweredCalls::Answer answer { request.callId, 0, {} };
+    if (!kept || !table.answered(request.callId, &answer)) {
+        carryOut(request, &answer);
+        if (kept)
+            table.rememberAnswer(answer);
+    }
+    reply.result = answer.result;
+    reply.value = answer.value;
+    return ServiceProtocol::encodeReply(reply);
+}
+
+void ServiceServer::carryOut(const ServiceProtocol::Request &request, AnsweredCalls::Answer *answer)
+{
     switch (request.call) {
     case ConnectionService::GetConnectionsList:
-        return listing(request);
+        break; // answered by listing(), in a frame of its own
     case ConnectionService::ConnectService:
-        reply.result = table.connectService(request.first);
+        answer->result = table.connectService(request.first);
         break;
     case ConnectionService::DisconnectService:
-        reply.result = table.disconnectService();
+        answer->result = table.disconnectService();
         break;
     case ConnectionService::CreateConnection: {
         ConnectionHandle handle = -1;
-        reply.result = request.first.userType() == QMetaType::Int
+        answer->result = request.first.userType() == QMetaType::Int
             && table.createConnection(request.first.toInt(), &handle);
-        reply.value = handle;
+        answer->value = handle;
         break;
     }
     case ConnectionService::SetParam:
-        reply.result = table.setParam(request.handle, request.first, request.second);
+        answer->result = table.setParam(request.handle, request.first, request.second);
         break;
     case ConnectionService::GetParam:
-        reply.result = table.param(request.handle, request.first, &reply.value);
+        answer->result = table.param(request.handle, request.first, &answer->value);
         break;
     case ConnectionService::AddConnectionService:
-        reply.result = table.startConnection(request.handle);
+        answer->result = table.startConnection(request.handle);
         break;
     case ConnectionService::DeleteConnection:
-        reply.result = table.deleteConnection(request.handle);
+        answer->result = table.deleteConnection(request.handle);
         break;
     case ConnectionService::ApplyConnection:
-        reply.result = table.applyConnection(request.handle);
+        answer->result = table.applyConnection(request.handle);
         break;
     }
-    return ServiceProtocol::encodeReply(reply);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "answeredcalls.h"
 #include "framereader.h"
 #include "serviceprotocol.h"
 
@@ -39,6 +40,7 @@ private:
     void releaseMemory();
     QByteArray listing(const ServiceProtocol::Request &request);
     QByteArray serve(const ServiceProtocol::Request &request);
+    void carryOut(const ServiceProtocol::Request &request, AnsweredCalls::Answer *answer);
 
     ConnectionTable &table;
     // The last listing sent: what its lister held, what it showed, and its frame.

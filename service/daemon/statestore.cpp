@@ -80,10 +80,40 @@ bool fromJson(const QJsonValue &value, ConnectionTable::Entry *entry)
     return true;
 }
 
+QJsonObject toJson(const AnsweredCalls::Answer &answer)
+{
+    QJsonObject object { { QStringLiteral("callId"), answer.callId },
+        { QStringLiteral("result"), answer.result } };
+    if (answer.value.isValid())
+        object.insert(QStringLiteral("value"), answer.value.toInt());
+    return object;
+}
+
+// Files written before answers were kept have none.
+bool fromJson(const QJsonValue &value, QList<AnsweredCalls::Answer> *answers)
+{
+    if (value.isUndefined())
+        return true;
+    if (!value.isArray())
+        return false;
+    for (const QJsonValue &item : value.toArray()) {
+        const QJsonObject object = item.toObject();
+        const QJsonValue callId = object.value(QStringLiteral("callId"));
+        const QVariant result = fromJson(object.value(QStringLiteral("result")));
+        const QJsonValue answered = object.value(QStringLiteral("value"));
+        const QVariant handle = fromJson(answered);
+        if (!callId.isString() || result.userType() != QMetaType::Int
+            || (!answered.isUndefined() && handle.userType() != QMetaType::Int))
+            return false;
+        answers->append({ callId.toString(), qint32(result.toInt()), handle });
+    }
+    return true;
+}
+
 // Empty reason when the document holds a table. Every value must have its type: a connection
 // skipped for a wrong one would be lost at the next save.
-QString parse(
-    const QByteArray &bytes, QList<ConnectionTable::Entry> *entries, ConnectionHandle *lastHandle)
+QString parse(const QByteArray &bytes, QList<ConnectionTable::Entry> *entries,
+    ConnectionHandle *lastHandle, QList<AnsweredCalls::Answer> *answers)
 {
     if (bytes.trimmed().isEmpty())
         return QStringLiteral("the file is empty");
@@ -102,6 +132,8 @@ QString parse(
             return QStringLiteral("a connection without handle, start flag or parameters");
         entries->append(entry);
     }
+    if (!fromJson(root.value(QStringLiteral("answers")), answers))
+        return QStringLiteral("answers that are not a list of call ids, results and values");
     return QString();
 }
 
@@ -164,10 +196,14 @@ QByteArray document(const ConnectionTable &table)
     QJsonArray connections;
     for (const ConnectionTable::Entry &entry : table.entries())
         connections.append(toJson(entry));
+    QJsonArray answers;
+    for (const AnsweredCalls::Answer &answer : table.answers())
+        answers.append(toJson(answer));
     const QJsonObject root {
         { QStringLiteral("version"), kFormatVersion },
         { QStringLiteral("lastHandle"), table.lastHandle() },
         { QStringLiteral("connections"), connections },
+        { QStringLiteral("answers"), answers },
     };
     return QJsonDocument(root).toJson();
 }
@@ -198,14 +234,15 @@ void StateStore::load(ConnectionTable &table)
     }
     QList<ConnectionTable::Entry> entries;
     ConnectionHandle lastHandle = 0;
+    QList<AnsweredCalls::Answer> answers;
     // Never more than the limit in memory, whatever the file holds.
     const QByteArray bytes = file.read(ServiceLimits::kMaxStateFileBytes + 1);
     file.close();
     QString reason = bytes.size() > ServiceLimits::kMaxStateFileBytes
         ? QStringLiteral("larger than %1 MiB").arg(ServiceLimits::kMaxStateFileBytes >> 20)
-        : parse(bytes, &entries, &lastHandle);
+        : parse(bytes, &entries, &lastHandle, &answers);
     if (reason.isEmpty())
-        table.restore(entries, lastHandle, &reason);
+        table.restore(entries, lastHandle, answers, &reason);
     if (!reason.isEmpty() && !moveAside(reason))
         keepFile();
     else if (reason.isEmpty())

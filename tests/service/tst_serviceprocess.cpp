@@ -126,17 +126,53 @@ long memoryKiB(int pid, const QByteArray &field)
     return -1;
 }
 
-int connectRaw()
+sockaddr_un addressOf(const QString &path)
 {
-    const QByteArray path = QFile::encodeName(ServicePaths::socketPath(runtimeDirectory()));
+    const QByteArray encoded = QFile::encodeName(path);
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
-    memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    memcpy(address.sun_path, encoded.constData(), size_t(encoded.size()));
+    return address;
+}
+
+// To the service's socket, or another.
+int connectRaw(const QString &path = ServicePaths::socketPath(runtimeDirectory()))
+{
+    const sockaddr_un address = addressOf(path);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
         return fd;
     ::close(fd);
     return -1;
+}
+
+int listenAt(const QString &path)
+{
+    const sockaddr_un address = addressOf(path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ::unlink(address.sun_path);
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0
+        && ::listen(fd, 8) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+// One whole frame, header included; empty when the peer hung up first.
+QByteArray readFrame(int fd)
+{
+    QByteArray frame;
+    int wanted = ServiceProtocol::kHeaderSize;
+    while (frame.size() < wanted) {
+        char chunk[4096];
+        const ssize_t size = ::recv(fd, chunk, size_t(qMin<int>(wanted - frame.size(), 4096)), 0);
+        if (size <= 0)
+            return QByteArray();
+        frame.append(chunk, int(size));
+        if (frame.size() == ServiceProtocol::kHeaderSize)
+            wanted += int(qFromBigEndian<quint32>(frame.constData()));
+    }
+    return frame;
 }
 
 // Bytes the service sent that wait to be read; -1 once it closed the connection.
@@ -180,16 +216,11 @@ int runOtherBuild(int version)
     QByteArray record = QByteArray::number(::getpid()) + '\n';
     if (version > 0)
         record += "protocol " + QByteArray::number(version) + '\n';
-    const QByteArray path = QFile::encodeName(ServicePaths::socketPath(directory));
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ::unlink(path.constData());
     if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(lock, 0) != 0
-        || ::write(lock, record.constData(), size_t(record.size())) != record.size()
-        || ::bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(server, 8) != 0)
+        || ::write(lock, record.constData(), size_t(record.size())) != record.size())
+        return 1;
+    const int server = listenAt(ServicePaths::socketPath(directory));
+    if (server < 0)
         return 1;
     puts("ready");
     fflush(stdout);
@@ -235,6 +266,8 @@ private slots:
     void portDirectoryOthersMaySwapRefused();
     void serviceOfAnotherBuild_data();
     void serviceOfAnotherBuild();
+    void changeSentAgainMadeOnce_data();
+    void changeSentAgainMadeOnce();
 
 private:
     void stopServices();
@@ -568,7 +601,7 @@ void TestServiceProcess::badFrameClosesOnlyThatClient_data()
     QTest::newRow("oversized request") << u32(ServiceProtocol::kMaxRequestPayload + 1);
     QTest::newRow("largest length") << u32(0xffffffffu);
     QTest::newRow("garbage payload") << u32(8) + QByteArray("\xde\xad\xbe\xef\x01\x02\x03\x04");
-    QTest::newRow("unknown call") << u32(6) + QByteArray::fromHex("84186301f6f6");
+    QTest::newRow("unknown call") << u32(7) + QByteArray::fromHex("85186301f6f6f6");
     QTest::newRow("empty payload") << u32(0);
 }
 
@@ -854,6 +887,58 @@ void TestServiceProcess::serviceOfAnotherBuild()
     QCOMPARE(list.toList(), QVariantList { handle });
     QVERIFY(QFileInfo(qEnvironmentVariable("TIRV_PORT_DIR") + "/COM3").isSymLink());
     QCOMPARE(servicePids(), QList<int> { lockedPid() });
+}
+
+void TestServiceProcess::changeSentAgainMadeOnce_data()
+{
+    QTest::addColumn<bool>("create");
+    QTest::newRow("create") << true;
+    QTest::newRow("delete") << false;
+}
+
+// The service makes a change and saves it, then dies before its answer leaves: the caller sends
+// the change again to the next service, which answers it as the first would have.
+void TestServiceProcess::changeSentAgainMadeOnce()
+{
+    QFETCH(bool, create);
+    const ConnectionHandle existing = makeConnection(QStringLiteral("COM3"), false);
+    QVERIFY(existing > 0);
+    QTRY_COMPARE(savedConnections(false), 1);
+    // Callers now meet this test at the socket, which passes their call on.
+    QVERIFY(sec_DisconnectService());
+    const QString socket = ServicePaths::socketPath(runtimeDirectory());
+    const int serviceFd = connectRaw(socket);
+    const QString proxy = socket + QStringLiteral(".proxy");
+    const int listener = listenAt(proxy);
+    QVERIFY(serviceFd >= 0 && listener >= 0);
+    QCOMPARE(
+        ::rename(QFile::encodeName(proxy).constData(), QFile::encodeName(socket).constData()), 0);
+
+    bool done = false;
+    ConnectionHandle made = -1;
+    std::thread caller(
+        [&] { done = create ? sec_CreateConnection(1, &made) : sec_DeleteConnection(existing); });
+    const int callerFd = ::accept(listener, nullptr, nullptr);
+    const QByteArray request = readFrame(callerFd);
+    QCOMPARE(::send(serviceFd, request.constData(), size_t(request.size()), MSG_NOSIGNAL),
+        ssize_t(request.size()));
+    QVERIFY(!readFrame(serviceFd).isEmpty());
+    QTRY_COMPARE(savedConnections(false), create ? 2 : 0);
+    ::kill(lockedPid(), SIGKILL);
+    QTRY_VERIFY(servicePids().isEmpty());
+    ::close(listener);
+    ::unlink(QFile::encodeName(socket).constData());
+    ::close(serviceFd);
+    ::close(callerFd);
+    caller.join();
+
+    QVERIFY(done);
+    QVariant list;
+    QVERIFY(sec_GetConnectionsList(&list));
+    const QVariantList left = create ? QVariantList { existing, existing + 1 } : QVariantList();
+    QCOMPARE(list.toList(), left);
+    if (create)
+        QCOMPARE(made, existing + 1);
 }
 
 int main(int argc, char **argv)

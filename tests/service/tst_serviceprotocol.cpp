@@ -71,7 +71,9 @@ void TestServiceProtocol::requestRoundTrip()
     QFETCH(int, handle);
     QFETCH(QVariant, first);
     QFETCH(QVariant, second);
-    const Request sent { ConnectionService::Call(call), handle, first, second };
+    Request sent { ConnectionService::Call(call), handle, first, second };
+    if (ConnectionService::isChange(sent.call))
+        sent.callId = QStringLiteral("9f86d081884c7d65-9a2feaa0c55ad015");
     Request received;
     QVERIFY(
         ServiceProtocol::decodeRequest(payloadOf(ServiceProtocol::encodeRequest(sent)), &received));
@@ -80,6 +82,7 @@ void TestServiceProtocol::requestRoundTrip()
     QCOMPARE(received.first, first);
     QCOMPARE(received.first.userType(), first.userType());
     QCOMPARE(received.second, second);
+    QCOMPARE(received.callId, sent.callId);
 }
 
 void TestServiceProtocol::replyRoundTrip()
@@ -115,14 +118,18 @@ void TestServiceProtocol::truncatedPayloadRefused()
 void TestServiceProtocol::hostilePayloadRefused_data()
 {
     QTest::addColumn<QByteArray>("payload");
-    // A GetParam request of handle 1: an array of four fields, two of them given here.
-    const auto request
-        = [](const char *fields) { return QByteArray::fromHex(QByteArray("840501") + fields); };
+    // A GetParam request of handle 1: an array of five fields, the two arguments given here.
+    const auto request = [](const char *arguments) {
+        return QByteArray::fromHex(QByteArray("850501") + arguments + "f6");
+    };
     QTest::newRow("not an array") << QByteArray::fromHex("f6");
-    QTest::newRow("five fields") << QByteArray::fromHex("850501f6f6f6");
-    QTest::newRow("unknown call") << QByteArray::fromHex("84182a01f6f6");
-    QTest::newRow("negative call") << QByteArray::fromHex("842001f6f6");
-    QTest::newRow("handle beyond 32 bits") << QByteArray::fromHex("84051b0000000100000000f6f6");
+    QTest::newRow("six fields") << QByteArray::fromHex("860501f6f6f6f6");
+    QTest::newRow("unknown call") << QByteArray::fromHex("85182a01f6f6f6");
+    QTest::newRow("negative call") << QByteArray::fromHex("852001f6f6f6");
+    QTest::newRow("handle beyond 32 bits") << QByteArray::fromHex("85051b0000000100000000f6f6f6");
+    QTest::newRow("call id not text") << QByteArray::fromHex("850501f6f601");
+    QTest::newRow("call id too long")
+        << QByteArray::fromHex("850501f6f67841" + QByteArray("61").repeated(65));
     QTest::newRow("float") << request("fb3ff0000000000000f6");
     QTest::newRow("bytes") << request("4161f6");
     QTest::newRow("map key not text") << request("a10101f6");
@@ -141,7 +148,7 @@ void TestServiceProtocol::hostilePayloadRefused()
 {
     QFETCH(QByteArray, payload);
     Request request;
-    QVERIFY(ServiceProtocol::decodeRequest(QByteArray::fromHex("840501f6f6"), &request));
+    QVERIFY(ServiceProtocol::decodeRequest(QByteArray::fromHex("850501f6f6f6"), &request));
     QVERIFY(!ServiceProtocol::decodeRequest(payload, &request));
 }
 

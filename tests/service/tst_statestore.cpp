@@ -144,6 +144,8 @@ void TestStateStore::unreadableStateMovedAside_data()
     QTest::newRow("started not a flag") << QByteArray(R"({"version":1,"lastHandle":1,)"
                                                       R"("connections":[{"handle":1,)"
                                                       R"("started":"yes","params":{}}]})");
+    QTest::newRow("answer without a call id")
+        << QByteArray(R"({"version":1,"lastHandle":0,"connections":[],"answers":[{"result":1}]})");
     // Valid, but beyond what the calls accept.
     using namespace ServiceLimits;
     QTest::newRow("text too long")
@@ -152,6 +154,12 @@ void TestStateStore::unreadableStateMovedAside_data()
     const QString longest(kMaxTextLength, QChar(0x4E2D)); // 3 UTF-8 bytes each
     QTest::newRow("parameters too large") << savedTable(kMaxConnections / 2,
         { { "name", longest }, { "port.name", longest }, { "port.type", longest } });
+    QJsonArray answers;
+    for (int i = 0; i <= AnsweredCalls::kKept; ++i)
+        answers.append(QJsonObject { { "callId", QString::number(i) }, { "result", 1 } });
+    QTest::newRow("too many answers") << QJsonDocument(
+        QJsonObject { { "version", 1 }, { "lastHandle", 0 }, { "connections", QJsonArray() },
+            { "answers", answers } }).toJson();
     QTest::newRow("file too large")
         << savedTable(1, { { "name", "n" } }) + QByteArray(int(kMaxStateFileBytes), ' ');
 }
