@@ -6,45 +6,22 @@
 
 #include "mainwindow.h"
 #include "portoperations.h"
+#include "privateservice.h"
 #include "processusage.h"
-#include "secapi.h"
 #include "serviceclient.h"
-#include "servicepaths.h"
 #include "tirvresources.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
-#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 
 const int portsPerDevice = 16;
-
-// Private HOME, runtime, state and port folders, set before anything reads them.
-void isolate(const QTemporaryDir &root)
-{
-    const QDir dir(root.path());
-    for (const char *name : { "home", "runtime", "state", "ports" }) {
-        dir.mkdir(QLatin1String(name));
-        QFile::setPermissions(dir.filePath(QLatin1String(name)),
-            QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    qputenv("HOME", QFile::encodeName(dir.filePath(QStringLiteral("home"))));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("home/.config"))));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(QStringLiteral("runtime"))));
-    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
-    qputenv("TIRV_PORT_DIR", QFile::encodeName(dir.filePath(QStringLiteral("ports"))));
-    qunsetenv("TIRV_SERVICE");
-}
 
 // Every thread of this process, with microsecond resolution.
 double ownCpuSeconds()
@@ -53,29 +30,6 @@ double ownCpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// The service writes its pid into the lock it holds.
-qint64 servicePid()
-{
-    QString error;
-    QFile lock(ServicePaths::lockPath(ServicePaths::runtimeDirectory(&error)));
-    return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
-}
-
-bool isRunning(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    return stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
-}
-
-void stopService(qint64 pid)
-{
-    kill(pid_t(pid), SIGTERM);
-    for (int i = 0; i < 500 && isRunning(pid); ++i)
-        QThread::msleep(10);
-    if (isRunning(pid))
-        kill(pid_t(pid), SIGKILL);
 }
 
 // Devices of 16 ports at 127.0.0.x through the engine's own task, until `total` ports exist.
@@ -152,21 +106,17 @@ Figures measure(qint64 service, int seconds)
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir root;
-    isolate(root);
+    PrivateService privateService;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     initTirvResources();
     const int seconds = qMax(1, app.arguments().value(1, QStringLiteral("10")).toInt());
-    if (qEnvironmentVariableIsEmpty("TIRV_SERVICE_EXEC"))
-        qputenv("TIRV_SERVICE_EXEC", TIRV_SERVICE_BINARY);
-
-    if (!sec_ConnectService(QStringLiteral("."))) {
+    if (!privateService.start()) {
         fprintf(stderr, "the service did not start (TIRV_SERVICE_EXEC)\n");
         return 1;
     }
-    const qint64 service = servicePid();
+    const qint64 service = privateService.pid();
     printf("idle listing over %d s per row; CPU in %% of one core\n", seconds);
     printf("ports  window %%  service %%   sum %%  service RSS MB  lists/s  round trips/s\n");
     int ports = 0;
@@ -180,7 +130,5 @@ int main(int argc, char *argv[])
             figures.roundTripsPerSecond);
         fflush(stdout);
     }
-    sec_DisconnectService();
-    stopService(service);
     return 0;
 }

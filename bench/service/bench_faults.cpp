@@ -1,0 +1,385 @@
+// The service under faults, measured the same way before and after a change. Run by hand:
+//   bench_faults [section...]        (every section when none is named)
+// Each section runs a tirv-service of its own in temporary folders and prints its figures. To
+// add one, write its function and give it a row in kSections.
+
+#include "privateservice.h"
+#include "processusage.h"
+#include "testnetwork.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const int kKiB = 1024;
+const int kHold = 64 * kKiB;
+
+// Runs the event loop until done() holds or ms pass; true when done() held.
+bool runUntil(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.hasExpired(ms))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return true;
+}
+
+void runFor(int ms)
+{
+    runUntil([] { return false; }, ms);
+}
+
+// Records of "%09u\n": every 10 bytes say where they stand, so gaps and repeats show.
+QByteArray countingRecords(int first, int count)
+{
+    QByteArray bytes;
+    for (int i = first; i < first + count; ++i)
+        bytes += QByteArray::number(i).rightJustified(9, '0') + '\n';
+    return bytes;
+}
+
+bool writeAll(int fd, const char *bytes, size_t size)
+{
+    while (size > 0) {
+        const ssize_t count = write(fd, bytes, size);
+        if (count <= 0)
+            return false;
+        bytes += count;
+        size -= size_t(count);
+    }
+    return true;
+}
+
+// A device on the side of the network it was made on that keeps every byte it receives.
+class Recorder : public QObject
+{
+public:
+    bool listen(const QHostAddress &address)
+    {
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = server.nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, this,
+                    [this, socket] { received += socket->readAll(); });
+        });
+        return server.listen(address);
+    }
+    quint16 port() const { return server.serverPort(); }
+
+    QByteArray received;
+
+private:
+    QTcpServer server;
+};
+
+// --- away: a writer while the device's address does not answer
+
+void awayRound(TestNetwork &net, Recorder &device, int delaySeconds)
+{
+    const QString comName = QStringLiteral("COM%1").arg(delaySeconds + 1);
+    net.setDeviceLinkUp(false);
+    device.received.clear();
+    const ConnectionHandle handle
+        = PrivateService::addPort(comName, TestNetwork::deviceAddress(), device.port());
+    runFor(delaySeconds * 1000);
+
+    const QByteArray burst = countingRecords(0, 200 * kKiB / 10);
+    const int fd = open(
+        QFile::encodeName(PrivateService::linkPath(comName)).constData(), O_WRONLY | O_NOCTTY);
+    std::atomic<double> took { -1 };
+    std::thread writer([&] {
+        QElapsedTimer clock;
+        clock.start();
+        if (write(fd, burst.constData(), size_t(burst.size())) == burst.size())
+            took = clock.nsecsElapsed() / 1e9;
+    });
+    // The device comes back once the write returned, or after 20 s.
+    const bool returned = runUntil([&] { return took >= 0; }, 20000);
+    net.setDeviceLinkUp(true);
+    runUntil([&] { return took >= 0 && device.received.size() >= kHold; }, 30000);
+    runFor(2000);
+    writer.join();
+    close(fd);
+    sec_DeleteConnection(handle);
+
+    const QByteArray &got = device.received;
+    printf("  written %d s after the open: write() took %5.2f s%s; then %d bytes arrived%s\n",
+        delaySeconds, took.load(), returned ? "" : " (until the device came back)", got.size(),
+        burst.startsWith(got) ? ", the first ones written" : ", NOT a prefix of what was written");
+}
+
+// 200 KiB in one write() to a port whose device's address does not answer (a veth peer set down
+// in a network namespace of this process), at the open and 4 s after it.
+void measureAway()
+{
+    TestNetwork net;
+    if (!net.isReady()) {
+        puts("  skipped: it needs root, for a network namespace of its own");
+        return;
+    }
+    PrivateService service;
+    Recorder device;
+    bool listening = false;
+    net.onDeviceSide(
+        [&] { listening = device.listen(QHostAddress(TestNetwork::deviceAddress())); });
+    if (!listening || !service.start()) {
+        puts("  failed: no service or no device");
+        return;
+    }
+    for (const int delay : { 0, 4 })
+        awayRound(net, device, delay);
+}
+
+// --- kills: a counting stream while the device is killed and restarted
+
+// What the device got, against what was written: bytes missing (and where), or a mix-up.
+struct Losses
+{
+    std::vector<int> gapStarts;
+    std::vector<int> gapSizes;
+    bool intact = true;
+};
+
+Losses compare(const QByteArray &sent, const QByteArray &received)
+{
+    Losses losses;
+    int s = 0;
+    for (int r = 0; r < received.size();) {
+        while (r < received.size() && s < sent.size() && received[r] == sent[s]) {
+            ++r;
+            ++s;
+        }
+        if (r == received.size())
+            break;
+        const int resumed = sent.indexOf(received.mid(r, 32), s);
+        if (resumed < 0) {
+            losses.intact = false;
+            break;
+        }
+        losses.gapStarts.push_back(s);
+        losses.gapSizes.push_back(resumed - s);
+        s = resumed;
+    }
+    return losses;
+}
+
+// The device as its own process (this program with --echo-device), so that it can be killed.
+class EchoDevice
+{
+public:
+    explicit EchoDevice(quint16 port)
+        : port(port)
+    {
+    }
+    void start()
+    {
+        process = std::make_unique<QProcess>();
+        QObject::connect(process.get(), &QProcess::readyReadStandardOutput,
+            [this] { received += process->readAllStandardOutput(); });
+        process->start(QCoreApplication::applicationFilePath(),
+            { QStringLiteral("--echo-device"), QString::number(port) });
+        process->waitForStarted();
+    }
+    void kill()
+    {
+        process->kill();
+        process->waitForFinished();
+        received += process->readAllStandardOutput();
+        process.reset();
+    }
+
+    QByteArray received;
+
+private:
+    quint16 port;
+    std::unique_ptr<QProcess> process;
+};
+
+// Receives, writes what it got to stdout, and echoes it as a device does, dropping the echo
+// rather than waiting when the other side does not read it.
+int runEchoDevice(quint16 port)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || listen(listener, 1) != 0)
+        return 1;
+    for (;;) {
+        const int connection = accept(listener, nullptr, nullptr);
+        char bytes[65536];
+        ssize_t count;
+        while ((count = read(connection, bytes, sizeof bytes)) > 0) {
+            writeAll(STDOUT_FILENO, bytes, size_t(count));
+            send(connection, bytes, size_t(count), MSG_DONTWAIT | MSG_NOSIGNAL);
+        }
+        close(connection);
+    }
+}
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+// A program writes 200 bytes every 10 ms and never reads; the device echoes. After 5 s (the
+// echo has filled what waits for the program by then) the device is killed three times, 2.5 s
+// apart, each time once it took what it was sent, and restarted 0.5 s after each kill.
+void measureKills()
+{
+    PrivateService service;
+    if (!service.start()) {
+        puts("  failed: no service");
+        return;
+    }
+    const quint16 tcpPort = freeLoopbackPort();
+    EchoDevice device(tcpPort);
+    device.start();
+    const ConnectionHandle handle
+        = PrivateService::addPort(QStringLiteral("COM1"), QStringLiteral("127.0.0.1"), tcpPort);
+    const int fd = open(
+        QFile::encodeName(PrivateService::linkPath(QStringLiteral("COM1"))), O_WRONLY | O_NOCTTY);
+    QByteArray sent;
+    QTimer writer;
+    QObject::connect(&writer, &QTimer::timeout, [&] {
+        const QByteArray records = countingRecords(sent.size() / 10, 20);
+        if (writeAll(fd, records.constData(), size_t(records.size())))
+            sent += records;
+    });
+    writer.start(10);
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<int> killedAt;
+    for (const int at : { 5000, 7500, 10000 }) {
+        runFor(int(at - clock.elapsed()));
+        // The device takes all it was sent before it dies: nothing waits unread in its socket,
+        // so whatever is missing afterwards the service lost.
+        writer.stop();
+        runUntil([&] { return device.received.size() >= sent.size(); }, 200);
+        device.kill();
+        writer.start();
+        killedAt.push_back(sent.size());
+        runFor(500);
+        device.start();
+    }
+    runFor(2000);
+    writer.stop();
+    runUntil([&] { return device.received.size() >= sent.size(); }, 10000);
+    device.kill();
+    close(fd);
+    sec_DeleteConnection(handle);
+
+    const Losses losses = compare(sent, device.received);
+    std::vector<int> lostPerKill(killedAt.size(), 0);
+    for (size_t i = 0; i < losses.gapStarts.size(); ++i) {
+        size_t nearest = 0;
+        for (size_t k = 1; k < killedAt.size(); ++k)
+            if (qAbs(killedAt[k] - losses.gapStarts[i])
+                < qAbs(killedAt[nearest] - losses.gapStarts[i]))
+                nearest = k;
+        lostPerKill[nearest] += losses.gapSizes[i];
+    }
+    printf("  %d bytes written at 20 kB/s, %d arrived%s\n", sent.size(), device.received.size(),
+        losses.intact ? ", in order, none twice" : "; CORRUPTED or REPEATED");
+    printf("  bytes lost per kill:");
+    for (const int lost : lostPerKill)
+        printf(" %d", lost);
+    printf("\n");
+}
+
+// --- closes: the service's CPU for a burst of opens and closes
+
+// The service's CPU from the first open until it has caught up: its CPU time stands still for
+// half a second. pauseUs between the steps lets it see each program on its own.
+double closesCpu(qint64 service, const QByteArray &link, int pauseUs)
+{
+    const double before = ProcessUsage::cpuSeconds(service);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 1000; ++i) {
+        const int fd = open(link.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        usleep(useconds_t(pauseUs));
+        close(fd);
+        usleep(useconds_t(pauseUs));
+    }
+    double last = -1;
+    while (ProcessUsage::cpuSeconds(service) != last && clock.elapsed() < 120000) {
+        last = ProcessUsage::cpuSeconds(service);
+        runFor(500);
+    }
+    return last - before;
+}
+
+void measureCloses()
+{
+    PrivateService service;
+    if (!service.start()) {
+        puts("  failed: no service");
+        return;
+    }
+    const ConnectionHandle handle = PrivateService::addPort(
+        QStringLiteral("COM1"), QStringLiteral("127.0.0.1"), freeLoopbackPort());
+    const QByteArray link = QFile::encodeName(PrivateService::linkPath(QStringLiteral("COM1")));
+    runFor(1000);
+    printf(
+        "  at once: the service used %.2f s of CPU for them\n", closesCpu(service.pid(), link, 0));
+    printf("  1 ms apart: the service used %.2f s of CPU for them\n",
+        closesCpu(service.pid(), link, 500));
+    sec_DeleteConnection(handle);
+}
+
+struct Section
+{
+    const char *name;
+    const char *title;
+    void (*measure)();
+};
+
+const Section kSections[] = {
+    { "away", "a writer while the device does not answer: 200 KiB in one write()", measureAway },
+    { "kills", "a device killed 3 times during a counting stream", measureKills },
+    { "closes", "a burst of 1000 opens and closes of a port", measureCloses },
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && strcmp(argv[1], "--echo-device") == 0)
+        return runEchoDevice(quint16(atoi(argv[2])));
+    QCoreApplication app(argc, argv);
+    const QStringList wanted = app.arguments().mid(1);
+    for (const Section &section : kSections) {
+        if (!wanted.isEmpty() && !wanted.contains(QLatin1String(section.name)))
+            continue;
+        printf("%s: %s\n", section.name, section.title);
+        fflush(stdout);
+        section.measure();
+        fflush(stdout);
+    }
+    return 0;
+}
