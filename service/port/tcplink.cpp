@@ -124,10 +124,10 @@ void TcpLink::lose(const QString &cause)
         told.clear();
     closeSocket();
     stage = Stage::Waiting;
-    failedSinceUp = true;
     tell(QStringLiteral("connection to %1 %2").arg(hostText(), cause));
-    emit down();
     retryLater();
+    emit down();
+    becomeAway();
 }
 
 void TcpLink::setReadWatched(bool watched)
@@ -225,11 +225,19 @@ void TcpLink::fail(const QString &cause)
     connectTimer.stop();
     closeSocket();
     stage = Stage::Waiting;
-    failedSinceUp = true;
     tell(cause);
     // Alternate hosts come in turn, each with the same backoff.
     hostIndex = (hostIndex + 1) % hosts.size();
     retryLater();
+    becomeAway();
+}
+
+void TcpLink::becomeAway()
+{
+    if (failedSinceUp)
+        return;
+    failedSinceUp = true;
+    emit away();
 }
 
 void TcpLink::retryLater()

@@ -38,7 +38,11 @@ public:
 
 signals:
     void up();
+    // The connection ended: lost or closed.
     void down();
+    // An attempt failed or the connection was lost: the device counts as away until the next
+    // connection. Said once per outage.
+    void away();
     void readable();
     void writable();
     // A new kind of trouble, or recovery from it; said once, not at every retry.
@@ -59,6 +63,7 @@ private:
     void connectFinished();
     void becomeUp();
     void fail(const QString &cause);
+    void becomeAway();
     void retryLater();
     void closeSocket();
     void tell(const QString &text);

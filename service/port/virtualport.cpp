@@ -185,6 +185,8 @@ void VirtualPort::setupBridge()
     setupLineSettings();
     connect(tcp, &TcpLink::up, this, &VirtualPort::linkUp);
     connect(tcp, &TcpLink::down, this, &VirtualPort::linkDown);
+    // From now on what exceeds the hold is dropped: a writer held back meanwhile goes on.
+    connect(tcp, &TcpLink::away, this, &VirtualPort::updateWatches);
     connect(tcp, &TcpLink::readable, this, &VirtualPort::pumpToProgram);
     connect(tcp, &TcpLink::writable, this, &VirtualPort::pumpToDevice);
     connect(tcp, &TcpLink::notice, this, &VirtualPort::report);

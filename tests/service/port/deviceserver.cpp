@@ -8,9 +8,9 @@ DeviceServer::DeviceServer(bool echo)
     connect(&server, &QTcpServer::newConnection, this, &DeviceServer::accept);
 }
 
-bool DeviceServer::listen(quint16 port)
+bool DeviceServer::listen(quint16 port, const QHostAddress &address)
 {
-    if (!server.listen(QHostAddress::LocalHost, port))
+    if (!server.listen(address, port))
         return false;
     lastPort = server.serverPort();
     return true;

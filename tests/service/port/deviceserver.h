@@ -7,8 +7,8 @@
 
 class QTcpSocket;
 
-// A stand-in device on 127.0.0.1: records or echoes what it gets, sends on request, and can be
-// stopped and brought back on the same TCP port.
+// A stand-in device, on 127.0.0.1 unless told otherwise: records or echoes what it gets, sends
+// on request, and can be stopped and brought back on the same TCP port.
 class DeviceServer : public QObject
 {
     Q_OBJECT
@@ -17,7 +17,7 @@ public:
     explicit DeviceServer(bool echo = false);
     ~DeviceServer() override;
 
-    bool listen(quint16 port = 0);
+    bool listen(quint16 port = 0, const QHostAddress &address = QHostAddress::LocalHost);
     // Stops listening and drops every connection, as a device that goes away.
     void stop();
     quint16 port() const { return lastPort; }

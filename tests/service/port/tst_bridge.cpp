@@ -1,6 +1,7 @@
 #include "deviceserver.h"
 #include "portfixture.h"
 #include "programend.h"
+#include "testnetwork.h"
 
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -32,6 +33,19 @@ void collectWarning(QtMsgType, const QMessageLogContext &, const QString &text)
     warnings.append(text);
 }
 
+// What the device gets once it is back: the bytes held meanwhile, then a marker the program
+// writes after them, which is left off. Empty when they do not come.
+QByteArray heldBytes(DeviceServer &device, ProgramEnd &program)
+{
+    const QByteArray marker("\xff\x00END", 5);
+    if (!waitFor([&] { return device.received.size() >= kHold; }, 10000))
+        return QByteArray();
+    program.write(marker);
+    if (!waitFor([&] { return device.received.endsWith(marker); }))
+        return QByteArray();
+    return device.received.chopped(marker.size());
+}
+
 } // namespace
 
 class TestBridge : public QObject
@@ -46,6 +60,7 @@ private slots:
     void reconnectsAndSendsHeldBytes();
     void flappingDeviceIsToldOnce();
     void holdBufferDropsTheOverflow();
+    void writerGoesOnOnceTheFirstConnectFails();
 };
 
 void TestBridge::bytesPassUnchanged_data()
@@ -217,15 +232,36 @@ void TestBridge::holdBufferDropsTheOverflow()
     program.write(written);
     QVERIFY(waitFor([&] { return program.pending() == 0; }));
     QVERIFY(device.listen(device.port()));
-    const QByteArray marker("\xff\x00END", 5);
-    QVERIFY(waitFor([&] { return device.received.size() >= kHold; }));
-    program.write(marker);
-    QVERIFY(waitFor([&] { return device.received.endsWith(marker); }));
+    const QByteArray held = heldBytes(device, program);
 
-    QVERIFY(device.received.startsWith(written.left(kHold)));
+    QVERIFY(held.startsWith(written.left(kHold)));
     // What the pty itself still held when the device came back may follow; no more.
-    QVERIFY2(device.received.size() < kHold + 32 * 1024,
-        qPrintable(QString::number(device.received.size())));
+    QVERIFY2(held.size() < kHold + 32 * 1024, qPrintable(QString::number(held.size())));
+}
+
+void TestBridge::writerGoesOnOnceTheFirstConnectFails()
+{
+    TestNetwork network;
+    if (!network.isReady())
+        QSKIP("a network namespace of its own needs root");
+    DeviceServer device;
+    bool listening = false;
+    network.onDeviceSide(
+        [&] { listening = device.listen(0, QHostAddress(TestNetwork::deviceAddress())); });
+    QVERIFY(listening);
+    QVERIFY(network.setDeviceLinkUp(false));
+    PortFixture ports;
+    PortOptions options;
+    options.host = TestNetwork::deviceAddress();
+    QVERIFY(ports.startPort(QStringLiteral("COM5"), device.port(), options) > 0);
+    ProgramEnd program(PortFixture::linkPath(QStringLiteral("COM5")));
+
+    // Held back only until the first attempt fails (3 s at most), not until the device answers.
+    const QByteArray written = pattern(200 * 1024, 6);
+    program.write(written);
+    QVERIFY(waitFor([&] { return program.pending() == 0; }, 8000));
+    QVERIFY(network.setDeviceLinkUp(true));
+    QCOMPARE(heldBytes(device, program), written.left(kHold));
 }
 
 QTEST_GUILESS_MAIN(TestBridge)
