@@ -7,6 +7,7 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -128,6 +129,12 @@ void TcpLink::lose(const QString &cause)
     retryLater();
     emit down();
     becomeAway();
+}
+
+bool TcpLink::hasEnded() const
+{
+    pollfd socket { fd, POLLRDHUP, 0 };
+    return isUp() && poll(&socket, 1, 0) > 0 && (socket.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
 void TcpLink::setReadWatched(bool watched)

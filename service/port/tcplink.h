@@ -30,6 +30,8 @@ public:
     bool isUp() const { return stage == Stage::Up; }
     // Down after a failed attempt or a loss, not merely still connecting.
     bool isAway() const { return stage != Stage::Up && failedSinceUp; }
+    // The device ended its side of the connection, or reset it: what is sent now is lost.
+    bool hasEnded() const;
     // Index of the host connected to, -1 while down.
     int upHost() const { return isUp() ? hostIndex : -1; }
     int descriptor() const { return fd; }

@@ -360,6 +360,9 @@ bool VirtualPort::readFromProgram()
 
 void VirtualPort::sendToDevice()
 {
+    const bool toSend = (!toDevice.isEmpty() && mayRelease()) || stream->hasPending();
+    if (tcp->isUp() && toSend && tcp->hasEnded())
+        deviceClosed();
     if (tcp->isUp())
         stream->flush(tcp->descriptor());
     while (tcp->isUp() && !toDevice.isEmpty() && mayRelease()) {
@@ -382,6 +385,15 @@ void VirtualPort::sendToDevice()
             tcp->close();
         }
     }
+}
+
+// Bytes sent after the device closed would be lost: they stay held for the next connection.
+// What the device sent before closing goes to the program as far as there is room for it.
+void VirtualPort::deviceClosed()
+{
+    pumpToProgram();
+    if (tcp->isUp())
+        tcp->lose(QStringLiteral("closed by the device"));
 }
 
 // True when it stopped only because the buffer filled: the socket may hold more.

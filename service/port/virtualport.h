@@ -60,6 +60,7 @@ private:
     void pumpToProgram();
     bool readFromProgram();
     void sendToDevice();
+    void deviceClosed();
     bool readFromDevice();
     void writeToProgram();
     quint64 discardFromProgram();

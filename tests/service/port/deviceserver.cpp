@@ -38,6 +38,14 @@ void DeviceServer::send(const QByteArray &bytes)
         socket->write(bytes);
 }
 
+qint64 DeviceServer::unsent() const
+{
+    qint64 total = 0;
+    for (const QTcpSocket *socket : sockets)
+        total += socket->bytesToWrite();
+    return total;
+}
+
 void DeviceServer::accept()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {

@@ -23,6 +23,8 @@ public:
     quint16 port() const { return lastPort; }
     int clients() const { return sockets.size(); }
     void send(const QByteArray &bytes);
+    // Bytes sent that have not reached the system yet.
+    qint64 unsent() const;
 
     QByteArray received;
 

@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -61,6 +62,7 @@ private slots:
     void flappingDeviceIsToldOnce();
     void holdBufferDropsTheOverflow();
     void writerGoesOnOnceTheFirstConnectFails();
+    void bytesAfterTheDeviceClosedWaitForTheNext();
 };
 
 void TestBridge::bytesPassUnchanged_data()
@@ -262,6 +264,34 @@ void TestBridge::writerGoesOnOnceTheFirstConnectFails()
     QVERIFY(waitFor([&] { return program.pending() == 0; }, 8000));
     QVERIFY(network.setDeviceLinkUp(true));
     QCOMPARE(heldBytes(device, program), written.left(kHold));
+}
+
+void TestBridge::bytesAfterTheDeviceClosedWaitForTheNext()
+{
+    DeviceServer device;
+    QVERIFY(device.listen());
+    PortFixture ports;
+    const ConnectionHandle handle = ports.startPort(QStringLiteral("COM9"), device.port());
+    // A program that writes and never reads what the device sends.
+    const int program = ::open(QFile::encodeName(PortFixture::linkPath(QStringLiteral("COM9"))),
+        O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(program >= 0);
+    const auto closeProgram = qScopeGuard([&] { ::close(program); });
+    QVERIFY(waitFor([&] { return ports.state(handle) == 2 && device.clients() == 1; }));
+    // More than the port holds for the program: it stops reading the device, ending included.
+    device.send(QByteArray(kHold + 36 * 1024, 'x'));
+    QVERIFY(waitFor([&] { return device.unsent() == 0; }));
+
+    QByteArray written;
+    for (int kill = 0; kill < 3; ++kill) {
+        device.stop();
+        const QByteArray bytes = pattern(1000, kill);
+        QCOMPARE(::write(program, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+        written += bytes;
+        QVERIFY(device.listen(device.port()));
+        QVERIFY(waitFor([&] { return device.received.size() >= written.size(); }));
+        QCOMPARE(device.received, written);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBridge)
