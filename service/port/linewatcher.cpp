@@ -14,10 +14,9 @@ const int kPollMs = 100;
 
 } // namespace
 
-LineWatcher::LineWatcher(int master, int slave, QObject *parent)
+LineWatcher::LineWatcher(int master, QObject *parent)
     : QObject(parent)
     , master(master)
-    , slave(slave)
 {
     int on = 1;
     ioctl(master, TIOCPKT, &on);
@@ -59,21 +58,21 @@ void LineWatcher::status(quint8 packet)
 void LineWatcher::refresh()
 {
     termios attributes;
-    if (tcgetattr(slave, &attributes) != 0)
+    if (tcgetattr(master, &attributes) != 0)
         return;
     canonical = attributes.c_lflag & ICANON;
     // Announcements in raw mode; line editing needs EXTPROC off.
     const bool announce = !canonical;
     if (bool(attributes.c_lflag & EXTPROC) != announce) {
         attributes.c_lflag ^= EXTPROC;
-        tcsetattr(slave, TCSANOW, &attributes);
+        tcsetattr(master, TCSANOW, &attributes);
     }
     if (!canonical || !open)
         poll.stop();
     else if (!poll.isActive())
         poll.start();
     LineSettings now = LineSettings::fromTermios(attributes);
-    const qint64 speed = terminalSpeed(slave);
+    const qint64 speed = terminalSpeed(master);
     if (speed >= 0)
         now.baud = quint32(speed);
     if (now != line) {

@@ -16,8 +16,9 @@ class LineWatcher : public QObject
     Q_OBJECT
 
 public:
-    // master in non-blocking mode; slave is the service's own descriptor of the slave side.
-    LineWatcher(int master, int slave, QObject *parent = nullptr);
+    // master in non-blocking mode. Attribute calls on a pty master act on its slave, which the
+    // service does not hold open.
+    explicit LineWatcher(int master, QObject *parent = nullptr);
 
     // Reads the program's bytes from the master, acting on the status packets between them:
     // returns the data bytes read, or -1 with errno set as read() does.
@@ -38,7 +39,6 @@ private:
     void status(quint8 packet);
 
     int master;
-    int slave;
     bool open = false;
     bool canonical = false;
     LineSettings line;

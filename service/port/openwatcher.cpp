@@ -48,24 +48,43 @@ void OpenWatcher::unwatch(int id)
         inotify_rm_watch(fd, id);
 }
 
+void OpenWatcher::forget(int id)
+{
+    readEvents(id);
+}
+
+// A handler may forget its own events meanwhile: what is read goes into pending first.
 void OpenWatcher::drain()
 {
-    if (draining || fd < 0)
+    readEvents(-1);
+    if (delivering)
         return;
-    draining = true;
+    delivering = true;
+    while (!pending.empty()) {
+        const Event event = pending.front();
+        pending.pop_front();
+        if (event.mask & IN_Q_OVERFLOW)
+            notifyAll(event.mask);
+        else
+            notify(event.id, event.mask);
+    }
+    delivering = false;
+}
+
+void OpenWatcher::readEvents(int forgottenId)
+{
+    if (fd < 0)
+        return;
     alignas(inotify_event) char events[4096];
     ssize_t length;
     while ((length = read(fd, events, sizeof events)) > 0) {
         for (ssize_t at = 0; at < length;) {
             const auto *event = reinterpret_cast<const inotify_event *>(events + at);
             at += ssize_t(sizeof(inotify_event) + event->len);
-            if (event->mask & IN_Q_OVERFLOW)
-                notifyAll(event->mask);
-            else
-                notify(event->wd, event->mask);
+            if (event->wd != forgottenId)
+                pending.push_back({ event->wd, event->mask });
         }
     }
-    draining = false;
 }
 
 void OpenWatcher::notify(int id, std::uint32_t mask)

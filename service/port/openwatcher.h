@@ -3,13 +3,14 @@
 #include <QObject>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <unordered_map>
 
 class QSocketNotifier;
 
-// Tells each port when other programs open and close its pty slave. One inotify instance
-// serves every port: the per-user limit on instances (often 128) is below 255 ports.
+// Tells each port when its pty slave is opened or closed. One inotify instance serves every
+// port: the per-user limit on instances (often 128) is below 255 ports.
 class OpenWatcher : public QObject
 {
     Q_OBJECT
@@ -25,15 +26,25 @@ public:
     // Returns the watch id, or -1 with the reason.
     int watch(const QString &path, Handler handler, QString *reason);
     void unwatch(int id);
-    // Delivers every event already queued, so a caller acts on an up-to-date count.
-    void drain();
+    // Drops the events of watch id so far: they were the caller's own opening and closing.
+    void forget(int id);
 
 private:
+    struct Event
+    {
+        int id;
+        std::uint32_t mask;
+    };
+
+    void drain();
+    void readEvents(int forgottenId);
     void notify(int id, std::uint32_t mask);
     void notifyAll(std::uint32_t mask);
 
     int fd = -1;
     QSocketNotifier *notifier = nullptr;
     std::unordered_map<int, Handler> handlers;
-    bool draining = false;
+    // Read and not yet delivered, oldest first.
+    std::deque<Event> pending;
+    bool delivering = false;
 };

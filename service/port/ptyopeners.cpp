@@ -6,71 +6,55 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Reads each descriptor link instead of following it: a look must never wait on the file.
-bool holds(int procDir, const char *pid, bool self, const QByteArray &device, int ownDescriptor)
+// The pty number a master descriptor stands for, as its fdinfo tells; -1 if none.
+int masterIndex(int infoDir, const char *descriptor)
 {
-    const int fdDir = openat(
-        procDir, (QByteArray(pid) + "/fd").constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *fds = fdDir < 0 ? nullptr : fdopendir(fdDir);
-    if (!fds) {
-        if (fdDir >= 0)
-            close(fdDir);
-        return false;
-    }
-    bool found = false;
+    const int info = openat(infoDir, descriptor, O_RDONLY | O_CLOEXEC);
+    if (info < 0)
+        return -1;
+    char text[512];
+    const ssize_t length = read(info, text, sizeof text - 1);
+    close(info);
+    text[length > 0 ? length : 0] = '\0';
+    const char *field = strstr(text, "tty-index:");
+    return field ? atoi(field + strlen("tty-index:")) : -1;
+}
+
+// Reads each descriptor link instead of following it: a look must never wait on the file.
+bool holds(DIR *fds, int infoDir, const QByteArray &slave, int index)
+{
     char target[64];
     while (const dirent *entry = readdir(fds)) {
-        if (self && std::atoi(entry->d_name) == ownDescriptor)
-            continue;
-        const ssize_t length = readlinkat(fdDir, entry->d_name, target, sizeof target);
-        if (length == device.size()
-            && std::memcmp(target, device.constData(), size_t(length)) == 0) {
-            found = true;
-            break;
-        }
+        const ssize_t length = readlinkat(dirfd(fds), entry->d_name, target, sizeof target);
+        const QByteArray link(target, length > 0 ? int(length) : 0);
+        if (link == slave
+            || (index >= 0 && link.endsWith("/ptmx")
+                && masterIndex(infoDir, entry->d_name) == index))
+            return true;
     }
-    closedir(fds);
-    return found;
+    return false;
 }
 
 } // namespace
 
 bool processHoldsTerminal(pid_t pid, const QString &devicePath)
 {
-    const int procDir = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (procDir < 0)
-        return false;
-    const bool found = holds(
-        procDir, QByteArray::number(pid).constData(), false, QFile::encodeName(devicePath), -1);
-    close(procDir);
-    return found;
-}
-
-bool isTerminalOpenElsewhere(const QString &devicePath, int ownDescriptor)
-{
-    DIR *proc = opendir("/proc");
-    if (!proc)
-        return false;
-    const QByteArray device = QFile::encodeName(devicePath);
-    const uid_t user = getuid();
-    const QByteArray self = QByteArray::number(getpid());
-    const int procDir = dirfd(proc);
-    bool found = false;
-    while (!found) {
-        const dirent *entry = readdir(proc);
-        if (!entry)
-            break;
-        struct stat st;
-        if (entry->d_name[0] < '1' || entry->d_name[0] > '9'
-            || fstatat(procDir, entry->d_name, &st, 0) != 0 || st.st_uid != user)
-            continue;
-        found = holds(procDir, entry->d_name, self == entry->d_name, device, ownDescriptor);
-    }
-    closedir(proc);
+    const QByteArray process = "/proc/" + QByteArray::number(pid);
+    DIR *fds = opendir(process + "/fd");
+    const int infoDir = open(process + "/fdinfo", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool numbered = false;
+    const int index = devicePath.startsWith(QLatin1String("/dev/pts/"))
+        ? devicePath.mid(9).toInt(&numbered)
+        : -1;
+    const bool found = fds && infoDir >= 0
+        && holds(fds, infoDir, QFile::encodeName(devicePath), numbered ? index : -1);
+    if (fds)
+        closedir(fds);
+    if (infoDir >= 0)
+        close(infoDir);
     return found;
 }

@@ -4,17 +4,19 @@
 #include "linewatcher.h"
 #include "openwatcher.h"
 #include "portlink.h"
-#include "ptyopeners.h"
 #include "rfc2217session.h"
 #include "servicekeys.h"
 #include "tcplink.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -42,6 +44,18 @@ QString errorText()
     return QString::fromLocal8Bit(strerror(errno));
 }
 
+// What a fresh port offers the next program: raw mode, no stale input, not exclusive.
+void cleanSlave(int slave)
+{
+    termios attributes;
+    if (tcgetattr(slave, &attributes) == 0) {
+        cfmakeraw(&attributes);
+        tcsetattr(slave, TCSANOW, &attributes);
+    }
+    tcflush(slave, TCIFLUSH);
+    ioctl(slave, TIOCNXCL);
+}
+
 } // namespace
 
 VirtualPort::VirtualPort(const PortSettings &settings, std::shared_ptr<OpenWatcher> watcher)
@@ -63,36 +77,29 @@ VirtualPort::VirtualPort(const PortSettings &settings, std::shared_ptr<OpenWatch
 
 VirtualPort::~VirtualPort()
 {
-    if (watchId >= 0)
-        watcher->unwatch(watchId);
     delete lines;
     delete tcp;
-    delete masterRead;
-    delete masterWrite;
+    releasePty();
     link.reset();
-    if (ownSlave >= 0)
-        close(ownSlave);
-    if (master >= 0)
-        close(master);
 }
 
 bool VirtualPort::start(const PortDirectory &directory, QString *reason)
 {
     if (!openPty(reason))
         return false;
+    this->directory = &directory;
     link = std::make_unique<PortLink>(directory, slavePath);
-    if (!link->place(settings.comName, reason))
-        return false;
-    watchId = watcher->watch(
-        slavePath, [this](std::uint32_t mask) { slaveEvent(mask); }, reason);
-    if (watchId < 0)
+    if (!link->place(settings.comName, reason) || !watchPty(reason))
         return false;
     setupBridge();
     return true;
 }
 
+// An error once the port has lost its pty.
 int VirtualPort::state() const
 {
+    if (master < 0)
+        return int(PortState::Error);
     return int(programsOpen ? PortState::Open : PortState::Closed);
 }
 
@@ -123,6 +130,8 @@ int VirtualPort::upHost() const
 bool VirtualPort::rename(const QString &comName)
 {
     QString reason;
+    if (!link)
+        return false;
     if (!PortSettings::isUsableComName(comName)) {
         report(QStringLiteral("\"%1\" cannot name a port file").arg(comName));
         return false;
@@ -166,21 +175,83 @@ bool VirtualPort::openPty(QString *reason)
         return false;
     }
     slavePath = QString::fromLocal8Bit(name);
-    ownSlave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (ownSlave < 0 || fchmod(ownSlave, S_IRUSR | S_IWUSR) != 0) {
+    // Opened once to make it private and clean; its close leaves the master hung up.
+    const int slave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const bool ready = slave >= 0 && fchmod(slave, S_IRUSR | S_IWUSR) == 0;
+    if (ready)
+        cleanSlave(slave);
+    if (slave >= 0)
+        close(slave);
+    epoll_event hangUp {};
+    hangUps = epoll_create1(EPOLL_CLOEXEC);
+    if (!ready || hangUps < 0 || epoll_ctl(hangUps, EPOLL_CTL_ADD, master, &hangUp) != 0) {
         *reason = QStringLiteral("cannot open %1: %2").arg(slavePath, errorText());
         return false;
     }
-    resetSlave();
     return true;
+}
+
+// The watcher's events only say when to look at the master; the port's own opening was done
+// before the watch began.
+bool VirtualPort::watchPty(QString *reason)
+{
+    watchId = watcher->watch(
+        slavePath, [this](std::uint32_t mask) { followPrograms(mask & IN_OPEN); }, reason);
+    if (watchId < 0)
+        return false;
+    masterRead = new QSocketNotifier(master, QSocketNotifier::Read, this);
+    masterWrite = new QSocketNotifier(master, QSocketNotifier::Write, this);
+    hangUpWatch = new QSocketNotifier(hangUps, QSocketNotifier::Read, this);
+    hangUpWatch->setEnabled(false);
+    connect(masterRead, &QSocketNotifier::activated, this, &VirtualPort::pumpToDevice);
+    connect(masterWrite, &QSocketNotifier::activated, this, &VirtualPort::pumpToProgram);
+    connect(hangUpWatch, &QSocketNotifier::activated, this, [this] { followPrograms(false); });
+    return true;
+}
+
+void VirtualPort::releasePty()
+{
+    if (watchId >= 0)
+        watcher->unwatch(watchId);
+    watchId = -1;
+    delete masterRead;
+    delete masterWrite;
+    delete hangUpWatch;
+    masterRead = masterWrite = hangUpWatch = nullptr;
+    for (int *fd : { &hangUps, &master }) {
+        if (*fd >= 0)
+            close(*fd);
+        *fd = -1;
+    }
+}
+
+// A program left the slave exclusive, and only a privileged process may open it then: neither
+// the service nor the next program could. The port moves to a fresh pty behind the same link.
+bool VirtualPort::replacePty()
+{
+    releasePty();
+    link.reset();
+    QString reason;
+    if (openPty(&reason)) {
+        link = std::make_unique<PortLink>(*directory, slavePath);
+        if (link->place(settings.comName, &reason) && watchPty(&reason)) {
+            if (session)
+                watchLines();
+            report(QStringLiteral("left exclusive by a program; moved to %1").arg(slavePath));
+            return true;
+        }
+    }
+    report(QStringLiteral("lost its pseudo-terminal: %1").arg(reason));
+    delete lines;
+    lines = nullptr;
+    releasePty();
+    link.reset();
+    tcp->close();
+    return false;
 }
 
 void VirtualPort::setupBridge()
 {
-    masterRead = new QSocketNotifier(master, QSocketNotifier::Read, this);
-    masterWrite = new QSocketNotifier(master, QSocketNotifier::Write, this);
-    connect(masterRead, &QSocketNotifier::activated, this, &VirtualPort::pumpToDevice);
-    connect(masterWrite, &QSocketNotifier::activated, this, &VirtualPort::pumpToProgram);
     tcp = new TcpLink(settings.hosts, this);
     setupLineSettings();
     connect(tcp, &TcpLink::up, this, &VirtualPort::linkUp);
@@ -206,7 +277,14 @@ void VirtualPort::setupLineSettings()
     session = telnet.get();
     stream = std::move(telnet);
     lineState.setFraming(settings.dataBits, settings.parity);
-    lines = new LineWatcher(master, ownSlave);
+    watchLines();
+}
+
+// RFC 2217: learns the program's settings from the pty.
+void VirtualPort::watchLines()
+{
+    delete lines;
+    lines = new LineWatcher(master);
     lineState.setLearnt(lines->current());
     connect(lines, &LineWatcher::changed, this, &VirtualPort::lineChanged);
     connect(lines, &LineWatcher::flushed, this, &VirtualPort::programFlushed);
@@ -229,26 +307,29 @@ void VirtualPort::programFlushed(bool input, bool output)
     updateWatches();
 }
 
-// The watch was added after the port's own open, and is gone before its close: every event
-// is another program's. Events are hints, as identical ones in a row arrive as one: an open is
-// certain, but after a close (or lost events) only the processes themselves tell.
-void VirtualPort::slaveEvent(std::uint32_t mask)
+// No hang-up means programs hold the slave. An open the watcher saw is certain even when that
+// program has gone again by now: what it wrote and what it set are still to be dealt with.
+void VirtualPort::followPrograms(bool openSeen)
 {
-    // A close cannot open a closed port, and the look at every process is costly.
-    if (!(mask & (IN_OPEN | IN_CLOSE | IN_Q_OVERFLOW)) || ((mask & IN_CLOSE) && !programsOpen))
+    if (master < 0)
         return;
-    const bool open = (mask & IN_OPEN) || isTerminalOpenElsewhere(slavePath, ownSlave);
-    if (open == programsOpen)
-        return;
-    programsOpen = open;
-    if (open)
+    const bool held = !isHungUp();
+    if (!programsOpen && (openSeen || held))
         programOpened();
-    else
+    if (programsOpen && !held)
         programClosed();
+}
+
+bool VirtualPort::isHungUp() const
+{
+    pollfd pty { master, 0, 0 };
+    return poll(&pty, 1, 0) > 0 && (pty.revents & POLLHUP);
 }
 
 void VirtualPort::programOpened()
 {
+    programsOpen = true;
+    finalBytesPending = false;
     closeWhenSent = false;
     closeGrace.stop();
     if (settings.connectWhileOpen)
@@ -262,18 +343,25 @@ void VirtualPort::programOpened()
 
 void VirtualPort::programClosed()
 {
+    programsOpen = false;
+    finalBytesPending = true;
     pumpToDevice();
-    if (session) {
+    if (session)
         session->programClosed();
+    // A program that opened meanwhile and made the slave exclusive keeps it as it is.
+    if (!resetSlave() && isHungUp() && !replacePty())
+        return;
+    // The clean state in place, the line watch sets what it needs on it.
+    if (session)
         lines->setOpen(false);
-    }
-    resetSlave();
     toProgram.clear();
     if (settings.connectWhileOpen) {
         closeWhenSent = true;
         closeGrace.start();
     }
     updateWatches();
+    // The events of a program that opened meanwhile went with the port's own.
+    followPrograms(false);
 }
 
 // The last program's final bytes may still be on their way through the pty when its close is
@@ -281,25 +369,28 @@ void VirtualPort::programClosed()
 void VirtualPort::finishClose()
 {
     pumpToDevice();
-    if (!closeWhenSent || (tcp->isUp() && !toDevice.isEmpty()))
+    if (!closeWhenSent || (tcp->isUp() && (!toDevice.isEmpty() || finalBytesPending)))
         return;
     closeWhenSent = false;
+    finalBytesPending = false;
     tcp->close();
     toDevice.clear();
     dropped = 0;
     updateWatches();
 }
 
-// The next program starts clean: raw mode, no stale input, no exclusive lock.
-void VirtualPort::resetSlave()
+// The next program starts clean. False when the slave cannot be opened to make it so.
+bool VirtualPort::resetSlave()
 {
-    termios attributes;
-    if (tcgetattr(ownSlave, &attributes) == 0) {
-        cfmakeraw(&attributes);
-        tcsetattr(ownSlave, TCSANOW, &attributes);
-    }
-    tcflush(ownSlave, TCIFLUSH);
-    ioctl(ownSlave, TIOCNXCL);
+    const int slave = open(
+        QFile::encodeName(slavePath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave < 0)
+        return false;
+    cleanSlave(slave);
+    close(slave);
+    // The port's own opening is no program's.
+    watcher->forget(watchId);
+    return true;
 }
 
 void VirtualPort::pumpToDevice()
@@ -340,8 +431,7 @@ bool VirtualPort::readFromProgram()
     while (!toDevice.isFull() && !drained) {
         int room;
         char *at = toDevice.tail(&room);
-        const ssize_t count
-            = lines ? lines->read(at, size_t(room)) : read(master, at, size_t(room));
+        const ssize_t count = readMaster(at, size_t(room));
         if (count <= 0)
             break;
         toDevice.produced(int(count));
@@ -356,6 +446,15 @@ bool VirtualPort::readFromProgram()
             packTimer.start(settings.packIdleMs);
     }
     return toDevice.isFull();
+}
+
+// EIO: no program holds the slave and nothing it wrote is left.
+ssize_t VirtualPort::readMaster(char *at, size_t room)
+{
+    const ssize_t count = lines ? lines->read(at, room) : read(master, at, room);
+    if (count < 0 && errno == EIO)
+        finalBytesPending = false;
+    return count;
 }
 
 void VirtualPort::sendToDevice()
@@ -380,7 +479,7 @@ void VirtualPort::sendToDevice()
     }
     if (toDevice.isEmpty()) {
         releasing = false;
-        if (closeWhenSent && !closeGrace.isActive()) {
+        if (closeWhenSent && !closeGrace.isActive() && !finalBytesPending) {
             closeWhenSent = false;
             tcp->close();
         }
@@ -421,9 +520,9 @@ bool VirtualPort::readFromDevice()
 
 void VirtualPort::writeToProgram()
 {
-    // Opens are reported asynchronously: catch up before deciding nobody is listening.
+    // Opens are reported asynchronously: look before deciding nobody is listening.
     if (!programsOpen && !toProgram.isEmpty())
-        watcher->drain();
+        followPrograms(false);
     // Like a closed serial port, a port no program has open loses what arrives.
     if (!programsOpen) {
         toProgram.clear();
@@ -446,7 +545,7 @@ quint64 VirtualPort::discardFromProgram()
     char scrap[4096];
     quint64 total = 0;
     ssize_t count;
-    for (int round = 0; round < kMaxRounds && (count = read(master, scrap, sizeof scrap)) > 0;
+    for (int round = 0; round < kMaxRounds && (count = readMaster(scrap, sizeof scrap)) > 0;
          ++round)
         total += quint64(count);
     return total;
@@ -469,13 +568,17 @@ void VirtualPort::linkDown()
     updateWatches();
 }
 
-// A connect-on-open port nobody has open, its last bytes sent, has nothing to read: leaving its
-// pty out of the poll keeps the idle service's wake-ups cheap with hundreds of ports.
+// While no program holds the slave the master polls as hung up for ever: once the last
+// program's bytes are read it is left out of the poll, and only the watcher's events wake the
+// port. The hang-up watch is for the last close.
 void VirtualPort::updateWatches()
 {
-    const bool programMayWrite = programsOpen || closeWhenSent || !settings.connectWhileOpen;
-    masterRead->setEnabled(programMayWrite && (!toDevice.isFull() || tcp->isAway()));
+    if (master < 0)
+        return;
+    masterRead->setEnabled(
+        (programsOpen || finalBytesPending) && (!toDevice.isFull() || tcp->isAway()));
     masterWrite->setEnabled(!toProgram.isEmpty());
+    hangUpWatch->setEnabled(programsOpen);
     tcp->setReadWatched(tcp->isUp() && !toProgram.isFull());
     tcp->setWriteWatched((!toDevice.isEmpty() && mayRelease()) || stream->hasPending());
 }

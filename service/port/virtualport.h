@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <sys/types.h>
 
 class DeviceStream;
 class LineWatcher;
@@ -47,18 +48,24 @@ private:
     // Index of the host connected to, -1 while none is.
     int upHost() const;
     bool openPty(QString *reason);
+    bool watchPty(QString *reason);
+    void releasePty();
+    bool replacePty();
     void setupBridge();
     void setupLineSettings();
+    void watchLines();
     void lineChanged(const LineSettings &line);
     void programFlushed(bool input, bool output);
-    void slaveEvent(std::uint32_t mask);
+    bool isHungUp() const;
+    void followPrograms(bool openSeen);
     void programOpened();
     void programClosed();
     void finishClose();
-    void resetSlave();
+    bool resetSlave();
     void pumpToDevice();
     void pumpToProgram();
     bool readFromProgram();
+    ssize_t readMaster(char *at, size_t room);
     void sendToDevice();
     void deviceClosed();
     bool readFromDevice();
@@ -72,12 +79,12 @@ private:
 
     PortSettings settings;
     std::shared_ptr<OpenWatcher> watcher;
+    // The service holds only the master: it hangs up while no program holds the slave.
     int master = -1;
-    // Held for the port's whole life: without it the master reports hang-up after the first
-    // program closes, and the event loop would spin on it.
-    int ownSlave = -1;
     QString slavePath;
     int watchId = -1;
+    // Outlives the port; a fresh pty's link goes there too.
+    const PortDirectory *directory = nullptr;
     std::unique_ptr<PortLink> link;
     TcpLink *tcp = nullptr;
     // How bytes look on the wire; an Rfc2217Session (then also session) or plain.
@@ -88,8 +95,13 @@ private:
     LineState lineState;
     QSocketNotifier *masterRead = nullptr;
     QSocketNotifier *masterWrite = nullptr;
-    // Some other program holds the slave open.
+    // An epoll instance over the master that asks for nothing, so it wakes only on hang-up.
+    int hangUps = -1;
+    QSocketNotifier *hangUpWatch = nullptr;
+    // Programs hold the slave open.
     bool programsOpen = false;
+    // The last program closed and what it wrote may still be in the pty.
+    bool finalBytesPending = false;
 
     // Program to device: bytes read from the pty, waiting for TCP. It is also the hold buffer
     // while the device is away and the pack buffer of send mode 2.

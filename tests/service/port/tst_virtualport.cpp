@@ -4,14 +4,18 @@
 #include "portlink.h"
 #include "programend.h"
 
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QtTest>
 
 #include <csignal>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -79,17 +83,23 @@ private:
     int slave = -1;
 };
 
-// Places a port link from a child process as another service would; the child then ends at once
-// without removing it, or lives on (holding the test's descriptors) until killed. Its pid, or -1.
-pid_t linkFromOtherService(const QString &comName, const QString &slave, bool livesOn)
+// Places a port link from a child process as another service would: to slave, the child then
+// ending at once without removing it; or, when slave is empty, to a pty of the child's own whose
+// master it holds, as a service does, until killed. Its pid, or -1.
+pid_t linkFromOtherService(const QString &comName, const QString &slave)
 {
+    const bool livesOn = slave.isEmpty();
     int ready[2];
     if (pipe(ready) != 0)
         return -1;
     const pid_t child = fork();
     if (child == 0) {
+        const int master = livesOn ? posix_openpt(O_RDWR | O_NOCTTY) : -1;
+        if (livesOn)
+            unlockpt(master);
         PortDirectory directory;
-        PortLink link(directory, slave); // never destroyed: _exit skips it
+        // Never destroyed: _exit skips it.
+        PortLink link(directory, livesOn ? QString::fromLocal8Bit(ptsname(master)) : slave);
         QString reason;
         const char placed = directory.open(&reason) && link.place(comName, &reason) ? 1 : 0;
         ::write(ready[1], &placed, 1);
@@ -106,6 +116,92 @@ pid_t linkFromOtherService(const QString &comName, const QString &slave, bool li
     return placed ? child : -1;
 }
 
+// A program holding the port open whose /proc entry the service cannot look into: another
+// user's, or (when the test is not root) one that is not dumpable. What it reads, it passes on.
+class HiddenProgram
+{
+public:
+    explicit HiddenProgram(const QByteArray &path)
+    {
+        int relay[2];
+        if (pipe2(relay, O_CLOEXEC) != 0)
+            return;
+        pid = fork();
+        if (pid == 0) {
+            const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY);
+            hide();
+            char bytes[256];
+            ssize_t count = fd < 0 ? 0 : ::write(relay[1], "+", 1);
+            while (count > 0 && (count = ::read(fd, bytes, sizeof bytes)) > 0)
+                ::write(relay[1], bytes, size_t(count));
+            _exit(0);
+        }
+        ::close(relay[1]);
+        output = relay[0];
+        char ready = 0;
+        running = pid > 0 && ::read(output, &ready, 1) == 1;
+        fcntl(output, F_SETFL, O_NONBLOCK);
+        relayed = std::make_unique<QSocketNotifier>(output, QSocketNotifier::Read);
+        QObject::connect(relayed.get(), &QSocketNotifier::activated, [this] {
+            char bytes[256];
+            ssize_t count;
+            while ((count = ::read(output, bytes, sizeof bytes)) > 0)
+                received.append(bytes, int(count));
+        });
+    }
+    ~HiddenProgram()
+    {
+        relayed.reset();
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (output >= 0)
+            ::close(output);
+    }
+
+    bool isRunning() const { return running; }
+
+    QByteArray received;
+
+private:
+    // Root sees into anything not dumpable, so as root the program becomes another user.
+    static void hide()
+    {
+        if (geteuid() == 0) {
+            syscall(SYS_setresgid, 65534, 65534, 65534);
+            syscall(SYS_setresuid, 65534, 65534, 65534);
+            prctl(PR_SET_DUMPABLE, 1);
+        } else {
+            prctl(PR_SET_DUMPABLE, 0);
+        }
+    }
+
+    pid_t pid = -1;
+    int output = -1;
+    bool running = false;
+    std::unique_ptr<QSocketNotifier> relayed;
+};
+
+// Takes CAP_SYS_ADMIN out of effect while it lives: a slave left exclusive then locks this
+// process out as it locks out an ordinary user.
+class WithoutAdmin
+{
+public:
+    WithoutAdmin()
+    {
+        syscall(SYS_capget, &header, saved);
+        __user_cap_data_struct reduced[2] = { saved[0], saved[1] };
+        reduced[0].effective &= ~(1u << CAP_SYS_ADMIN);
+        syscall(SYS_capset, &header, reduced);
+    }
+    ~WithoutAdmin() { syscall(SYS_capset, &header, saved); }
+
+private:
+    __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
+    __user_cap_data_struct saved[2] {};
+};
+
 } // namespace
 
 class TestVirtualPort : public QObject
@@ -119,6 +215,7 @@ private slots:
     void slaveIsPrivateAndRaw();
     void statesFollowOpenAndClose_data();
     void statesFollowOpenAndClose();
+    void hiddenProgramKeepsThePort();
     void typedHostReachesTheDevice_data();
     void typedHostReachesTheDevice();
     void renameMovesLinkAndDeleteRemovesIt();
@@ -177,6 +274,7 @@ void TestVirtualPort::portDirectoryFollowsEnvironment()
 
 void TestVirtualPort::slaveIsPrivateAndRaw()
 {
+    const WithoutAdmin ordinaryUser;
     PortFixture ports;
     QVERIFY(ports.startPort(QStringLiteral("COM3"), refusingPort(), { 1 }) > 0);
     const QString link = PortFixture::linkPath(QStringLiteral("COM3"));
@@ -254,6 +352,26 @@ void TestVirtualPort::statesFollowOpenAndClose()
     QVERIFY(waitFor([&] { return ports.remoteUp(handle) == upWhileClosed; }));
     const int clients = upWhileClosed == QLatin1String("1") ? 1 : 0;
     QVERIFY(waitFor([&] { return device.clients() == clients; }));
+}
+
+void TestVirtualPort::hiddenProgramKeepsThePort()
+{
+    DeviceServer device;
+    QVERIFY(device.listen());
+    PortFixture ports;
+    const ConnectionHandle handle = ports.startPort(QStringLiteral("COM3"), device.port(), { 1 });
+    const QByteArray link = encoded(PortFixture::linkPath(QStringLiteral("COM3")));
+    HiddenProgram first(link);
+    QVERIFY(first.isRunning());
+    QVERIFY(waitFor([&] { return ports.state(handle) == 2 && device.clients() == 1; }));
+
+    // Another program comes and goes; the port hears of its close at once.
+    ::close(::open(link.constData(), O_RDWR | O_NOCTTY));
+    QCoreApplication::processEvents();
+    QCOMPARE(ports.state(handle), 2);
+    device.send("still here");
+    QVERIFY(waitFor([&] { return first.received == "still here"; }));
+    QCOMPARE(device.clients(), 1);
 }
 
 void TestVirtualPort::typedHostReachesTheDevice_data()
@@ -346,7 +464,8 @@ void TestVirtualPort::existingPathAtLink()
         QVERIFY(QDir().mkdir(path));
     } else if (kind.endsWith(QLatin1String("service"))) {
         const bool livesOn = kind.startsWith(QLatin1String("live"));
-        const pid_t child = linkFromOtherService(QStringLiteral("COM7"), pty.path, livesOn);
+        const pid_t child
+            = linkFromOtherService(QStringLiteral("COM7"), livesOn ? QString() : pty.path);
         QVERIFY(child > 0);
         service = livesOn ? child : -1;
     } else {
