@@ -44,14 +44,26 @@ QString errorText()
     return QString::fromLocal8Bit(strerror(errno));
 }
 
-// What a fresh port offers the next program: raw mode, no stale input, not exclusive.
-void cleanSlave(int slave)
+// The one state every program finds the port in, whoever used it before: raw, 9600 baud, 8N1,
+// no flow control, no hang-up on close, and the control characters of a fresh pty.
+termios cleanAttributes(const termios &fresh)
 {
-    termios attributes;
-    if (tcgetattr(slave, &attributes) == 0) {
-        cfmakeraw(&attributes);
-        tcsetattr(slave, TCSANOW, &attributes);
-    }
+    termios clean = fresh;
+    clean.c_iflag = 0;
+    clean.c_oflag = 0;
+    clean.c_lflag = 0;
+    clean.c_cflag = CS8 | CREAD | CLOCAL;
+    clean.c_cc[VMIN] = 1;
+    clean.c_cc[VTIME] = 0;
+    cfsetispeed(&clean, B9600);
+    cfsetospeed(&clean, B9600);
+    return clean;
+}
+
+// Puts the slave in that state, without stale input and not exclusive.
+void cleanSlave(int slave, const termios &clean)
+{
+    tcsetattr(slave, TCSANOW, &clean);
     tcflush(slave, TCIFLUSH);
     ioctl(slave, TIOCNXCL);
 }
@@ -177,9 +189,13 @@ bool VirtualPort::openPty(QString *reason)
     slavePath = QString::fromLocal8Bit(name);
     // Opened once to make it private and clean; its close leaves the master hung up.
     const int slave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    const bool ready = slave >= 0 && fchmod(slave, S_IRUSR | S_IWUSR) == 0;
-    if (ready)
-        cleanSlave(slave);
+    termios fresh;
+    const bool ready
+        = slave >= 0 && fchmod(slave, S_IRUSR | S_IWUSR) == 0 && tcgetattr(slave, &fresh) == 0;
+    if (ready) {
+        clean = cleanAttributes(fresh);
+        cleanSlave(slave, clean);
+    }
     if (slave >= 0)
         close(slave);
     epoll_event hangUp {};
@@ -386,7 +402,7 @@ bool VirtualPort::resetSlave()
         QFile::encodeName(slavePath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave < 0)
         return false;
-    cleanSlave(slave);
+    cleanSlave(slave, clean);
     close(slave);
     // The port's own opening is no program's.
     watcher->forget(watchId);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <sys/types.h>
+#include <termios.h>
 
 class DeviceStream;
 class LineWatcher;
@@ -98,6 +99,8 @@ private:
     // An epoll instance over the master that asks for nothing, so it wakes only on hang-up.
     int hangUps = -1;
     QSocketNotifier *hangUpWatch = nullptr;
+    // What the slave is reset to after each program.
+    termios clean {};
     // Programs hold the slave open.
     bool programsOpen = false;
     // The last program closed and what it wrote may still be in the pty.

@@ -212,7 +212,8 @@ private slots:
     void init();
     void portDirectoryFollowsEnvironment_data();
     void portDirectoryFollowsEnvironment();
-    void slaveIsPrivateAndRaw();
+    void slaveIsPrivateAndStartsClean_data();
+    void slaveIsPrivateAndStartsClean();
     void statesFollowOpenAndClose_data();
     void statesFollowOpenAndClose();
     void hiddenProgramKeepsThePort();
@@ -272,8 +273,18 @@ void TestVirtualPort::portDirectoryFollowsEnvironment()
     QVERIFY(!later.open(&reason));
 }
 
-void TestVirtualPort::slaveIsPrivateAndRaw()
+void TestVirtualPort::slaveIsPrivateAndStartsClean_data()
 {
+    QTest::addColumn<bool>("exclusive");
+
+    QTest::newRow("settings left behind") << false;
+    // Only a privileged process may open a slave left exclusive: the port gets a fresh one.
+    QTest::newRow("settings and exclusive mode left behind") << true;
+}
+
+void TestVirtualPort::slaveIsPrivateAndStartsClean()
+{
+    QFETCH(bool, exclusive);
     const WithoutAdmin ordinaryUser;
     PortFixture ports;
     QVERIFY(ports.startPort(QStringLiteral("COM3"), refusingPort(), { 1 }) > 0);
@@ -285,23 +296,34 @@ void TestVirtualPort::slaveIsPrivateAndRaw()
     QCOMPARE(st.st_uid, getuid());
     QCOMPARE(int(st.st_mode & 0077), 0);
 
-    // A program that leaves the port cooked and locked does not spoil it for the next one.
+    // What one program sets and leaves behind does not reach the next one.
     int fd = ::open(encoded(link).constData(), O_RDWR | O_NOCTTY);
     termios attributes;
     tcgetattr(fd, &attributes);
     attributes.c_lflag |= ICANON | ECHO;
+    attributes.c_iflag |= IXON | IXOFF;
+    attributes.c_cflag |= CSTOPB | HUPCL | CRTSCTS;
+    attributes.c_cc[VMIN] = 0;
+    attributes.c_cc[VTIME] = 5;
+    cfsetspeed(&attributes, B115200);
     tcsetattr(fd, TCSANOW, &attributes);
-    ioctl(fd, TIOCEXCL);
+    if (exclusive)
+        ioctl(fd, TIOCEXCL);
     QVERIFY(waitFor([&] { return ports.state(ports.lastHandle) == 2; }));
     ::close(fd);
     QVERIFY(waitFor([&] { return ports.state(ports.lastHandle) == 1; }));
     fd = ::open(encoded(link).constData(), O_RDWR | O_NOCTTY);
     QVERIFY(fd >= 0);
     tcgetattr(fd, &attributes);
-    QCOMPARE(attributes.c_lflag & (ICANON | ECHO), tcflag_t(0));
-    int exclusive = 1;
-    QCOMPARE(ioctl(fd, TIOCGEXCL, &exclusive), 0);
-    QCOMPARE(exclusive, 0);
+    QCOMPARE(attributes.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
+    QCOMPARE(attributes.c_iflag & (IXON | IXOFF | ICRNL), tcflag_t(0));
+    QCOMPARE(attributes.c_cflag & (CSIZE | PARENB | CSTOPB | HUPCL | CRTSCTS), tcflag_t(CS8));
+    QCOMPARE(cfgetospeed(&attributes), speed_t(B9600));
+    QCOMPARE(attributes.c_cc[VMIN], cc_t(1));
+    QCOMPARE(attributes.c_cc[VTIME], cc_t(0));
+    int stillExclusive = 1;
+    QCOMPARE(ioctl(fd, TIOCGEXCL, &stillExclusive), 0);
+    QCOMPARE(stillExclusive, 0);
     ::close(fd);
 }
 
