@@ -35,7 +35,12 @@ ConnectionService *selectedService()
 template <typename Call> int dispatch(Call call)
 {
     ConnectionService *service = selectedService();
-    return service && call(*service);
+    if (!service) {
+        ConnectionService::setFailureReason(
+            QStringLiteral("this program holds no connection table of its own"));
+        return 0;
+    }
+    return call(*service);
 }
 
 } // namespace
@@ -49,6 +54,11 @@ QVariantMap serviceStatus()
 {
     ConnectionService *service = selectedService();
     return service ? service->serviceStatus() : QVariantMap();
+}
+
+QString serviceFailureReason()
+{
+    return ConnectionService::failureReason();
 }
 
 int sec_ConnectService(const QVariant &machine)

@@ -25,5 +25,10 @@ int sec_ApplyConnection(ConnectionHandle handle);
 // listing brought it; empty before the first listing.
 QVariantMap serviceStatus();
 
+// Why the calling thread's last failed sec_* call failed, in the service's words (English, the
+// port and the cause, such as "COM5: a file that is not ours is in the way at ..."); empty when
+// no reason was given.
+QString serviceFailureReason();
+
 // Installs the in-process implementation; `instance` is asked for it at each call.
 void setInProcessService(ConnectionService &(*instance)());

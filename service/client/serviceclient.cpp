@@ -54,10 +54,9 @@ bool ServiceClient::connections(QVariantList *handles)
         known = listedStamp;
     }
     ServiceProtocol::Reply reply;
-    const bool listedNow = call({ ConnectionService::GetConnectionsList, -1, int(known.revision),
-                                    int(known.status) },
-                               &reply)
-        && reply.result;
+    const bool listedNow = call(
+        { ConnectionService::GetConnectionsList, -1, int(known.revision), int(known.status) },
+        &reply);
     QMutexLocker lock(&mutex);
     // Status alone completes the listing held before, and no status leaves it as it is; a
     // reconnect during the call dropped it.
@@ -86,7 +85,7 @@ bool ServiceClient::connections(QVariantList *handles)
 bool ServiceClient::createConnection(int kind, ConnectionHandle *handle)
 {
     ServiceProtocol::Reply reply;
-    if (!call({ ConnectionService::CreateConnection, -1, kind, {} }, &reply) || !reply.result)
+    if (!call({ ConnectionService::CreateConnection, -1, kind, {} }, &reply))
         return false;
     *handle = reply.value.toInt();
     return true;
@@ -105,19 +104,19 @@ bool ServiceClient::param(ConnectionHandle handle, const QVariant &key, QVariant
         if (it != listed.constEnd()) {
             // The service refuses the same keys: non-text ones and those never written.
             if (key.userType() != QMetaType::QString)
-                return false;
+                return fail(QStringLiteral("a parameter key must be text"));
             const QString name = key.toString();
             const QVariantMap status = listedStatus.value(handle);
             const QVariantMap &source = status.contains(name) ? status : it.value();
             const auto found = source.constFind(name);
             if (found == source.constEnd())
-                return false;
+                return fail(QString());
             *value = found.value();
             return true;
         }
     }
     ServiceProtocol::Reply reply;
-    if (!call({ ConnectionService::GetParam, handle, key, {} }, &reply) || !reply.result)
+    if (!call({ ConnectionService::GetParam, handle, key, {} }, &reply))
         return false;
     *value = reply.value;
     return true;
@@ -154,7 +153,7 @@ bool ServiceClient::simpleCall(
     Call call, ConnectionHandle handle, const QVariant &first, const QVariant &second)
 {
     ServiceProtocol::Reply reply;
-    return this->call({ call, handle, first, second }, &reply) && reply.result;
+    return this->call({ call, handle, first, second }, &reply);
 }
 
 bool ServiceClient::call(ServiceProtocol::Request request, ServiceProtocol::Reply *reply)
@@ -167,25 +166,25 @@ bool ServiceClient::call(ServiceProtocol::Request request, ServiceProtocol::Repl
     const QByteArray frame = ServiceProtocol::encodeRequest(request);
     if (frame.size() > ServiceProtocol::kHeaderSize + int(ServiceProtocol::kMaxRequestPayload)) {
         qWarning() << "tirv-service: a call of" << frame.size() << "bytes is too large to send";
-        return false;
+        return fail(QStringLiteral("a call of %1 bytes is too large to send").arg(frame.size()));
     }
     // A lost connection means the service went away: once more, to a restarted one. The same
     // frame goes again, so a change the service made before it went is answered, not redone.
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!ensureConnected())
-            return false;
+            return fail(QStringLiteral("the connection service cannot be started or reached"));
         switch (exchange(frame, reply)) {
         case Exchange::Done:
-            return true;
+            return reply->result || fail(reply->reason);
         case Exchange::Lost:
             closeSocket();
             continue;
         case Exchange::Failed:
             closeSocket();
-            return false;
+            return fail(QStringLiteral("the connection service gave no usable answer"));
         }
     }
-    return false;
+    return fail(QStringLiteral("the connection service went away during the call"));
 }
 
 ServiceClient::Exchange ServiceClient::exchange(

@@ -38,6 +38,7 @@ private:
 
     ServiceClient() = default;
 
+    // Whether the call was made and succeeded; the failure's reason recorded when not.
     bool call(ServiceProtocol::Request request, ServiceProtocol::Reply *reply);
     bool simpleCall(Call call, ConnectionHandle handle, const QVariant &first = QVariant(),
         const QVariant &second = QVariant());

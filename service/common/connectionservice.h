@@ -8,6 +8,10 @@ using ConnectionHandle = qint32;
 // answers them, and so does the client that carries them to the service process. Values are
 // tagged: QString for text, int for integers, QVariantList for arrays. All members may be
 // called from any thread.
+//
+// A call that fails says why, for the calling thread: whoever refuses it (the table, or the
+// client when the service cannot be reached) records a reason, which the control socket carries
+// back with the failed call's reply.
 class ConnectionService
 {
 public:
@@ -50,4 +54,13 @@ public:
     // What the service says of itself, by the ServiceKeys of the service's status. Not a call
     // of its own: a client answers from the last listing, which brings it along.
     virtual QVariantMap serviceStatus() = 0;
+
+    // Why the calling thread's last failed call failed: a short English text naming the port
+    // and the cause, as the service's log would; empty when no reason was given.
+    static QString failureReason();
+    static void setFailureReason(const QString &reason);
+
+protected:
+    // Records reason and returns false: `return fail(...)` in a refusing call.
+    static bool fail(const QString &reason);
 };

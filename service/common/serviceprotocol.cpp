@@ -14,7 +14,7 @@ namespace {
 // Nesting deeper than the host lists and snapshots need is refused.
 constexpr int kMaxDepth = 4;
 constexpr int kRequestFields = 5;
-constexpr int kReplyFields = 6;
+constexpr int kReplyFields = 7;
 
 void writeValue(QCborStreamWriter &writer, const QVariant &value)
 {
@@ -248,6 +248,7 @@ QByteArray encodeReply(const Reply &reply)
         writer.append(quint64(reply.stamp.revision));
         writer.append(quint64(reply.stamp.status));
         writeValue(writer, reply.serviceStatus);
+        writer.append(reply.reason);
         writer.endArray();
     });
 }
@@ -281,6 +282,7 @@ bool decodeReply(const QByteArray &payload, Reply *reply)
     qint64 status;
     QVariant snapshot;
     QVariant serviceStatus;
+    QVariant reason;
     if (!decoder.enterFields(kReplyFields)
         || !decoder.integer(
             std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(), &result)
@@ -288,12 +290,14 @@ bool decodeReply(const QByteArray &payload, Reply *reply)
         || snapshot.userType() != QMetaType::QVariantList
         || !decoder.integer(0, kStampMax, &revision) || !decoder.integer(0, kStampMax, &status)
         || !decoder.value(&serviceStatus) || serviceStatus.userType() != QMetaType::QVariantMap
+        || !decoder.value(&reason) || reason.userType() != QMetaType::QString
         || !decoder.leaveFields())
         return false;
     reply->result = qint32(result);
     reply->snapshot = snapshot.toList();
     reply->stamp = { quint32(revision), quint32(status) };
     reply->serviceStatus = serviceStatus.toMap();
+    reply->reason = reason.toString();
     return true;
 }
 

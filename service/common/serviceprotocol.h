@@ -27,7 +27,7 @@ namespace ServiceProtocol {
 
 // The version of these frames; raised with every change a service or caller of another build
 // would not understand. The running service publishes it in its lock, under its pid.
-constexpr int kVersion = 3;
+constexpr int kVersion = 4;
 
 // What the service lock holds: the service's pid, then "protocol <kVersion>".
 QByteArray lockRecord(qint64 pid);
@@ -68,6 +68,8 @@ struct Reply
     ListingStamp stamp;
     // With a list that brings a snapshot: what the service says of itself.
     QVariantMap serviceStatus;
+    // With a failed call: why (ConnectionService::failureReason()).
+    QString reason;
 };
 
 // Whole frames, header included.

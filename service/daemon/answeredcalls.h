@@ -21,6 +21,8 @@ public:
         qint32 result = 0;
         // The created handle, or nothing.
         QVariant value;
+        // Why it failed; not saved, so an answer restored from the file gives none.
+        QString reason {};
     };
 
     const Answer *find(const QString &callId) const;

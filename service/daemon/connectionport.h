@@ -17,8 +17,8 @@ public:
     // Differs whenever state(), remoteHosts() or lineStatus() would answer differently: the idle
     // listing compares these instead of building both for every port.
     virtual quint64 statusKey() const = 0;
-    // Moves the port to another COM name; false (and the old name kept) on failure.
-    virtual bool rename(const QString &comName) = 0;
+    // Moves the port to another COM name; false with the reason (the old name kept) on failure.
+    virtual bool rename(const QString &comName, QString *reason) = 0;
     // Takes changed parameters in place; false when only a new port can have them.
     virtual bool reconfigure(const QVariantMap &params) = 0;
     // The serial line's state ("status.line"); empty when the port carries no settings.

@@ -128,6 +128,32 @@ int parameterBytes(const QVariantMap &params, const QString &liveName = QString(
     return bytes;
 }
 
+// Why value cannot be kept under key; empty when it can.
+QString valueRefusal(const QString &key, const QVariant &value)
+{
+    static const QMap<Shape, QString> shapeNames = { { Shape::Text, QStringLiteral("a text") },
+        { Shape::Integer, QStringLiteral("a whole number") },
+        { Shape::HostList,
+            QStringLiteral("a list of at most %1 [host, TCP port] entries").arg(kMaxHosts) } };
+    Shape shape;
+    if (!shapeOf(key, &shape))
+        return QStringLiteral("\"%1\" is not a parameter").arg(key);
+    if (!textsFit(value))
+        return QStringLiteral("%1 holds a text longer than %2 characters")
+            .arg(key)
+            .arg(kMaxTextLength);
+    if (!fitsShape(shape, value))
+        return QStringLiteral("%1 must be %2").arg(key, shapeNames.value(shape));
+    if (!fitsChoice(key, value))
+        return QStringLiteral("%1 cannot be \"%2\"").arg(key, value.toString());
+    return QString();
+}
+
+QString noConnection(ConnectionHandle handle)
+{
+    return QStringLiteral("there is no connection %1").arg(handle);
+}
+
 // Remote hosts of a connection without a working port: configured, never connected.
 QVariantList idleRemoteHosts(const QVariant &networkHost)
 {
@@ -159,7 +185,7 @@ void ConnectionTable::setPortFactory(PortFactory *factory)
 
 bool ConnectionTable::connectService(const QVariant &machine)
 {
-    return isText(machine);
+    return isText(machine) || fail(QStringLiteral("the machine must be named by a text"));
 }
 
 bool ConnectionTable::disconnectService()
@@ -242,8 +268,9 @@ bool ConnectionTable::restore(const QList<Entry> &entries, ConnectionHandle last
         Connection &connection = table[entry.handle];
         connection.params = entry.params;
         recountLocked(connection);
+        QString reason;
         if (entry.started)
-            startLocked(entry.handle, connection);
+            startLocked(entry.handle, connection, &reason);
     }
     return true;
 }
@@ -292,18 +319,19 @@ QString ConnectionTable::refusalOf(const QList<Entry> &entries, ConnectionHandle
 bool ConnectionTable::createConnection(int kind, ConnectionHandle *handle)
 {
     if (kind != 1)
-        return false;
+        return fail(QStringLiteral("there is no connection kind %1").arg(kind));
     {
         QMutexLocker lock(&mutex);
         // No wrap: a handle is never handed out twice, nor a negative one.
-        if (highestHandle == std::numeric_limits<ConnectionHandle>::max()) {
-            qWarning() << "cannot create a connection: every handle has been handed out";
-            return false;
-        }
-        if (table.size() >= size_t(kMaxConnections)) {
-            qWarning() << "cannot create a connection:" << kMaxConnections
-                       << "is the most the service keeps";
-            return false;
+        QString refusal;
+        if (highestHandle == std::numeric_limits<ConnectionHandle>::max())
+            refusal = QStringLiteral("every connection handle has been handed out");
+        else if (table.size() >= size_t(kMaxConnections))
+            refusal
+                = QStringLiteral("the service keeps at most %1 connections").arg(kMaxConnections);
+        if (!refusal.isEmpty()) {
+            qWarning().noquote() << "cannot create a connection:" << refusal;
+            return fail(refusal);
         }
         *handle = ++highestHandle;
         table[*handle];
@@ -317,16 +345,22 @@ bool ConnectionTable::setParam(ConnectionHandle handle, const QVariant &key, con
     {
         QMutexLocker lock(&mutex);
         auto it = table.find(handle);
-        Shape shape;
-        if (it == table.end() || !isText(key) || !shapeOf(key.toString(), &shape)
-            || !fitsShape(shape, value) || !fitsChoice(key.toString(), value))
-            return false;
+        if (it == table.end())
+            return fail(noConnection(handle));
+        if (!isText(key))
+            return fail(QStringLiteral("a parameter key must be text"));
         Connection &connection = it->second;
+        const QString refusal = valueRefusal(key.toString(), value);
+        if (!refusal.isEmpty())
+            return fail(QStringLiteral("%1: %2").arg(describe(handle, connection), refusal));
         QVariantMap params = connection.params;
         params.insert(key.toString(), value);
         if (parameterTotal - connection.bytes + parameterBytes(params, connection.liveName)
             > kMaxParameterBytes)
-            return false;
+            return fail(QStringLiteral("%1: the parameters of all ports would pass the %2 KiB "
+                                       "the service keeps")
+                            .arg(describe(handle, connection))
+                            .arg(kMaxParameterBytes / 1024));
         connection.params.swap(params);
         recountLocked(connection);
     }
@@ -338,32 +372,36 @@ bool ConnectionTable::param(ConnectionHandle handle, const QVariant &key, QVaria
 {
     QMutexLocker lock(&mutex);
     const auto it = table.find(handle);
-    if (it == table.end() || !isText(key))
-        return false;
+    if (it == table.end())
+        return fail(noConnection(handle));
+    if (!isText(key))
+        return fail(QStringLiteral("a parameter key must be text"));
     const Connection &connection = it->second;
     const QString name = key.toString();
+    // A key that holds nothing for this connection is no fault worth a reason.
     if (name == kPortState || name == kRemoteHost || name == kLineStatus) {
         *value = statusLocked(connection, name);
-        return value->isValid();
+        return value->isValid() || fail(QString());
     }
     if (!connection.params.contains(name))
-        return false;
+        return fail(QString());
     *value = connection.params.value(name);
     return true;
 }
 
 bool ConnectionTable::startConnection(ConnectionHandle handle)
 {
+    QString reason;
     bool started;
     {
         QMutexLocker lock(&mutex);
         auto it = table.find(handle);
         if (it == table.end())
-            return false;
-        started = startLocked(handle, it->second);
+            return fail(noConnection(handle));
+        started = startLocked(handle, it->second, &reason);
     }
     publishChange();
-    return started;
+    return started || fail(reason);
 }
 
 bool ConnectionTable::deleteConnection(ConnectionHandle handle)
@@ -372,7 +410,7 @@ bool ConnectionTable::deleteConnection(ConnectionHandle handle)
         QMutexLocker lock(&mutex);
         const auto it = table.find(handle);
         if (it == table.end())
-            return false;
+            return fail(noConnection(handle));
         parameterTotal -= it->second.bytes;
         table.erase(it);
     }
@@ -382,31 +420,42 @@ bool ConnectionTable::deleteConnection(ConnectionHandle handle)
 
 bool ConnectionTable::applyConnection(ConnectionHandle handle)
 {
-    bool applied = true;
+    QString reason;
     {
         QMutexLocker lock(&mutex);
         auto it = table.find(handle);
         if (it == table.end())
-            return false;
-        Connection &connection = it->second;
-        const QString comName = connection.params.value(kPortName).toString();
-        if (connection.started) {
-            applied = !comName.isEmpty() && !comNameTaken(comName, handle)
-                && (!connection.port || connection.port->rename(comName));
-            // A refused name must not linger where the listing and the saved state read it.
-            if (applied)
-                connection.liveName = comName;
-            else
-                connection.params.insert(kPortName, connection.liveName);
-            recountLocked(connection);
-            if (applied && connection.port && !connection.port->reconfigure(connection.params)) {
-                connection.port.reset();
-                applied = startLocked(handle, connection);
-            }
-        }
+            return fail(noConnection(handle));
+        if (it->second.started)
+            reason = applyLocked(handle, it->second);
     }
     publishChange();
-    return applied;
+    return reason.isEmpty() || fail(reason);
+}
+
+QString ConnectionTable::applyLocked(ConnectionHandle handle, Connection &connection)
+{
+    const QString comName = connection.params.value(kPortName).toString();
+    QString reason;
+    if (comName.isEmpty())
+        reason = QStringLiteral("no COM name to move to");
+    else if (comNameTaken(comName, handle))
+        reason = QStringLiteral("%1 is taken by another port").arg(comName);
+    else if (connection.port)
+        connection.port->rename(comName, &reason);
+    if (!reason.isEmpty()) {
+        // A refused name must not linger where the listing and the saved state read it.
+        connection.params.insert(kPortName, connection.liveName);
+        recountLocked(connection);
+        return QStringLiteral("%1: %2").arg(connection.liveName, reason);
+    }
+    connection.liveName = comName;
+    recountLocked(connection);
+    if (connection.port && !connection.port->reconfigure(connection.params)) {
+        connection.port.reset();
+        startLocked(handle, connection, &reason);
+    }
+    return reason;
 }
 
 QVariantMap ConnectionTable::serviceStatus()
@@ -456,13 +505,18 @@ bool ConnectionTable::comNameTaken(const QString &comName, ConnectionHandle exce
     return false;
 }
 
-bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connection)
+bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connection, QString *reason)
 {
     if (connection.port)
         return true; // already working, under its live name
     const QString comName = connection.params.value(kPortName).toString();
-    if (comName.isEmpty() || comNameTaken(comName, handle)) {
-        qWarning().noquote() << comName << ": cannot start, the COM name is missing or taken";
+    if (comName.isEmpty())
+        *reason = QStringLiteral("%1: cannot start without a COM name")
+                      .arg(describe(handle, connection));
+    else if (comNameTaken(comName, handle))
+        *reason = QStringLiteral("%1: the COM name is taken by another port").arg(comName);
+    if (!reason->isEmpty()) {
+        qWarning().noquote() << *reason;
         return false;
     }
     connection.started = true;
@@ -471,11 +525,12 @@ bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connectio
     recountLocked(connection);
     if (!portFactory)
         return true;
-    QString reason;
-    connection.port = portFactory->makePort(connection.params, &reason);
+    QString cause;
+    connection.port = portFactory->makePort(connection.params, &cause);
     if (!connection.port) {
         connection.failed = true;
-        qWarning().noquote() << comName << ":" << reason;
+        *reason = QStringLiteral("%1: %2").arg(comName, cause);
+        qWarning().noquote() << *reason;
         return false;
     }
     return true;
@@ -486,6 +541,15 @@ void ConnectionTable::recountLocked(Connection &connection)
     const int bytes = parameterBytes(connection.params, connection.liveName);
     parameterTotal += bytes - connection.bytes;
     connection.bytes = bytes;
+}
+
+// The port's COM name when it has one, else the connection's number.
+QString ConnectionTable::describe(ConnectionHandle handle, const Connection &connection)
+{
+    const QString written = connection.params.value(kPortName).toString();
+    if (!connection.liveName.isEmpty())
+        return connection.liveName;
+    return written.isEmpty() ? QStringLiteral("connection %1").arg(handle) : written;
 }
 
 // Without a port the status follows the stored state alone, which the revision covers; the

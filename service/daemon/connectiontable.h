@@ -100,7 +100,12 @@ private:
     // After a change of its parameters or live name.
     void recountLocked(Connection &connection);
     bool comNameTaken(const QString &comName, ConnectionHandle except) const;
-    bool startLocked(ConnectionHandle handle, Connection &connection);
+    // False with the reason, which is also logged.
+    bool startLocked(ConnectionHandle handle, Connection &connection, QString *reason);
+    // Moves a started connection to its written COM name and settings; the reason when it
+    // cannot, empty when it did.
+    QString applyLocked(ConnectionHandle handle, Connection &connection);
+    static QString describe(ConnectionHandle handle, const Connection &connection);
     QVariant statusLocked(const Connection &connection, const QString &key) const;
     quint32 statusStampLocked();
 

@@ -238,6 +238,7 @@ QByteArray ServiceServer::serve(const ServiceProtocol::Request &request)
     }
     reply.result = answer.result;
     reply.value = answer.value;
+    reply.reason = answer.reason;
     return ServiceProtocol::encodeReply(reply);
 }
 
@@ -254,8 +255,8 @@ void ServiceServer::carryOut(const ServiceProtocol::Request &request, AnsweredCa
         break;
     case ConnectionService::CreateConnection: {
         ConnectionHandle handle = -1;
-        answer->result = request.first.userType() == QMetaType::Int
-            && table.createConnection(request.first.toInt(), &handle);
+        const int kind = request.first.userType() == QMetaType::Int ? request.first.toInt() : 0;
+        answer->result = table.createConnection(kind, &handle);
         answer->value = handle;
         break;
     }
@@ -275,4 +276,6 @@ void ServiceServer::carryOut(const ServiceProtocol::Request &request, AnsweredCa
         answer->result = table.applyConnection(request.handle);
         break;
     }
+    if (!answer->result)
+        answer->reason = ConnectionService::failureReason();
 }

@@ -92,8 +92,9 @@ bool PortLink::isFree(const QString &name, QString *reason) const
     }
     if (S_ISLNK(st.st_mode) && isStale(name))
         return true;
-    *reason = QStringLiteral("%1 exists and is not a link TIRV left behind; left alone")
-                  .arg(directory.pathOf(name));
+    // Nor replaced: a file, a folder, another program's link or a running service's.
+    *reason
+        = QStringLiteral("a file that is not ours is in the way at %1").arg(directory.pathOf(name));
     return false;
 }
 

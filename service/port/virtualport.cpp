@@ -139,21 +139,18 @@ int VirtualPort::upHost() const
     return tcp ? tcp->upHost() : -1;
 }
 
-bool VirtualPort::rename(const QString &comName)
+bool VirtualPort::rename(const QString &comName, QString *reason)
 {
-    QString reason;
-    if (!link)
-        return false;
-    if (!PortSettings::isUsableComName(comName)) {
-        report(QStringLiteral("\"%1\" cannot name a port file").arg(comName));
-        return false;
+    if (!link) {
+        *reason = QStringLiteral("lost its pseudo-terminal, so it has no link to move");
+    } else if (!PortSettings::isUsableComName(comName)) {
+        *reason = QStringLiteral("\"%1\" cannot name a port file").arg(comName);
+    } else if (link->place(comName, reason)) {
+        settings.comName = comName;
+        return true;
     }
-    if (!link->place(comName, &reason)) {
-        report(reason);
-        return false;
-    }
-    settings.comName = comName;
-    return true;
+    report(*reason);
+    return false;
 }
 
 bool VirtualPort::reconfigure(const QVariantMap &params)

@@ -41,7 +41,7 @@ public:
     int state() const override;
     QVariantList remoteHosts() const override;
     quint64 statusKey() const override;
-    bool rename(const QString &comName) override;
+    bool rename(const QString &comName, QString *reason) override;
     bool reconfigure(const QVariantMap &params) override;
     QVariantMap lineStatus() const override;
 

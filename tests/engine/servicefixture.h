@@ -89,7 +89,7 @@ public:
     int state() const override { return portState; }
     QVariantList remoteHosts() const override { return hosts; }
     quint64 statusKey() const override { return 0; } // both fixed at construction
-    bool rename(const QString &) override { return true; }
+    bool rename(const QString &, QString *) override { return true; }
     bool reconfigure(const QVariantMap &) override { return true; }
     QVariantMap lineStatus() const override { return line; }
 

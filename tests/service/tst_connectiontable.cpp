@@ -33,7 +33,7 @@ public:
     int state() const override { return *open ? 2 : 1; }
     QVariantList remoteHosts() const override { return {}; }
     quint64 statusKey() const override { return quint64(state()); }
-    bool rename(const QString &) override { return true; }
+    bool rename(const QString &, QString *) override { return true; }
     bool reconfigure(const QVariantMap &) override { return true; }
     QVariantMap lineStatus() const override { return {}; }
 
@@ -116,40 +116,58 @@ void TestConnectionTable::rejectsWrongShapes_data()
 {
     QTest::addColumn<QVariant>("key");
     QTest::addColumn<QVariant>("value");
-    QTest::newRow("unknown key") << QVariant(QStringLiteral("port.colour")) << QVariant(1);
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("unknown key") << QVariant(QStringLiteral("port.colour")) << QVariant(1)
+                                 << "connection 1: \"port.colour\" is not a parameter";
     QTest::newRow("status is read-only")
-        << QVariant(QStringLiteral("status.port.state")) << QVariant(2);
-    QTest::newRow("key not text") << QVariant(7) << QVariant(1);
+        << QVariant(QStringLiteral("status.port.state")) << QVariant(2)
+        << "connection 1: \"status.port.state\" is not a parameter";
+    QTest::newRow("key not text") << QVariant(7) << QVariant(1) << "a parameter key must be text";
     QTest::newRow("int as text") << QVariant(QStringLiteral("port.sendmode.mode"))
-                                 << QVariant(QStringLiteral("2"));
-    QTest::newRow("text as int") << QVariant(QStringLiteral("port.name")) << QVariant(3);
-    QTest::newRow("host not nested") << QVariant(QStringLiteral("network.host"))
-                                     << QVariant(QVariantList { QStringLiteral("10.0.0.7") });
+                                 << QVariant(QStringLiteral("2"))
+                                 << "connection 1: port.sendmode.mode must be a whole number";
+    QTest::newRow("text as int") << QVariant(QStringLiteral("port.name")) << QVariant(3)
+                                 << "connection 1: port.name must be a text";
+    const QString hostList
+        = "connection 1: network.host must be a list of at most 16 [host, TCP port] entries";
+    QTest::newRow("host not nested")
+        << QVariant(QStringLiteral("network.host"))
+        << QVariant(QVariantList { QStringLiteral("10.0.0.7") }) << hostList;
     QTest::newRow("host entry short")
         << QVariant(QStringLiteral("network.host"))
-        << QVariant(QVariantList { QVariant(QVariantList { QStringLiteral("h") }) });
+        << QVariant(QVariantList { QVariant(QVariantList { QStringLiteral("h") }) }) << hostList;
+    QTest::newRow("not a choice") << QVariant(QStringLiteral("protocol.type"))
+                                  << QVariant(QStringLiteral("TELNET"))
+                                  << "connection 1: protocol.type cannot be \"TELNET\"";
     using namespace ServiceLimits;
     const QString tooLong(kMaxTextLength + 1, 'x');
-    QTest::newRow("text too long") << QVariant(QStringLiteral("port.type")) << QVariant(tooLong);
+    QTest::newRow("text too long")
+        << QVariant(QStringLiteral("port.type")) << QVariant(tooLong)
+        << "connection 1: port.type holds a text longer than 256 characters";
     QTest::newRow("host too long")
         << QVariant(QStringLiteral("network.host"))
-        << QVariant(QVariantList { QVariant(QVariantList { tooLong, QStringLiteral("966") }) });
+        << QVariant(QVariantList { QVariant(QVariantList { tooLong, QStringLiteral("966") }) })
+        << "connection 1: network.host holds a text longer than 256 characters";
     QVariantList tooManyHosts;
     for (int i = 0; i <= kMaxHosts; ++i)
         tooManyHosts += kHosts;
     QTest::newRow("too many hosts")
-        << QVariant(QStringLiteral("network.host")) << QVariant(tooManyHosts);
+        << QVariant(QStringLiteral("network.host")) << QVariant(tooManyHosts) << hostList;
 }
 
+// Every refusal says why, naming the connection.
 void TestConnectionTable::rejectsWrongShapes()
 {
     QFETCH(QVariant, key);
     QFETCH(QVariant, value);
+    QFETCH(QString, reason);
     ConnectionTable table;
     ConnectionHandle handle = -1;
     table.createConnection(1, &handle);
     QVERIFY(!table.setParam(handle, key, value));
+    QCOMPARE(ConnectionService::failureReason(), reason);
     QVERIFY(!table.setParam(handle + 1, QStringLiteral("port.name"), QStringLiteral("COM1")));
+    QCOMPARE(ConnectionService::failureReason(), QString("there is no connection 2"));
 }
 
 void TestConnectionTable::listKeepsCreationOrder()
@@ -198,9 +216,13 @@ void TestConnectionTable::comNameConflictRefused()
     makeStarted(table, QStringLiteral("COM3"));
     ConnectionHandle second = -1;
     table.createConnection(1, &second);
-    QVERIFY(!table.startConnection(second)); // no COM name
+    QVERIFY(!table.startConnection(second));
+    QCOMPARE(ConnectionService::failureReason(),
+        QString("connection 2: cannot start without a COM name"));
     table.setParam(second, QStringLiteral("port.name"), QStringLiteral("COM3"));
     QVERIFY(!table.startConnection(second));
+    QCOMPARE(
+        ConnectionService::failureReason(), QString("COM3: the COM name is taken by another port"));
     table.setParam(second, QStringLiteral("port.name"), QStringLiteral("COM4"));
     QVERIFY(table.startConnection(second));
 }
@@ -211,7 +233,8 @@ void TestConnectionTable::applyMovesName()
     const ConnectionHandle first = makeStarted(table, QStringLiteral("COM3"));
     const ConnectionHandle second = makeStarted(table, QStringLiteral("COM4"));
     QVERIFY(table.setParam(second, QStringLiteral("port.name"), QStringLiteral("COM3")));
-    QVERIFY(!table.applyConnection(second)); // COM3 is taken by a started connection
+    QVERIFY(!table.applyConnection(second));
+    QCOMPARE(ConnectionService::failureReason(), QString("COM4: COM3 is taken by another port"));
     QVariant name;
     QVERIFY(table.param(second, QStringLiteral("port.name"), &name));
     QCOMPARE(name.toString(), QStringLiteral("COM4")); // the refused name is not kept

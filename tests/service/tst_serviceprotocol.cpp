@@ -91,7 +91,7 @@ void TestServiceProtocol::replyRoundTrip()
         { QStringLiteral("status.port.state"), 2 }, { QStringLiteral("network.host"), kHosts } };
     const QVariantMap status { { QStringLiteral("portDirectory"), QStringLiteral("/run/tirv") } };
     const Reply sent { 1, QVariantList { 1, 4 }, QVariantList { keys, QVariantMap() }, { 7, 9 },
-        status };
+        status, QStringLiteral("COM3: “设备” refused") };
     Reply received;
     QVERIFY(ServiceProtocol::decodeReply(payloadOf(ServiceProtocol::encodeReply(sent)), &received));
     QCOMPARE(received.result, 1);
@@ -100,6 +100,7 @@ void TestServiceProtocol::replyRoundTrip()
     QCOMPARE(received.stamp.revision, 7u);
     QCOMPARE(received.stamp.status, 9u);
     QCOMPARE(received.serviceStatus, status);
+    QCOMPARE(received.reason, sent.reason);
 }
 
 // Every cut of a valid payload is refused, never read past its end.

@@ -32,6 +32,7 @@ bool FaultInjector::fails(Call call)
         }
         if (fault.times > 0 && --fault.times == 0)
             faults.removeAt(i);
+        setFailureReason(QString());
         return true;
     }
     return false;

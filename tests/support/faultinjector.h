@@ -5,8 +5,8 @@
 #include <QList>
 #include <QMutex>
 
-// A connection service whose calls the test makes fail on demand; every other call passes to
-// the wrapped service.
+// A connection service whose calls the test makes fail on demand, without a reason; every other
+// call passes to the wrapped service.
 class FaultInjector : public ConnectionService
 {
 public:

@@ -512,12 +512,15 @@ void TestVirtualPort::existingPathAtLink()
     }
     QCOMPARE(after.st_ino, before.st_ino);
     QCOMPARE(after.st_mtime, before.st_mtime);
+    const QString inTheWay = QStringLiteral("a file that is not ours is in the way at ") + path;
+    QCOMPARE(ConnectionService::failureReason(), QStringLiteral("COM7: ") + inTheWay);
 
     // Renaming a working port onto it fails and keeps the old link.
     const ConnectionHandle other = ports.startPort(QStringLiteral("COM8"), refusingPort(), { 1 });
     QVERIFY(other > 0);
     QVERIFY(ports.table->setParam(other, QStringLiteral("port.name"), QStringLiteral("COM7")));
     QVERIFY(!ports.table->applyConnection(other));
+    QCOMPARE(ConnectionService::failureReason(), QStringLiteral("COM8: ") + inTheWay);
     QVERIFY(isLink(PortFixture::linkPath(QStringLiteral("COM8"))));
     QCOMPARE(lstat(name.constData(), &after), 0);
     QCOMPARE(after.st_ino, before.st_ino);
