@@ -1,6 +1,7 @@
 #include "connectionname.h"
 
 #include "records.h"
+#include "servicelimits.h"
 
 #include <QStringList>
 
@@ -9,6 +10,14 @@ QString makeConnectionName(
 {
     return QStringLiteral("TIR@%1@%2@%3@%4@%5")
         .arg(devIp, devType, QString::number(portCount), QString::number(portSeq), devMac);
+}
+
+// The last port's name has the most digits.
+bool connectionNamesFit(
+    const QString &devIp, const QString &devType, int portCount, const QString &devMac)
+{
+    return makeConnectionName(devIp, devType, portCount, portCount, devMac).size()
+        <= ServiceLimits::kMaxTextLength;
 }
 
 bool parseConnectionName(const QString &name, COMS_INFO &record)

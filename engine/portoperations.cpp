@@ -1,7 +1,9 @@
 #include "portoperations.h"
 
+#include "comnumbers.h"
 #include "connectionname.h"
 #include "servicekeys.h"
+#include "servicelimits.h"
 #include "serviceparams.h"
 #include "systemports.h"
 
@@ -13,6 +15,44 @@
 namespace {
 
 using namespace ServiceKeys;
+
+// What a failed task says first (context "RefreshTree").
+const char *const kListFailed = QT_TRANSLATE_NOOP("RefreshTree", "获取所有虚拟串口信息失败！");
+const char *const kCreateFailed = QT_TRANSLATE_NOOP("RefreshTree", "创建虚拟串口失败！");
+const char *const kStartFailed = QT_TRANSLATE_NOOP("RefreshTree", "添加虚拟串口失败！");
+const char *const kClearFailed = QT_TRANSLATE_NOOP("RefreshTree", "清空虚拟串口失败！");
+const char *const kDeleteFailed = QT_TRANSLATE_NOOP("RefreshTree", "删除虚拟串口失败！");
+const char *const kRenameFailed = QT_TRANSLATE_NOOP("RefreshTree", "修改串口号失败！");
+const char *const kSettingsFailed = QT_TRANSLATE_NOOP("RefreshTree", "修改串口设置失败！");
+
+// The task's message and, on a line of its own, why (in English, as the service's log says it).
+QString failureText(const char *message, const QString &reason)
+{
+    const QString text = QCoreApplication::translate("RefreshTree", message);
+    return reason.isEmpty() ? text : text + QLatin1Char('\n') + reason;
+}
+
+// With the reason the service gave for the call that just failed.
+QString serviceFailure(const char *message)
+{
+    return failureText(message, serviceFailureReason());
+}
+
+// Why ports cannot be made before anything is made; empty when they can.
+QString newPortsRefusal(bool numbersFit, int count, bool namesFit)
+{
+    if (!numbersFit && count == 1)
+        return QStringLiteral("no COM number up to COM%1 is free").arg(maxComNumber);
+    if (!numbersFit)
+        return QStringLiteral("no %1 free COM numbers in a row up to COM%2")
+            .arg(count)
+            .arg(maxComNumber);
+    if (!namesFit)
+        return QStringLiteral("the device's type and MAC address make the port names longer "
+                              "than the service keeps (%1 characters)")
+            .arg(ServiceLimits::kMaxTextLength);
+    return QString();
+}
 
 QString comNameOf(int number)
 {
@@ -64,33 +104,59 @@ bool newConnection(ConnectionHandle *handle, QString &message)
     *handle = -1;
     if (sec_CreateConnection(1, handle))
         return true;
-    message = QCoreApplication::translate("RefreshTree", "创建虚拟串口失败！");
+    message = serviceFailure(kCreateFailed);
     return false;
 }
 
-// Parameters 2 to 8 of a new port: COM name, type, device address, protocol, transfer settings.
-void writePortParams(ConnectionHandle handle, int comNumber, const QString &devIp, int portSeq,
-    const QString &protocol)
+// What one new port is made of.
+struct NewPort
 {
-    const QVariantList host { devIp, QString::number(deviceTcpPort(portSeq)) };
-    writeParam(handle, kPortName, comNameOf(comNumber));
-    writeParam(handle, kPortType, QStringLiteral("Virtual"));
-    writeParam(handle, kNetworkHost, QVariantList { QVariant(host) });
-    writeParam(handle, kProtocolType, protocol);
-    if (writeParam(handle, kSendMode, 2) && writeParam(handle, kSendModeParam, 1))
-        qDebug().noquote() << "设置发包延时成功";
-    if (writeParam(handle, kOpenCondition, 1))
-        qDebug().noquote() << "设置开关协议使能成功";
+    QString name;
+    int comNumber;
+    QString devIp;
+    int portSeq;
+    QString protocol;
+};
+
+// Parameters 1 to 8 of a new port: name, COM name, type, device address, protocol, transfer
+// settings. False at the first one the service refuses.
+bool writePortParams(ConnectionHandle handle, const NewPort &port)
+{
+    const QVariantList host { port.devIp, QString::number(deviceTcpPort(port.portSeq)) };
+    if (!writeParam(handle, kName, port.name)
+        || !writeParam(handle, kPortName, comNameOf(port.comNumber))
+        || !writeParam(handle, kPortType, QStringLiteral("Virtual"))
+        || !writeParam(handle, kNetworkHost, QVariantList { QVariant(host) })
+        || !writeParam(handle, kProtocolType, port.protocol) || !writeParam(handle, kSendMode, 2)
+        || !writeParam(handle, kSendModeParam, 1))
+        return false;
+    qDebug().noquote() << "设置发包延时成功";
+    if (!writeParam(handle, kOpenCondition, 1))
+        return false;
+    qDebug().noquote() << "设置开关协议使能成功";
+    return true;
 }
 
-// A connection that cannot be started is deleted again.
-bool startConnection(ConnectionHandle handle, QString &message)
+// Parameterises and starts a created connection. One that fails on the way is deleted again:
+// no port is left half made.
+bool completePort(ConnectionHandle handle, const NewPort &port, QString &message)
 {
-    if (sec_AddConnectionService(handle))
+    const char *failure = nullptr;
+    if (!writePortParams(handle, port))
+        failure = kCreateFailed;
+    else if (!sec_AddConnectionService(handle))
+        failure = kStartFailed;
+    else
         return true;
-    message = QCoreApplication::translate("RefreshTree", "添加虚拟串口失败！");
+    message = serviceFailure(failure);
     sec_DeleteConnection(handle);
     return false;
+}
+
+void deleteConnections(const QList<ConnectionHandle> &handles)
+{
+    for (ConnectionHandle handle : handles)
+        sec_DeleteConnection(handle);
 }
 
 // The connections whose COM name is comName, in list order.
@@ -192,7 +258,7 @@ void PortOperations::createDevicePorts(int portCount, const QString &devType, co
 {
     QVariant list;
     if (!sec_GetConnectionsList(&list)) {
-        message = QCoreApplication::translate("RefreshTree", "获取所有虚拟串口信息失败！");
+        message = serviceFailure(kListFailed);
     } else if (deviceHasPorts(connectionHandles(list), devIp)) {
         message = QCoreApplication::translate("RefreshTree", "当前设备已存在虚拟串口！");
         emit hideProgress();
@@ -200,20 +266,28 @@ void PortOperations::createDevicePorts(int portCount, const QString &devType, co
     }
 
     const int base = findFreeComBase(portCount);
-    for (int k = 1; k <= portCount; ++k) {
+    const QString refusal = newPortsRefusal(base + portCount <= maxComNumber, portCount,
+        connectionNamesFit(devIp, devType, portCount, devMac));
+    if (!refusal.isEmpty())
+        message = failureText(kCreateFailed, refusal);
+    // A device whose ports cannot all be made keeps none: the table is left as it was.
+    QList<ConnectionHandle> made;
+    for (int k = 1; refusal.isEmpty() && k <= portCount; ++k) {
         ConnectionHandle handle;
-        bool created = newConnection(&handle, message);
-        if (created) {
+        const NewPort port { makeConnectionName(devIp, devType, portCount, k, devMac), base + k,
+            devIp, k, protocol };
+        const bool created = newConnection(&handle, message);
+        if (created)
             emit setProgressValue(k);
-            writeParam(handle, kName, makeConnectionName(devIp, devType, portCount, k, devMac));
-            writePortParams(handle, base + k, devIp, k, protocol);
-            created = startConnection(handle, message);
-        }
-        if (!created) {
-            emit removeDev(devIp);
+        if (!created || !completePort(handle, port, message)) {
+            deleteConnections(made);
+            made.clear();
             break;
         }
+        made.append(handle);
     }
+    if (made.size() < portCount)
+        emit removeDev(devIp);
     emit hideProgress();
 }
 
@@ -222,7 +296,7 @@ void PortOperations::createOnePort(int portCount, int portSeq, const QString &de
 {
     if (portSeq < 1 || portSeq > portCount) {
         qDebug() << "createOnePort: no port" << portSeq << "on a device of" << portCount;
-        message = QCoreApplication::translate("RefreshTree", "创建虚拟串口失败！");
+        message = QCoreApplication::translate("RefreshTree", kCreateFailed);
         return;
     }
     const QString name = makeConnectionName(devIp, devType, portCount, portSeq, devMac);
@@ -232,12 +306,16 @@ void PortOperations::createOnePort(int portCount, int portSeq, const QString &de
         return;
     }
 
-    ConnectionHandle handle;
-    if (!newConnection(&handle, message))
+    const int comNumber = comNumberFor(portSeq);
+    const QString refusal
+        = newPortsRefusal(comNumber > 0, 1, connectionNamesFit(devIp, devType, portCount, devMac));
+    if (!refusal.isEmpty()) {
+        message = failureText(kCreateFailed, refusal);
         return;
-    writeParam(handle, kName, name);
-    writePortParams(handle, comNumberFor(portSeq), devIp, portSeq, protocol);
-    if (startConnection(handle, message))
+    }
+    ConnectionHandle handle;
+    if (newConnection(&handle, message)
+        && completePort(handle, { name, comNumber, devIp, portSeq, protocol }, message))
         qDebug().noquote() << "当前虚拟串口创建成功！";
 }
 
@@ -259,7 +337,7 @@ void PortOperations::clearDevicePorts(const QString &devIp, QString &message)
             qDebug() << "deleteCount:" << deleted;
             emit setProgressValue(deleted);
         } else {
-            message = QCoreApplication::translate("RefreshTree", "清空虚拟串口失败！");
+            message = serviceFailure(kClearFailed);
             emit hideProgress();
         }
     }
@@ -270,7 +348,7 @@ void PortOperations::deleteComPort(const QString &comName, QString &message)
     const QList<ConnectionHandle> handles = handlesNamed(comName);
     for (ConnectionHandle handle : handles) {
         if (!sec_DeleteConnection(handle))
-            message = QCoreApplication::translate("RefreshTree", "删除虚拟串口失败！");
+            message = serviceFailure(kDeleteFailed);
     }
 }
 
@@ -281,9 +359,9 @@ void PortOperations::modifyComPort(
     for (ConnectionHandle handle : handles) {
         if (writeParam(handle, kPortName, newComName) && sec_ApplyConnection(handle))
             continue;
+        message = serviceFailure(kRenameFailed);
         // The port keeps its old name; so must its parameter, or the listing would lie.
         writeParam(handle, kPortName, comName);
-        message = QCoreApplication::translate("RefreshTree", "修改串口号失败！");
     }
 }
 
@@ -293,7 +371,7 @@ void PortOperations::setPortConfig(
     const QList<ConnectionHandle> handles = handlesNamed(comName);
     for (ConnectionHandle handle : handles) {
         if (!config.write(handle))
-            message = QCoreApplication::translate("RefreshTree", "修改串口设置失败！");
+            message = serviceFailure(kSettingsFailed);
     }
 }
 
@@ -365,5 +443,7 @@ int PortOperations::comNumberFor(int portSeq)
 {
     const int base = findFreeComBase(1);
     const int wanted = base + portSeq;
-    return comNames.contains(comNameOf(wanted)) ? base + 1 : wanted;
+    if (wanted <= maxComNumber && !comNames.contains(comNameOf(wanted)))
+        return wanted;
+    return base < maxComNumber ? base + 1 : 0;
 }

@@ -15,7 +15,9 @@
 // The task operations on the connection service: listing the virtual ports, creating,
 // deleting, clearing and renaming them. No thread of its own; the worker thread and the
 // command-line tool call the same operations. Messages for the user come back translated
-// (context "RefreshTree") through the QString& argument, empty when there is nothing to tell.
+// (context "RefreshTree") through the QString& argument, empty when there is nothing to tell; a
+// failure's message has the service's reason on a second line when it gave one. A creation
+// that fails leaves no port of it behind.
 class PortOperations : public QObject
 {
     Q_OBJECT
@@ -72,7 +74,8 @@ private:
     // name read is added to *parsed.
     bool readRecord(ConnectionHandle handle, const StateTexts &texts, ParsedNames *parsed,
         COMS_INFO *record) const;
-    // base + portSeq, or the lowest free number when that one is taken.
+    // base + portSeq, or the lowest free number when that one is taken or beyond COM255; 0
+    // when no number up to COM255 is free.
     int comNumberFor(int portSeq);
 
     PortNameSource portNames;

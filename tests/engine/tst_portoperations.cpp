@@ -1,4 +1,5 @@
 #include "portoperations.h"
+#include "ptyportfactory.h"
 #include "servicefixture.h"
 #include "signallog.h"
 #include "systemports.h"
@@ -33,8 +34,11 @@ private slots:
     void createsDevicePorts();
     void refusesDeviceWithPorts();
     void zeroPortsOnlyHidesProgress();
-    void createFailureKeepsEarlierPorts_data();
-    void createFailureKeepsEarlierPorts();
+    void failedCreationLeavesTableAsItWas_data();
+    void failedCreationLeavesTableAsItWas();
+    void blockedPortUndoesTheDevice();
+    void comNumbersStayInRange_data();
+    void comNumbersStayInRange();
     void failedDuplicateCheckStillCreates();
     void secondDeviceTakesNextFreeNumbers();
 
@@ -267,39 +271,133 @@ void TestPortOperations::zeroPortsOnlyHidesProgress()
     QVERIFY(handles().isEmpty());
 }
 
-void TestPortOperations::createFailureKeepsEarlierPorts_data()
+void TestPortOperations::failedCreationLeavesTableAsItWas_data()
 {
     QTest::addColumn<int>("call");
+    QTest::addColumn<int>("skip");
+    QTest::addColumn<QString>("type");
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<QString>("message");
 
+    const QString remove = QStringLiteral("remove:") + kIp;
     QTest::newRow("create port 3")
-        << int(ConnectionService::CreateConnection)
-        << QStringList({ "progress:1", "progress:2", "remove:192.168.1.200", "hide" })
-        << "创建虚拟串口失败！";
-    // A port that cannot start is deleted again, so only the first two remain here too.
-    QTest::newRow("start port 3") << int(ConnectionService::AddConnectionService)
-                                  << QStringList({ "progress:1", "progress:2", "progress:3",
-                                         "remove:192.168.1.200", "hide" })
+        << int(ConnectionService::CreateConnection) << 2 << "4Ports"
+        << QStringList({ "progress:1", "progress:2", remove, "hide" }) << "创建虚拟串口失败！";
+    QTest::newRow("start port 3") << int(ConnectionService::AddConnectionService) << 2 << "4Ports"
+                                  << QStringList({ "progress:1", "progress:2", "progress:3", remove,
+                                         "hide" })
                                   << "添加虚拟串口失败！";
+    // Eight writes per port: the fourth of port 2 is its host.
+    QTest::newRow("a parameter of port 2")
+        << int(ConnectionService::SetParam) << 8 + 3 << "4Ports"
+        << QStringList({ "progress:1", "progress:2", remove, "hide" }) << "创建虚拟串口失败！";
+    // A searched device's texts come from the network: nothing is made of one the service
+    // could not keep.
+    QTest::newRow("type too long for the service")
+        << kNoFault << 0 << QString(250, 'T') << QStringList({ remove, "hide" })
+        << "创建虚拟串口失败！\nthe device's type and MAC address make the port names longer "
+           "than the service keeps (256 characters)";
 }
 
-void TestPortOperations::createFailureKeepsEarlierPorts()
+void TestPortOperations::failedCreationLeavesTableAsItWas()
 {
     QFETCH(int, call);
+    QFETCH(int, skip);
+    QFETCH(QString, type);
     QFETCH(QStringList, events);
     QFETCH(QString, message);
 
+    addConnection("TIR@10.0.0.7@1Ports@1@1@null", "COM9");
     PortOperations ops;
     SignalLog log;
     log.watch(&ops);
-    faults().failCall(ConnectionService::Call(call), 2);
+    if (call != kNoFault)
+        faults().failCall(ConnectionService::Call(call), skip);
     QString text;
-    createDevice(ops, 4, kIp, &text);
+    ops.createDevicePorts(4, type, kIp, "null", text);
 
     QCOMPARE(text, message);
     QCOMPARE(log.events, events);
-    QCOMPARE(params("port.name"), QStringList({ "COM1", "COM2" }));
+    QCOMPARE(params("port.name"), QStringList({ "COM9" }));
+}
+
+// A file in the way of COM5 stops the fifth port; the four before it go again, and the
+// message says why in the service's words.
+void TestPortOperations::blockedPortUndoesTheDevice()
+{
+    PtyPortFactory ports;
+    table().setPortFactory(&ports);
+    // Its ports go before it does, whatever the outcome.
+    const auto detach = qScopeGuard([] {
+        for (ConnectionHandle handle : handles())
+            sec_DeleteConnection(handle);
+        table().setPortFactory(nullptr);
+    });
+    const QString blocked = qEnvironmentVariable("TIRV_PORT_DIR") + QStringLiteral("/COM5");
+    QVERIFY(QDir().mkpath(blocked));
+    const auto unblock = qScopeGuard([&] { QDir(blocked).removeRecursively(); });
+    PortOperations ops;
+    QString message;
+    createDevice(ops, 8, kIp, &message);
+
+    QCOMPARE(message,
+        QStringLiteral("添加虚拟串口失败！\nCOM5: a file that is not ours is in the way at ")
+            + blocked);
+    QVERIFY(handles().isEmpty());
+    QCOMPARE(QDir(blocked + "/..")
+                 .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList({ "COM5" }));
+}
+
+void TestPortOperations::comNumbersStayInRange_data()
+{
+    QTest::addColumn<int>("taken");
+    QTest::addColumn<int>("portCount");
+    QTest::addColumn<int>("portSeq");
+    QTest::addColumn<QString>("made");
+
+    // taken: COM1 to COM<taken> are present. portSeq 0: the whole device.
+    QTest::newRow("255 ports, all free") << 0 << 255 << 0 << "COM1..COM255";
+    QTest::newRow("255 ports, one taken") << 1 << 255 << 0 << "";
+    QTest::newRow("4 ports at the top") << 251 << 4 << 0 << "COM252..COM255";
+    QTest::newRow("4 ports, one short") << 252 << 4 << 0 << "";
+    QTest::newRow("one port: beyond COM255, the lowest free") << 253 << 4 << 4 << "COM254";
+    QTest::newRow("one port, none free") << 255 << 4 << 1 << "";
+}
+
+void TestPortOperations::comNumbersStayInRange()
+{
+    QFETCH(int, taken);
+    QFETCH(int, portCount);
+    QFETCH(int, portSeq);
+    QFETCH(QString, made);
+
+    QStringList present;
+    for (int number = 1; number <= taken; ++number)
+        present << QStringLiteral("COM%1").arg(number);
+    PortOperations ops;
+    usePortNames(ops, present);
+    QString message;
+    if (portSeq == 0)
+        createDevice(ops, portCount, kIp, &message);
+    else
+        ops.createOnePort(portCount, portSeq, "4Ports", kIp, "null", message);
+
+    const QStringList names = params("port.name");
+    if (made.isEmpty()) {
+        const int count = portSeq == 0 ? portCount : 1;
+        QCOMPARE(message,
+            QStringLiteral("创建虚拟串口失败！\n")
+                + (count == 1 ? QStringLiteral("no COM number up to COM255 is free")
+                              : QStringLiteral("no %1 free COM numbers in a row up to COM255")
+                                    .arg(count)));
+        QVERIFY(names.isEmpty());
+        return;
+    }
+    QVERIFY(message.isEmpty());
+    const QStringList ends = made.split("..");
+    QCOMPARE(names.first(), ends.first());
+    QCOMPARE(names.last(), ends.last());
 }
 
 void TestPortOperations::failedDuplicateCheckStillCreates()
@@ -478,22 +576,29 @@ void TestPortOperations::renamesEveryPortWithComName()
 void TestPortOperations::renameFailureKeepsOldName_data()
 {
     QTest::addColumn<int>("call");
-    QTest::newRow("apply") << int(ConnectionService::ApplyConnection);
+    QTest::addColumn<QString>("message");
+    QTest::newRow("apply") << int(ConnectionService::ApplyConnection) << "修改串口号失败！";
     // A rename that silently did nothing would be a failure not reported: it is reported.
     QTest::newRow("port.name write fails: reported, old name kept")
-        << int(ConnectionService::SetParam);
+        << int(ConnectionService::SetParam) << "修改串口号失败！";
+    // The service's own refusal comes with its reason.
+    QTest::newRow("name taken") << kNoFault
+                                << "修改串口号失败！\nCOM7: COM8 is taken by another port";
 }
 
 void TestPortOperations::renameFailureKeepsOldName()
 {
     QFETCH(int, call);
+    QFETCH(QString, message);
     addConnection("TIR@10.0.0.7@1Ports@1@1@null", "COM7");
-    faults().failCall(ConnectionService::Call(call));
+    addConnection("foreign", "COM8");
+    if (call != kNoFault)
+        faults().failCall(ConnectionService::Call(call));
     PortOperations ops;
-    QString message;
-    ops.modifyComPort("COM7", "COM9", message);
-    QCOMPARE(message, QStringLiteral("修改串口号失败！"));
-    QCOMPARE(params("port.name"), QStringList({ "COM7" }));
+    QString text;
+    ops.modifyComPort("COM7", call == kNoFault ? "COM8" : "COM9", text);
+    QCOMPARE(text, message);
+    QCOMPARE(params("port.name"), QStringList({ "COM7", "COM8" }));
 }
 
 void TestPortOperations::findFreeComBase_data()

@@ -7,6 +7,7 @@
 #include "modifycom.h"
 #include "portsettings.h"
 #include "progressbar.h"
+#include "ptyportfactory.h"
 #include "secapi.h"
 #include "servicekeys.h"
 #include "tirvresources.h"
@@ -39,6 +40,8 @@ private slots:
     void renumberSkipsAPortThatMoved();
     void portSettingsReachTheServiceAndTheToolTip();
     void statusBarTellsWhenChangesAreNotSaved();
+    void refusedRenameSaysWhy();
+    void failedDeviceLeavesNoPorts();
 
 private:
     QStringList portNames(int device) const;
@@ -331,6 +334,59 @@ void TestMainWindowCycle::statusBarTellsWhenChangesAreNotSaved()
     QCOMPARE(saveError->toolTip(), QString("disk full"));
     table.setServiceStatus(ServiceKeys::kSaveError, QString());
     QTRY_VERIFY(!saveError->isVisible());
+}
+
+// The box gives the message, then on a line of its own the service's reason.
+void TestMainWindowCycle::refusedRenameSaysWhy()
+{
+    PtyPortFactory ports;
+    InProcessService::table().setPortFactory(&ports);
+    // Made on this thread, whose event loop the pty port then runs on; connected only while
+    // open, so it stays quiet. It goes before the factory it came from.
+    ConnectionHandle handle = -1;
+    QVERIFY(sec_CreateConnection(1, &handle));
+    const auto detach = qScopeGuard([&] {
+        sec_DeleteConnection(handle);
+        InProcessService::table().setPortFactory(nullptr);
+    });
+    QVERIFY(sec_SetParam(handle, "name", "TIR@10.0.4.1@1Ports@1@1@null"));
+    QVERIFY(sec_SetParam(handle, "port.name", "COM3"));
+    QVERIFY(sec_SetParam(
+        handle, "network.host", QVariantList { QVariant(QVariantList { "10.0.4.1", "966" }) }));
+    QVERIFY(sec_SetParam(handle, "protocol.portopencondition.enable", 1));
+    QVERIFY(sec_AddConnectionService(handle));
+    const QString blocked = qEnvironmentVariable("TIRV_PORT_DIR") + "/COM9";
+    QFile foreign(blocked);
+    QVERIFY(foreign.open(QIODevice::WriteOnly));
+    const auto unblock = qScopeGuard([&] { foreign.remove(); });
+
+    WindowFixture::MessageBoxCatcher boxes;
+    QTRY_COMPARE(comTable()->rowCount(), 1);
+    QPointer<ModifyCom> modify = openModify(false, 0);
+    QVERIFY(modify);
+    emit modify->modifyToCom("COM9");
+    modify->close();
+    QTRY_COMPARE(boxes.texts,
+        QStringList {
+            "Failed to modify COM !\nCOM3: a file that is not ours is in the way at " + blocked });
+    QCOMPARE(column(comTable(), 3), QStringList { "COM3" });
+}
+
+// A device whose third port cannot start: its progress ends, the message shows, and none of
+// its ports remain.
+void TestMainWindowCycle::failedDeviceLeavesNoPorts()
+{
+    WindowFixture::MessageBoxCatcher boxes;
+    InProcessService::faults().failCall(ConnectionService::AddConnectionService, 2);
+    window->addManualDevice(4, "10.0.5.1");
+    QPointer<Progressbar> progress = window->findChild<Progressbar *>();
+    QVERIFY(progress);
+    QTRY_VERIFY(!progress);
+    QTRY_COMPARE(boxes.texts, QStringList { "Failed to add virtual serial port!" });
+    QVariant list;
+    QVERIFY(sec_GetConnectionsList(&list));
+    QCOMPARE(list.toList().size(), 0);
+    QTRY_COMPARE(model()->rowCount(), 0);
 }
 
 QTEST_MAIN(TestMainWindowCycle)
