@@ -23,7 +23,7 @@ void AddDevice::on_pushButton_sure_clicked()
 {
     // One device, one name: "10.77.0.02" is handed on as 10.77.0.2.
     const QString ip = Ipv4Address::canonical(ui->lineEdit_ip->text());
-    if (ip.isEmpty()) {
+    if (!Ipv4Address::isDeviceAddress(ip)) {
         QMessageBox::information(this, tr("提示"), tr("请输入规范的IP地址!"));
         return;
     }

@@ -8,7 +8,7 @@ class AddDevice;
 }
 
 // Manual entry of a device the search does not find: its port count and IPv4 address, handed
-// on in its canonical spelling.
+// on in its canonical spelling; an address no device can have is refused.
 class AddDevice : public QDialog
 {
     Q_OBJECT

@@ -131,12 +131,11 @@ void GetDevice::pushButton_search_clicked()
 void GetDevice::handleDatagram(const QByteArray &datagram, const QString &senderAddress)
 {
     using namespace SearchProtocol;
-    const ReplyKind kind = replyKind(datagram.size());
-    if (kind == ReplyKind::Unknown)
-        return;
-    qDebug() << replyKindName(kind);
     const SearchReply reply = decodeReply(datagram, senderAddress);
-    if (kind == ReplyKind::McpAck2) {
+    if (!isOffered(reply))
+        return;
+    qDebug() << replyKindName(reply.kind);
+    if (reply.kind == ReplyKind::McpAck2) {
         qDebug() << "MCP—ACK2_Devip:" << reply.ip;
         qDebug() << "end2mac:" << reply.macTail;
         completeRows(reply.devType, reply.portCount, reply.macTail, reply.ip);

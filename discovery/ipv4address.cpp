@@ -34,4 +34,10 @@ bool isCanonical(const QString &text)
     return !text.isEmpty() && canonical(text) == text;
 }
 
+bool isDeviceAddress(const QString &text)
+{
+    const int first = canonical(text).section(QLatin1Char('.'), 0, 0).toInt();
+    return isValid(text) && first != 0 && first < 224;
+}
+
 } // namespace Ipv4Address

@@ -17,5 +17,8 @@ bool isValid(const QString &text);
 QString canonical(const QString &text);
 // Valid, and written as canonical() writes it.
 bool isCanonical(const QString &text);
+// Valid, and an address one device can have: not "this network" (0.0.0.0/8), not multicast
+// (224.0.0.0/4), not reserved or the broadcast (240.0.0.0/4, 255.255.255.255).
+bool isDeviceAddress(const QString &text);
 
 } // namespace Ipv4Address

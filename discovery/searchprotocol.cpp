@@ -175,6 +175,11 @@ SearchReply decodeReply(const QByteArray &datagram, const QString &senderAddress
     return SearchReply();
 }
 
+bool isOffered(const SearchReply &reply)
+{
+    return reply.kind != ReplyKind::Unknown && Ipv4Address::isDeviceAddress(reply.ip);
+}
+
 QString macText(const QByteArray &mac)
 {
     return QString::fromLatin1(mac.toHex(':').toUpper());

@@ -60,6 +60,9 @@ const char *replyKindName(ReplyKind kind);
 // Never reads outside datagram. senderAddress stands in for an IP text that is not a canonical
 // dotted IPv4 address.
 SearchReply decodeReply(const QByteArray &datagram, const QString &senderAddress);
+// Whether a decoded reply may make or complete a row of the search: one whose address no
+// device can have (a broadcast or multicast address, 0.0.0.0) is not offered.
+bool isOffered(const SearchReply &reply);
 
 // Six bytes as upper-case hexadecimal pairs joined by ":".
 QString macText(const QByteArray &mac);

@@ -18,8 +18,8 @@ private slots:
     void typingIsFiltered();
     void addDevice_data();
     void addDevice();
-    void unfinishedAddressKeepsDialogOpen_data();
-    void unfinishedAddressKeepsDialogOpen();
+    void unusableAddressKeepsDialogOpen_data();
+    void unusableAddressKeepsDialogOpen();
     void portCountBounds();
     void portSequenceRange_data();
     void portSequenceRange();
@@ -85,15 +85,18 @@ void TestEntryDialogs::addDevice()
     QVERIFY(!dialog.isVisible());
 }
 
-void TestEntryDialogs::unfinishedAddressKeepsDialogOpen_data()
+void TestEntryDialogs::unusableAddressKeepsDialogOpen_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::newRow("empty") << "";
     QTest::newRow("three groups") << "192.168.1";
     QTest::newRow("trailing dot") << "192.168.1.";
+    // Whole addresses, but no device's.
+    QTest::newRow("broadcast") << "255.255.255.255";
+    QTest::newRow("multicast") << "239.1.2.3";
 }
 
-void TestEntryDialogs::unfinishedAddressKeepsDialogOpen()
+void TestEntryDialogs::unusableAddressKeepsDialogOpen()
 {
     QFETCH(QString, typed);
     AddDevice dialog;

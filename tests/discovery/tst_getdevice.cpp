@@ -184,6 +184,9 @@ void TestGetDevice::datagramsMakeRows_data()
         otherLengths.append(
             { vcomAck("8", "T", macA, "10.0.0.7").leftJustified(size, 'x', true), "10.0.0.7" });
     QTest::newRow("other lengths dropped") << otherLengths << QList<QStringList>();
+    QTest::newRow("multicast address not offered")
+        << Datagrams { { vcomAck("8", "TIR-8", macA, "224.0.0.251"), "10.0.0.9" } }
+        << QList<QStringList>();
 }
 
 void TestGetDevice::datagramsMakeRows()

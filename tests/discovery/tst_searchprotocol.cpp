@@ -240,33 +240,52 @@ void TestSearchProtocol::ipv4Addresses_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("canonical"); // empty: not valid
+    QTest::addColumn<bool>("device"); // an address a device can have
     QTest::newRow("plain") << "192.168.1.10"
-                           << "192.168.1.10";
-    QTest::newRow("bounds") << "0.99.199.255"
-                            << "0.99.199.255";
+                           << "192.168.1.10" << true;
+    QTest::newRow("loopback") << "127.0.0.1"
+                              << "127.0.0.1" << true;
+    QTest::newRow("last unicast") << "223.255.255.254"
+                                  << "223.255.255.254" << true;
     // Two-digit groups may carry a leading zero; the address is the same without it.
     QTest::newRow("leading zeros") << "01.02.03.04"
-                                   << "1.2.3.4";
+                                   << "1.2.3.4" << true;
     QTest::newRow("padded zero group") << "10.77.00.02"
-                                       << "10.77.0.2";
-    QTest::newRow("three-digit leading zero") << "010.0.0.1" << QString();
-    QTest::newRow("256") << "192.168.1.256" << QString();
-    QTest::newRow("three groups") << "192.168.1" << QString();
-    QTest::newRow("trailing dot") << "192.168.1." << QString();
-    QTest::newRow("empty") << "" << QString();
-    QTest::newRow("letters") << "a.b.c.d" << QString();
-    QTest::newRow("space") << "192.168.1.10 " << QString();
-    QTest::newRow("arabic-indic digits") << "١٠.٠.٠.٧" << QString();
-    QTest::newRow("full-width digits") << "１９２.１６８.１.１" << QString();
+                                       << "10.77.0.2" << true;
+    QTest::newRow("bounds, this network") << "0.99.199.255"
+                                          << "0.99.199.255" << false;
+    QTest::newRow("any") << "0.0.0.0"
+                         << "0.0.0.0" << false;
+    QTest::newRow("broadcast") << "255.255.255.255"
+                               << "255.255.255.255" << false;
+    QTest::newRow("multicast") << "224.0.0.1"
+                               << "224.0.0.1" << false;
+    QTest::newRow("last multicast") << "239.255.255.250"
+                                    << "239.255.255.250" << false;
+    QTest::newRow("reserved") << "240.0.0.1"
+                              << "240.0.0.1" << false;
+    QTest::newRow("padded any") << "00.00.00.00"
+                                << "0.0.0.0" << false;
+    QTest::newRow("three-digit leading zero") << "010.0.0.1" << QString() << false;
+    QTest::newRow("256") << "192.168.1.256" << QString() << false;
+    QTest::newRow("three groups") << "192.168.1" << QString() << false;
+    QTest::newRow("trailing dot") << "192.168.1." << QString() << false;
+    QTest::newRow("empty") << "" << QString() << false;
+    QTest::newRow("letters") << "a.b.c.d" << QString() << false;
+    QTest::newRow("space") << "192.168.1.10 " << QString() << false;
+    QTest::newRow("arabic-indic digits") << "١٠.٠.٠.٧" << QString() << false;
+    QTest::newRow("full-width digits") << "１９２.１６８.１.１" << QString() << false;
 }
 
 void TestSearchProtocol::ipv4Addresses()
 {
     QFETCH(QString, text);
     QFETCH(QString, canonical);
+    QFETCH(bool, device);
     QCOMPARE(Ipv4Address::isValid(text), !canonical.isEmpty());
     QCOMPARE(Ipv4Address::canonical(text), canonical);
     QCOMPARE(Ipv4Address::isCanonical(text), !canonical.isEmpty() && canonical == text);
+    QCOMPARE(Ipv4Address::isDeviceAddress(text), device);
 }
 
 QTEST_GUILESS_MAIN(TestSearchProtocol)

@@ -48,6 +48,8 @@ void TstSearchResults::rows_data()
                "TIR-4|4|00:1A:2B:3C:4D:5E|192.168.1.10" };
     QTest::newRow("own probe and odd lengths dropped") << QList<QByteArray> { probeA(),
         QByteArray(143, 'x'), QByteArray(25, 'x') } << QStringList {};
+    QTest::newRow("broadcast address not offered")
+        << QList<QByteArray> { vcomAck("4", "TIR-4", macB, "255.255.255.255") } << QStringList {};
 }
 
 void TstSearchResults::rows()

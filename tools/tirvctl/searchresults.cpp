@@ -6,6 +6,8 @@ using SearchProtocol::ReplyKind;
 
 void SearchResults::add(const SearchProtocol::SearchReply &reply)
 {
+    if (!SearchProtocol::isOffered(reply))
+        return;
     switch (reply.kind) {
     case ReplyKind::VcomAck:
     case ReplyKind::McpAck1:
