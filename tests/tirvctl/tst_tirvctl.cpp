@@ -123,6 +123,7 @@ void TstTirvctl::badInput_data()
     QTest::newRow("too many arguments") << "delete COM1 COM2"
                                         << "1 expected";
     QTest::newRow("three groups") << "add 192.168.1 4" << badIp;
+    QTest::newRow("broadcast address") << "add 255.255.255.255 4" << badIp;
     QTest::newRow("trailing dot") << "add 192.168.1. 4" << badIp;
     QTest::newRow("group of 256") << "add 192.168.1.256 4" << badIp;
     QTest::newRow("three digits with a leading zero") << "clear 192.168.1.010" << badIp;
@@ -138,6 +139,8 @@ void TstTirvctl::badInput_data()
                                << "\"@\"";
     QTest::newRow("@ in mac") << "add 10.0.0.2 4 --mac a@b"
                               << "\"@\"";
+    // More than the service keeps: refused before anything is made.
+    QTest::newRow("type too long") << "add 10.0.0.2 1 --type " + QString(70000, 'T') << "too long";
     QTest::newRow("unknown device to extend") << "create-port 10.0.0.2 1"
                                               << "add the device first";
     QTest::newRow("device port 0") << "create-port 10.0.0.1 0"

@@ -18,6 +18,7 @@ class TstTirvctlService : public QObject
 private slots:
     void initTestCase();
     void portsComeAndGo();
+    void renameOntoForeignFileSaysWhy();
     void messagesInLocaleLanguage_data();
     void messagesInLocaleLanguage();
     void helpInChinese();
@@ -106,6 +107,28 @@ void TstTirvctlService::portsComeAndGo()
 
     QCOMPARE(tirvctl("clear 127.0.0.1").code, 0);
     QCOMPARE(QJsonDocument::fromJson(tirvctl("list --json").out)["devices"].toArray().size(), 0);
+}
+
+// The service's reason reaches the shell as the message's second line.
+void TstTirvctlService::renameOntoForeignFileSaysWhy()
+{
+    QCOMPARE(tirvctl("add 127.0.0.3 1").code, 0);
+    const QJsonArray devices
+        = QJsonDocument::fromJson(tirvctl("list --json").out)["devices"].toArray();
+    const QString comName = devices.at(0)["ports"].toArray().at(0)["comName"].toString();
+    QFile foreign(link("COM77"));
+    QVERIFY(foreign.open(QIODevice::WriteOnly));
+    foreign.close();
+
+    QProcess process;
+    startInLocale(&process, "C", { "rename", comName, "COM77" });
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(QString::fromUtf8(process.readAllStandardError()),
+        QString("Failed to modify COM !\n%1: a file that is not ours is in the way at %2\n")
+            .arg(comName, link("COM77")));
+    QVERIFY(QFileInfo(link(comName)).isSymLink());
+    QCOMPARE(tirvctl("clear 127.0.0.3").code, 0);
+    QVERIFY(foreign.remove());
 }
 
 void TstTirvctlService::messagesInLocaleLanguage_data()

@@ -1,5 +1,6 @@
 #include "ctlcommands.h"
 
+#include "connectionname.h"
 #include "ctlprinter.h"
 #include "devicesearch.h"
 #include "inputrules.h"
@@ -7,6 +8,7 @@
 #include "portlisting.h"
 #include "secapi.h"
 #include "servicekeys.h"
+#include "servicelimits.h"
 
 #include <QCommandLineParser>
 #include <QTextStream>
@@ -56,7 +58,7 @@ int CtlCommands::add(const QStringList &args, const QCommandLineParser &options)
     // One device, one name: "10.0.0.02" is added as 10.0.0.2, and so found to exist.
     const QString ip = Ipv4Address::canonical(args.at(0));
     int portCount = 0;
-    if (ip.isEmpty())
+    if (!Ipv4Address::isDeviceAddress(ip))
         return badInput(invalidIpText());
     if (!InputRules::parseInt(
             args.at(1), InputRules::minPortCount, InputRules::maxPortCount, &portCount))
@@ -71,6 +73,10 @@ int CtlCommands::add(const QStringList &args, const QCommandLineParser &options)
                                                              : QStringLiteral("null");
     if (!InputRules::isNameField(type) || !InputRules::isNameField(mac))
         return badInput(tr("The device type and MAC address must not be empty or contain \"@\"."));
+    if (!connectionNamesFit(ip, type, portCount, mac))
+        return badInput(tr("The device type and MAC address are too long: a port's name holds "
+                           "at most %1 characters.")
+                            .arg(ServiceLimits::kMaxTextLength));
     QString protocol;
     if (!newPortProtocol(options, &protocol))
         return badInput(tr("The protocol must be raw or rfc2217."));

@@ -122,7 +122,8 @@ void CtlPrinter::printPortText(const ListedPort &port)
                     : state.toInt() ? on
                                     : off);
         }
-        table << QStringList { tr("line"), port.line.value(ServiceKeys::kLineSupport).toString() }
+        table << QStringList { tr("line"),
+            supportText(port.line.value(ServiceKeys::kLineSupport).toString()) }
               << QStringList { tr("requested"), text(ServiceKeys::kLineRequested) }
               << QStringList { tr("applied"), text(ServiceKeys::kLineApplied) }
               << QStringList { tr("modem lines"), lines.join(QStringLiteral("  ")) };
@@ -136,6 +137,19 @@ QStringList CtlPrinter::portRow(const ListedPort &port) const
         ? QStringLiteral("%1:%2").arg(port.tcpHost).arg(port.tcpPort)
         : QStringLiteral("-");
     return { port.comName, tr("port %1").arg(port.devicePort), target, port.state, port.link };
+}
+
+QString CtlPrinter::supportText(const QString &support)
+{
+    if (support == ServiceKeys::kSupportOffline)
+        return tr("not connected");
+    if (support == ServiceKeys::kSupportNegotiating)
+        return tr("negotiating");
+    if (support == ServiceKeys::kSupportYes)
+        return tr("supported");
+    if (support == ServiceKeys::kSupportNo)
+        return tr("settings not supported");
+    return support;
 }
 
 QJsonObject CtlPrinter::portObject(const ListedPort &port) const

@@ -30,6 +30,8 @@ private:
     void printPortText(const ListedPort &port);
     QStringList portRow(const ListedPort &port) const;
     QJsonObject portObject(const ListedPort &port) const;
+    // The service's word for how far a device takes the line's settings, for people.
+    static QString supportText(const QString &support);
     void printTable(const QList<QStringList> &table, const QString &indent);
 
     QTextStream &out;

@@ -119,6 +119,46 @@
         <source>The search is broadcast at once and then every 5 seconds; the devices that answer are listed at the end.</source>
         <translation>搜索立即广播，之后每 5 秒广播一次；结束时列出应答的设备。</translation>
     </message>
+    <message>
+        <source>Protocol to the device: raw (bytes as they are, the default) or rfc2217 (Telnet carrying the serial settings).</source>
+        <translation>与设备之间的协议：raw（字节原样传送，默认）或 rfc2217（用 Telnet 同时传送串口设置）。</translation>
+    </message>
+    <message>
+        <source>Shows every setting of a virtual port.</source>
+        <translation>显示虚拟串口的全部设置。</translation>
+    </message>
+    <message>
+        <source>For an RFC 2217 port also what the device applied and its modem lines.</source>
+        <translation>对 RFC 2217 串口，还显示设备已采用的设置和调制解调器信号线。</translation>
+    </message>
+    <message>
+        <source>Changes settings of a virtual port.</source>
+        <translation>修改虚拟串口的设置。</translation>
+    </message>
+    <message>
+        <source>Data bits and parity are sent to an RFC 2217 device while a program has the port open; changing the protocol, send mode or connect on open makes the port anew.</source>
+        <translation>有程序打开串口时，数据位和校验位会发送给 RFC 2217 设备；修改协议、发送模式或“打开串口时才连接”会重新创建该串口。</translation>
+    </message>
+    <message>
+        <source>Data bits of the device's line, 5 to 8.</source>
+        <translation>设备线路的数据位，5 到 8。</translation>
+    </message>
+    <message>
+        <source>Parity of the device's line: none, odd, even, mark or space.</source>
+        <translation>设备线路的校验位：none（无）、odd（奇校验）、even（偶校验）、mark（标记）或 space（空格）。</translation>
+    </message>
+    <message>
+        <source>0 or 1: send at once; 2: pack bytes until the send delay passes without one.</source>
+        <translation>0 或 1：立即发送；2：先缓存数据，直到一个发包延时内没有新字节时再发送。</translation>
+    </message>
+    <message>
+        <source>Send delay of mode 2, in ms.</source>
+        <translation>模式 2 的发包延时，单位为毫秒。</translation>
+    </message>
+    <message>
+        <source>on: connect only while a program has the port open; off: stay connected.</source>
+        <translation>on：只在有程序打开串口时连接；off：始终保持连接。</translation>
+    </message>
 </context>
 <context>
     <name>CtlCommands</name>
@@ -170,6 +210,38 @@
         <source>No usable IPv4 address to search from.</source>
         <translation>没有可用于搜索的 IPv4 地址。</translation>
     </message>
+    <message>
+        <source>The device type and MAC address are too long: a port's name holds at most %1 characters.</source>
+        <translation>设备类型和 MAC 地址太长：串口名称最多只能有 %1 个字符。</translation>
+    </message>
+    <message>
+        <source>The protocol must be raw or rfc2217.</source>
+        <translation>协议必须是 raw 或 rfc2217。</translation>
+    </message>
+    <message>
+        <source>The data bits must be a number from 5 to 8.</source>
+        <translation>数据位必须是 5 到 8 之间的数字。</translation>
+    </message>
+    <message>
+        <source>The parity must be none, odd, even, mark or space.</source>
+        <translation>校验位必须是 none、odd、even、mark 或 space。</translation>
+    </message>
+    <message>
+        <source>The send mode must be 0, 1 or 2.</source>
+        <translation>发送模式必须是 0、1 或 2。</translation>
+    </message>
+    <message>
+        <source>The send delay must be a number of ms from 0 to %1.</source>
+        <translation>发包延时必须是 0 到 %1 之间的毫秒数。</translation>
+    </message>
+    <message>
+        <source>Connect on open must be on or off.</source>
+        <translation>“打开串口时才连接”必须是 on 或 off。</translation>
+    </message>
+    <message>
+        <source>Nothing to set: give at least one setting.</source>
+        <translation>没有要修改的设置：请至少给出一项设置。</translation>
+    </message>
 </context>
 <context>
     <name>CtlPrinter</name>
@@ -208,6 +280,74 @@
     <message>
         <source>IP</source>
         <translation>IP地址</translation>
+    </message>
+    <message>
+        <source>on</source>
+        <translation>开</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>关</translation>
+    </message>
+    <message>
+        <source>protocol</source>
+        <translation>协议</translation>
+    </message>
+    <message>
+        <source>data bits</source>
+        <translation>数据位</translation>
+    </message>
+    <message>
+        <source>parity</source>
+        <translation>校验位</translation>
+    </message>
+    <message>
+        <source>send mode</source>
+        <translation>发送模式</translation>
+    </message>
+    <message>
+        <source>send delay</source>
+        <translation>发包延时</translation>
+    </message>
+    <message>
+        <source>%1 ms</source>
+        <translation>%1 毫秒</translation>
+    </message>
+    <message>
+        <source>connect on open</source>
+        <translation>打开串口时才连接</translation>
+    </message>
+    <message>
+        <source>line</source>
+        <translation>设备线路</translation>
+    </message>
+    <message>
+        <source>requested</source>
+        <translation>请求的设置</translation>
+    </message>
+    <message>
+        <source>applied</source>
+        <translation>设备已采用</translation>
+    </message>
+    <message>
+        <source>modem lines</source>
+        <translation>调制解调器信号线</translation>
+    </message>
+    <message>
+        <source>not connected</source>
+        <translation>未连接</translation>
+    </message>
+    <message>
+        <source>negotiating</source>
+        <translation>正在协商</translation>
+    </message>
+    <message>
+        <source>supported</source>
+        <translation>支持串口设置</translation>
+    </message>
+    <message>
+        <source>settings not supported</source>
+        <translation>设备不支持串口设置</translation>
     </message>
 </context>
 </TS>
