@@ -4,6 +4,7 @@
 #include "ui_systemsettings.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
@@ -64,6 +65,7 @@ void SystemSettings::on_radioButton_English_clicked(bool checked)
 // The newest translator is consulted first, so the latest choice is the one in force.
 void SystemSettings::switchLanguage(bool chinese)
 {
+    switchQtWords(chinese);
     auto *translator = new QTranslator(QCoreApplication::instance());
     translator->load(
         chinese ? QStringLiteral(":/form/Chinese.qm") : QStringLiteral(":/form/English.qm"));
@@ -71,4 +73,14 @@ void SystemSettings::switchLanguage(bool chinese)
     ui->retranslateUi(this);
     emit changeLanguageStatus(chinese);
     emit retranslateUI();
+}
+
+// Where Qt's catalogue is installed; without it the buttons stay English.
+void SystemSettings::switchQtWords(bool chinese)
+{
+    QCoreApplication::removeTranslator(&qtWords);
+    if (chinese
+        && qtWords.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+            QStringLiteral("_"), QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtWords);
 }

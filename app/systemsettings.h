@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QTranslator>
 
 namespace Ui {
 class SystemSettings;
@@ -31,6 +32,9 @@ private slots:
 
 private:
     void switchLanguage(bool chinese);
+    void switchQtWords(bool chinese);
 
     Ui::SystemSettings *ui;
+    // Qt's own words, such as the buttons of a message box: installed for Chinese only.
+    QTranslator qtWords;
 };

@@ -187,12 +187,14 @@ void TestShellDialogs::repeatedClickInstallsAgain()
     QCOMPARE(installedTranslators(), before + 2);
     QCOMPARE(events, QStringList({ "english", "retranslate", "english", "retranslate" }));
 
-    // The newest translator wins.
+    // The newest translator wins. Qt's own words, a message box's buttons, follow.
     useCatalogue(settings, "radioButton_Chinese");
     QCOMPARE(QCoreApplication::translate("MainWindow", "搜索设备"), QStringLiteral("搜索设备"));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("确定"));
     useCatalogue(settings, "radioButton_English");
     QCOMPARE(
         QCoreApplication::translate("MainWindow", "搜索设备"), QStringLiteral("Search Device"));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("OK"));
 }
 
 void TestShellDialogs::englishTexts()
