@@ -5,6 +5,8 @@
 
 #include "privateservice.h"
 #include "processusage.h"
+#include "servicepaths.h"
+#include "serviceprotocol.h"
 #include "testnetwork.h"
 
 #include <QCoreApplication>
@@ -12,8 +14,10 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +25,7 @@
 #include <functional>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -352,6 +357,97 @@ void measureCloses()
     sec_DeleteConnection(handle);
 }
 
+// --- slow: clients that ask for the whole table again and again and read slowly
+
+const int kSlowClients = 60;
+const int kSlowPorts = 255;
+// Each slow client asks this many times in one go, then reads 4 KiB every 50 ms for 8 s.
+const int kSlowRequests = 200;
+const int kSlowSeconds = 8;
+
+int connectToService()
+{
+    QString error;
+    const QByteArray path
+        = QFile::encodeName(ServicePaths::socketPath(ServicePaths::runtimeDirectory(&error)));
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+// The window's listing every 20 ms, from a thread of its own until stop is set: the longest.
+double worstListingMs(const std::atomic<bool> &stop, int *failures)
+{
+    double worst = 0;
+    while (!stop) {
+        QElapsedTimer clock;
+        clock.start();
+        QVariant list;
+        if (!sec_GetConnectionsList(&list) || list.toList().size() != kSlowPorts)
+            ++*failures;
+        worst = std::max(worst, clock.nsecsElapsed() / 1e6);
+        QThread::msleep(20);
+    }
+    return worst;
+}
+
+void measureSlowClients()
+{
+    PrivateService service;
+    if (!service.start()) {
+        puts("  failed: no service");
+        return;
+    }
+    for (int i = 0; i < kSlowPorts; ++i)
+        PrivateService::addPort(
+            QStringLiteral("COM%1").arg(i + 1), QStringLiteral("127.0.0.1"), 9, true);
+    const long before = ProcessUsage::residentKiB(service.pid());
+    std::atomic<bool> stop { false };
+    int failures = 0;
+    double worst = 0;
+    std::thread other([&] { worst = worstListingMs(stop, &failures); });
+
+    const QByteArray requests
+        = ServiceProtocol::encodeRequest({ ConnectionService::GetConnectionsList, -1, 0, 0 })
+              .repeated(kSlowRequests);
+    std::vector<int> clients;
+    for (int i = 0; i < kSlowClients; ++i) {
+        const int fd = connectToService();
+        if (fd >= 0 && send(fd, requests.constData(), size_t(requests.size()), MSG_NOSIGNAL) > 0)
+            clients.push_back(fd);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    qint64 received = 0;
+    while (clock.elapsed() < kSlowSeconds * 1000) {
+        char scrap[4 * kKiB];
+        for (const int fd : clients)
+            received += std::max<ssize_t>(0, recv(fd, scrap, sizeof scrap, MSG_DONTWAIT));
+        QThread::msleep(50);
+    }
+    stop = true;
+    other.join();
+    for (const int fd : clients)
+        close(fd);
+    QThread::sleep(3);
+
+    printf("  %zu clients read %.1f MiB of answers in %d s\n", clients.size(),
+        double(received) / (kKiB * kKiB), kSlowSeconds);
+    printf("  service memory: %.1f MiB before, %.1f MiB at the peak, %.1f MiB 3 s after they "
+           "left\n",
+        before / double(kKiB), ProcessUsage::peakResidentKiB(service.pid()) / double(kKiB),
+        ProcessUsage::residentKiB(service.pid()) / double(kKiB));
+    printf("  another client's listing every 20 ms meanwhile: the longest took %.1f ms, %d "
+           "failed\n",
+        worst, failures);
+}
+
 struct Section
 {
     const char *name;
@@ -363,6 +459,8 @@ const Section kSections[] = {
     { "away", "a writer while the device does not answer: 200 KiB in one write()", measureAway },
     { "kills", "a device killed 3 times during a counting stream", measureKills },
     { "closes", "a burst of 1000 opens and closes of a port", measureCloses },
+    { "slow", "60 clients ask 200 times each for the listing of 255 ports and read slowly",
+        measureSlowClients },
 };
 
 } // namespace

@@ -1,9 +1,29 @@
 #include "processusage.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdio>
 #include <unistd.h>
+
+namespace {
+
+// A line "<field>: <n> kB" of /proc/<pid>/status.
+long statusKiB(qint64 pid, const char *field)
+{
+    FILE *file = fopen(QStringLiteral("/proc/%1/status").arg(pid).toLocal8Bit().constData(), "r");
+    const QByteArray format = QByteArray(field) + ": %ld";
+    char line[256];
+    long kib = -1;
+    while (file && fgets(line, sizeof line, file))
+        if (sscanf(line, format.constData(), &kib) == 1)
+            break;
+    if (file)
+        fclose(file);
+    return kib;
+}
+
+} // namespace
 
 namespace ProcessUsage {
 
@@ -24,15 +44,12 @@ double cpuSeconds(qint64 pid)
 
 long residentKiB(qint64 pid)
 {
-    FILE *file = fopen(QStringLiteral("/proc/%1/status").arg(pid).toLocal8Bit().constData(), "r");
-    char line[256];
-    long kib = -1;
-    while (file && fgets(line, sizeof line, file))
-        if (sscanf(line, "VmRSS: %ld", &kib) == 1)
-            break;
-    if (file)
-        fclose(file);
-    return kib;
+    return statusKiB(pid, "VmRSS");
+}
+
+long peakResidentKiB(qint64 pid)
+{
+    return statusKiB(pid, "VmHWM");
 }
 
 } // namespace ProcessUsage
