@@ -5,12 +5,16 @@
 
 #include "privateservice.h"
 #include "processusage.h"
+#include "servicekeys.h"
 #include "servicepaths.h"
 #include "serviceprotocol.h"
 #include "testnetwork.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -24,6 +28,9 @@
 #include <fcntl.h>
 #include <functional>
 #include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -448,6 +455,129 @@ void measureSlowClients()
         worst, failures);
 }
 
+// --- saves: a crash after a save that failed
+
+// The connections in the saved file; -1 when it holds no table.
+int savedConnections()
+{
+    QFile state(ServicePaths::stateDirectory() + QStringLiteral("/connections.json"));
+    if (!state.open(QIODevice::ReadOnly))
+        return -1;
+    const QJsonValue connections
+        = QJsonDocument::fromJson(state.readAll()).object().value(QStringLiteral("connections"));
+    return connections.isArray() ? connections.toArray().size() : -1;
+}
+
+bool listingSaysNotSaved()
+{
+    QVariant list;
+    sec_GetConnectionsList(&list);
+    return !serviceStatus().value(ServiceKeys::kSaveError).toString().isEmpty();
+}
+
+// Ports that connect only while a program has them open, so nothing else happens meanwhile.
+int addPorts(int count)
+{
+    QVariant list;
+    sec_GetConnectionsList(&list);
+    const int first = list.toList().size() + 1;
+    int added = 0;
+    for (int n = first; n < first + count; ++n)
+        added += PrivateService::addPort(
+                     QStringLiteral("COM%1").arg(n), QStringLiteral("127.0.0.1"), 9, true)
+            > 0;
+    return added;
+}
+
+// Fills the file system up, or makes the folder read-only (a read-only mount over it, as the
+// service's log is open for writing on the file system); then the other way back.
+bool setDiskFault(const QByteArray &folder, bool readOnly, bool on)
+{
+    const char *path = folder.constData();
+    if (readOnly && !on)
+        return umount2(path, 0) == 0;
+    if (readOnly)
+        return mount(path, path, nullptr, MS_BIND, nullptr) == 0
+            && mount(nullptr, path, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    const QString filler = QFile::decodeName(folder) + QStringLiteral("/filler");
+    if (!on)
+        return QFile::remove(filler);
+    QFile file(filler);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    const QByteArray chunk(4096, 'f');
+    while (file.write(chunk) == chunk.size()) { }
+    return true;
+}
+
+// `before` ports are saved, the disk fails, `during` more are made; the service is killed and
+// started again. Then `during` more are made on the failing disk, and the disk is repaired.
+void crashAndRepair(
+    PrivateService &service, const QByteArray &folder, bool readOnly, int before, int during)
+{
+    setDiskFault(folder, readOnly, true);
+    const int made = before + addPorts(during);
+    const bool told = runUntil(listingSaysNotSaved, 3000);
+    kill(pid_t(service.pid()), SIGKILL);
+    service.start();
+    QVariant list;
+    sec_GetConnectionsList(&list);
+    const int back = list.toList().size();
+    printf("%d ports saved, then %d made while saves fail; the listing told: %s\n"
+           "    after a crash, %d of the %d ports came back\n",
+        before, made - before, told ? "yes" : "no", back, made);
+
+    const int pending = back + addPorts(during);
+    runUntil(listingSaysNotSaved, 3000); // and the save of those changes has been tried
+    setDiskFault(folder, readOnly, false);
+    QElapsedTimer clock;
+    clock.start();
+    if (runUntil([&] { return savedConnections() == pending; }, 15000))
+        printf("    %d more made while saves fail, then the disk repaired: saved %.1f s later\n",
+            pending - back, clock.elapsed() / 1000.0);
+    else
+        printf("    %d more made while saves fail, then the disk repaired: not saved in 15 s\n",
+            pending - back);
+}
+
+void saveRound(const char *fault, bool readOnly, int before, int during)
+{
+    PrivateService service;
+    const QByteArray folder = QFile::encodeName(ServicePaths::stateDirectory());
+    printf("  %s: ", fault);
+    if (mount("tirv-bench", folder.constData(), "tmpfs", 0, "size=256k,mode=0700") == 0
+        && service.start() && addPorts(before) == before
+        && runUntil([&] { return savedConnections() == before; }, 5000))
+        crashAndRepair(service, folder, readOnly, before, during);
+    else
+        puts("failed to set up");
+    service.stop();
+    umount2(folder.constData(), MNT_DETACH);
+}
+
+// Run in a process of its own (--saves), in a mount namespace made before any thread starts.
+int runSaveRounds(int argc, char *argv[])
+{
+    if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0
+        || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        puts("  skipped: it needs root, for a mount namespace of its own");
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    saveRound("full disk", false, 4, 1);
+    saveRound("read-only disk", true, 10, 48);
+    return 0;
+}
+
+// The state folder on a small tmpfs that fills up or turns read-only under the service.
+void measureSaves()
+{
+    QProcess rounds;
+    rounds.setProcessChannelMode(QProcess::ForwardedChannels);
+    rounds.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--saves") });
+    rounds.waitForFinished(-1);
+}
+
 struct Section
 {
     const char *name;
@@ -461,6 +591,7 @@ const Section kSections[] = {
     { "closes", "a burst of 1000 opens and closes of a port", measureCloses },
     { "slow", "60 clients ask 200 times each for the listing of 255 ports and read slowly",
         measureSlowClients },
+    { "saves", "ports back after a crash that followed a failed save", measureSaves },
 };
 
 } // namespace
@@ -469,6 +600,8 @@ int main(int argc, char *argv[])
 {
     if (argc == 3 && strcmp(argv[1], "--echo-device") == 0)
         return runEchoDevice(quint16(atoi(argv[2])));
+    if (argc == 2 && strcmp(argv[1], "--saves") == 0)
+        return runSaveRounds(argc, argv);
     QCoreApplication app(argc, argv);
     const QStringList wanted = app.arguments().mid(1);
     for (const Section &section : kSections) {
