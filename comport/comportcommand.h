@@ -24,6 +24,8 @@ struct ComPortCommand
     };
     // Values of SET-CONTROL beside the outbound flow control (1 to 3).
     enum Control : quint8 {
+        BreakOn = 5,
+        BreakOff = 6,
         DtrOn = 8,
         DtrOff = 9,
         RtsOn = 11,

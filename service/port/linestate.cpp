@@ -3,6 +3,8 @@
 #include "comportcommand.h"
 #include "servicekeys.h"
 
+#include <sys/ioctl.h>
+
 namespace {
 
 QVariantMap fields(const LineSettings &line, quint32 known)
@@ -34,17 +36,26 @@ QVariantMap fields(const LineSettings &line, quint32 known)
     return map;
 }
 
-const quint32 kAllFields = 1u << ComPortCommand::SetBaudRate | 1u << ComPortCommand::SetDataSize
-    | 1u << ComPortCommand::SetParity | 1u << ComPortCommand::SetStopSize
-    | 1u << ComPortCommand::SetControl;
+const quint32 kFramingFields = 1u << ComPortCommand::SetDataSize | 1u << ComPortCommand::SetParity;
+const quint32 kAllFields = kFramingFields | 1u << ComPortCommand::SetBaudRate
+    | 1u << ComPortCommand::SetStopSize | 1u << ComPortCommand::SetControl;
+// What a line nobody reported on shows: ready and carrier on.
+const quint8 kAssumedModem = ComPortCommand::Cts | ComPortCommand::Dsr | ComPortCommand::Cd;
 
 } // namespace
+
+LineState::LineState(bool toDevice)
+    : toDevice(toDevice)
+{
+}
 
 void LineState::setLearnt(const LineSettings &learnt)
 {
     LineSettings next = learnt;
     next.dataBits = wanted.dataBits;
     next.parity = wanted.parity;
+    if ((next.baud == 0) != (wanted.baud == 0))
+        setDtr(next.baud != 0);
     if (next != wanted) {
         wanted = next;
         touch();
@@ -58,6 +69,20 @@ void LineState::setFraming(quint8 dataBits, LineSettings::Parity parity)
         wanted.parity = parity;
         touch();
     }
+}
+
+void LineState::openLines()
+{
+    setDtr(wanted.baud != 0);
+    setRts(true);
+    setBreak(false);
+}
+
+void LineState::closeLines()
+{
+    setDtr(false);
+    setRts(false);
+    setBreak(false);
 }
 
 void LineState::setApplied(quint8 code, quint32 value)
@@ -98,11 +123,33 @@ void LineState::setSupport(Support support)
 
 void LineState::setModemLines(quint8 state)
 {
+    const quint8 before = reportedModem();
+    const quint8 flips = before ^ state;
+    changed.cts += bool(flips & ComPortCommand::Cts);
+    changed.dsr += bool(flips & ComPortCommand::Dsr);
+    changed.dcd += bool(flips & ComPortCommand::Cd);
+    changed.rng += bool(before & ~state & ComPortCommand::Ri);
     if (!modemKnown || state != modem) {
         modemKnown = true;
         modem = state;
         touch();
     }
+}
+
+quint8 LineState::reportedModem() const
+{
+    return modemKnown ? modem : kAssumedModem;
+}
+
+quint32 LineState::terminalLines() const
+{
+    const quint8 reported = reportedModem();
+    const auto bit = [](bool on, quint32 line) { return on ? line : 0u; };
+    return bit(dtr, TIOCM_DTR) | bit(rts, TIOCM_RTS)
+        | bit(reported & ComPortCommand::Cts, TIOCM_CTS)
+        | bit(reported & ComPortCommand::Dsr, TIOCM_DSR)
+        | bit(reported & ComPortCommand::Cd, TIOCM_CD)
+        | bit(reported & ComPortCommand::Ri, TIOCM_RI);
 }
 
 void LineState::setDtr(bool on)
@@ -121,18 +168,30 @@ void LineState::setRts(bool on)
     }
 }
 
+void LineState::setBreak(bool on)
+{
+    if (on != breakOn) {
+        breakOn = on;
+        touch();
+    }
+}
+
 QVariantMap LineState::status() const
 {
     // In the order of Support.
     static const QString supportTexts[] = { ServiceKeys::kSupportOffline,
         ServiceKeys::kSupportNegotiating, ServiceKeys::kSupportYes, ServiceKeys::kSupportNo };
     QVariantMap lines { { QStringLiteral("dtr"), int(dtr) }, { QStringLiteral("rts"), int(rts) } };
-    if (modemKnown) {
-        lines.insert(QStringLiteral("cts"), int(bool(modem & ComPortCommand::Cts)));
-        lines.insert(QStringLiteral("dsr"), int(bool(modem & ComPortCommand::Dsr)));
-        lines.insert(QStringLiteral("cd"), int(bool(modem & ComPortCommand::Cd)));
-        lines.insert(QStringLiteral("ri"), int(bool(modem & ComPortCommand::Ri)));
+    if (modemKnown || !toDevice) {
+        const quint8 reported = reportedModem();
+        lines.insert(QStringLiteral("cts"), int(bool(reported & ComPortCommand::Cts)));
+        lines.insert(QStringLiteral("dsr"), int(bool(reported & ComPortCommand::Dsr)));
+        lines.insert(QStringLiteral("cd"), int(bool(reported & ComPortCommand::Cd)));
+        lines.insert(QStringLiteral("ri"), int(bool(reported & ComPortCommand::Ri)));
     }
+    if (!toDevice)
+        return { { ServiceKeys::kLineRequested, fields(wanted, kFramingFields) },
+            { ServiceKeys::kLineModem, lines } };
     return {
         { ServiceKeys::kLineSupport, supportTexts[int(supportState)] },
         { ServiceKeys::kLineRequested, fields(wanted, kAllFields) },

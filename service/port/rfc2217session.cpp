@@ -90,6 +90,7 @@ void Rfc2217Session::linkUp(int fd)
 {
     socket = fd;
     sentAny = false;
+    sentBreak = false;
     wire = codec.start();
     state->setSupport(LineState::Support::Negotiating);
     negotiation.start();
@@ -108,20 +109,13 @@ void Rfc2217Session::linkDown()
 void Rfc2217Session::programOpened()
 {
     programsOpen = true;
-    if (!maySend())
-        return;
-    sendSettings(true);
-    command(ComPortCommand::SetControl, ComPortCommand::RtsOn);
-    state->setRts(true);
+    if (maySend())
+        sendSettings(true);
 }
 
 void Rfc2217Session::programClosed()
 {
-    if (maySend()) {
-        sendDtr(false);
-        command(ComPortCommand::SetControl, ComPortCommand::RtsOff);
-        state->setRts(false);
-    }
+    settingsChanged();
     programsOpen = false;
 }
 
@@ -146,8 +140,8 @@ bool Rfc2217Session::maySend() const
     return socket >= 0 && codec.isLocalOn(TelnetCodec::ComPort);
 }
 
-// Only what differs from what the device was last sent, unless all is asked for. Speed 0 is
-// the program hanging up: DTR goes off and the speed in force stays.
+// Only what differs from what the device was last sent, unless all is asked for. A speed of 0
+// is not sent: the program hung up, which drops DTR, and the speed in force stays.
 void Rfc2217Session::sendSettings(bool all)
 {
     const LineSettings &want = state->requested();
@@ -168,15 +162,18 @@ void Rfc2217Session::sendSettings(bool all)
     sent = want;
     sent.baud = baud;
     sentAny = true;
-    const bool dtr = want.baud != 0;
-    if (all || dtr != state->isDtrOn())
-        sendDtr(dtr);
+    sendControl(all, state->isDtrOn(), &sentDtr, ComPortCommand::DtrOn, ComPortCommand::DtrOff);
+    sendControl(all, state->isRtsOn(), &sentRts, ComPortCommand::RtsOn, ComPortCommand::RtsOff);
+    // A break the device was never told of needs no end.
+    sendControl(
+        false, state->isBreakOn(), &sentBreak, ComPortCommand::BreakOn, ComPortCommand::BreakOff);
 }
 
-void Rfc2217Session::sendDtr(bool on)
+void Rfc2217Session::sendControl(bool all, bool on, bool *sentOn, quint8 onValue, quint8 offValue)
 {
-    command(ComPortCommand::SetControl, on ? ComPortCommand::DtrOn : ComPortCommand::DtrOff);
-    state->setDtr(on);
+    if (all || on != *sentOn)
+        command(ComPortCommand::SetControl, on ? onValue : offValue);
+    *sentOn = on;
 }
 
 void Rfc2217Session::command(quint8 code, quint32 value)
@@ -199,7 +196,7 @@ void Rfc2217Session::takeEvents()
             state->setSupport(LineState::Support::Supported);
             command(ComPortCommand::SetModemStateMask, 0xff);
             if (programsOpen)
-                programOpened();
+                sendSettings(true);
         } else if (event.local) {
             refused();
         }
@@ -215,8 +212,9 @@ void Rfc2217Session::refused()
 
 void Rfc2217Session::answered(const ComPortCommand &command)
 {
-    if (command.clientCode() == ComPortCommand::NotifyModemState)
+    if (command.clientCode() == ComPortCommand::NotifyModemState) {
         state->setModemLines(quint8(command.value));
-    else
+        emit modemChanged();
+    } else
         state->setApplied(command.clientCode(), command.value);
 }

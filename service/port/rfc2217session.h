@@ -15,9 +15,10 @@ class LineState;
 struct ComPortCommand;
 
 // A port's Telnet connection with COM-PORT-OPTION (the client's side). Data is escaped and
-// unescaped on the way; the line's settings go out when the first program opens the port,
-// after a reconnect while it is open, and whenever they change, but never while nobody has it
-// open. Answers are read as they come and kept in the LineState; nothing waits for them.
+// unescaped on the way; the line's settings and control lines (DTR, RTS, break) go out when the
+// first program opens the port, after a reconnect while it is open, and whenever they change,
+// but never while nobody has it open. Answers are read as they come and kept in the LineState;
+// nothing waits for them.
 class Rfc2217Session : public QObject, public DeviceStream
 {
     Q_OBJECT
@@ -33,7 +34,8 @@ public:
     void flush(int fd) override;
 
     // The bridge's moments: the connection came up or went, the first program opened the
-    // port or the last one closed it, the requested settings changed, the program flushed.
+    // port or the last one closed it (what changed at the close still goes out), the line
+    // state changed, the program flushed.
     void linkUp(int fd);
     void linkDown();
     void programOpened();
@@ -41,10 +43,14 @@ public:
     void settingsChanged();
     void purge(bool input, bool output);
 
+signals:
+    // The device reported other modem lines.
+    void modemChanged();
+
 private:
     bool maySend() const;
     void sendSettings(bool all);
-    void sendDtr(bool on);
+    void sendControl(bool all, bool on, bool *sentOn, quint8 onValue, quint8 offValue);
     void command(quint8 code, quint32 value);
     void takeEvents();
     void answered(const ComPortCommand &command);
@@ -60,6 +66,9 @@ private:
     // What went to the device since the connection came up; none yet when !sentAny.
     bool sentAny = false;
     LineSettings sent;
+    bool sentDtr = false;
+    bool sentRts = false;
+    bool sentBreak = false;
     // A peer that never answers COM-PORT-OPTION is taken to refuse it.
     QTimer negotiation;
 };
