@@ -44,8 +44,9 @@ struct COMS_INFO
     QString comName;
     QString comState;
     PortConfig config;
-    // An RFC 2217 port's line ("status.line"): what it asked, what the device applied, the
-    // modem lines; empty for RAW ports.
+    // A working port's line ("status.line"): for RFC 2217 what it asked, what the device
+    // applied and the modem lines; for RAW the data bits, parity and modem lines that programs
+    // started by tirv-run set.
     QVariantMap line;
 
     bool operator==(const COMS_INFO &other) const;

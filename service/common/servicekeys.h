@@ -27,16 +27,17 @@ inline const QString kProtocolRfc2217 = QStringLiteral("RFC2217");
 // Status, read only: a PortState, and [[host, port, "1" or "0"], ...] ("1": connected).
 inline const QString kPortState = QStringLiteral("status.port.state");
 inline const QString kRemoteHost = QStringLiteral("status.remotehost");
-// An RFC 2217 port's serial line, a map (absent for RAW ports) of:
+// A working port's serial line, a map of:
 inline const QString kLineStatus = QStringLiteral("status.line");
-// - kSupportOffline, kSupportNegotiating, kSupportYes or kSupportNo;
+// - RFC 2217 only: kSupportOffline, kSupportNegotiating, kSupportYes or kSupportNo;
 inline const QString kLineSupport = QStringLiteral("support");
 // - maps of "baud", "data", "parity", "stop", "flow" and their "text": what the port asks of
-//   the line, and what the device answered it applied (only the fields it answered);
+//   the line, and (RFC 2217 only) what the device answered it applied (only the fields it
+//   answered). A RAW port's request has only "data" and "parity", as programs set them;
 inline const QString kLineRequested = QStringLiteral("requested");
 inline const QString kLineApplied = QStringLiteral("applied");
 // - a map of "dtr", "rts" as the port set them and "cts", "dsr", "cd", "ri" as the device last
-//   reported them (absent until it does), each 0 or 1.
+//   reported them (on RFC 2217 absent until it does; on RAW CTS, DSR and CD on), each 0 or 1.
 inline const QString kLineModem = QStringLiteral("modem");
 inline const QString kSupportOffline = QStringLiteral("not connected");
 inline const QString kSupportNegotiating = QStringLiteral("negotiating");

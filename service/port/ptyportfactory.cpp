@@ -3,6 +3,8 @@
 #include "openwatcher.h"
 #include "virtualport.h"
 
+#include <QDebug>
+
 PtyPortFactory::PtyPortFactory()
     : watcher(std::make_shared<OpenWatcher>())
 {
@@ -17,8 +19,20 @@ std::unique_ptr<ConnectionPort> PtyPortFactory::makePort(const QVariantMap &para
         return nullptr;
     if (!directory.open(reason))
         return nullptr;
-    auto port = std::make_unique<VirtualPort>(settings, watcher);
+    serveLines();
+    auto port = std::make_unique<VirtualPort>(settings, watcher, &lineChannel);
     if (!port->start(directory, reason))
         return nullptr;
     return port;
+}
+
+// Tried once: without the channel the ports work as before, only tirv-run gets nothing more.
+void PtyPortFactory::serveLines()
+{
+    if (lineChannelTried)
+        return;
+    lineChannelTried = true;
+    QString reason;
+    if (!lineChannel.listen(directory, &reason))
+        qWarning().noquote() << reason << "- programs started by tirv-run get the pty's answers";
 }

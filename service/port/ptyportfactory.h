@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linechannel.h"
 #include "portdirectory.h"
 #include "portfactory.h"
 
@@ -18,7 +19,12 @@ public:
     std::unique_ptr<ConnectionPort> makePort(const QVariantMap &params, QString *reason) override;
 
 private:
+    void serveLines();
+
     std::shared_ptr<OpenWatcher> watcher;
     // Opened at the first port that starts, then kept for every port.
     PortDirectory directory;
+    // In the directory, from the first port on; ends before it.
+    LineChannel lineChannel;
+    bool lineChannelTried = false;
 };

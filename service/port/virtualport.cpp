@@ -1,6 +1,7 @@
 #include "virtualport.h"
 
 #include "devicestream.h"
+#include "linechannel.h"
 #include "linewatcher.h"
 #include "openwatcher.h"
 #include "portlink.h"
@@ -70,9 +71,12 @@ void cleanSlave(int slave, const termios &clean)
 
 } // namespace
 
-VirtualPort::VirtualPort(const PortSettings &settings, std::shared_ptr<OpenWatcher> watcher)
+VirtualPort::VirtualPort(
+    const PortSettings &settings, std::shared_ptr<OpenWatcher> watcher, LineChannel *channel)
     : settings(settings)
     , watcher(std::move(watcher))
+    , channel(channel)
+    , serialLine(settings.rfc2217)
     , toDevice(kBufferBytes)
     , toProgram(kBufferBytes)
 {
@@ -119,7 +123,7 @@ int VirtualPort::state() const
 quint64 VirtualPort::statusKey() const
 {
     return quint64(state()) << 56 | quint64(quint16(upHost() + 1)) << 40
-        | quint64(lineState.revision());
+        | quint64(serialLine.revision());
 }
 
 QVariantList VirtualPort::remoteHosts() const
@@ -161,7 +165,7 @@ bool VirtualPort::reconfigure(const QVariantMap &params)
         return false;
     settings.dataBits = next.dataBits;
     settings.parity = next.parity;
-    lineState.setFraming(settings.dataBits, settings.parity);
+    serialLine.setFraming(settings.dataBits, settings.parity);
     if (session) {
         session->settingsChanged();
         updateWatches();
@@ -171,7 +175,19 @@ bool VirtualPort::reconfigure(const QVariantMap &params)
 
 QVariantMap VirtualPort::lineStatus() const
 {
-    return session ? lineState.status() : QVariantMap();
+    return serialLine.status();
+}
+
+// The request shows a program holds the port, even before its open is reported.
+void VirtualPort::changeLine(const std::function<void(LineState &)> &change)
+{
+    followPrograms(false);
+    pumpToDevice();
+    change(serialLine);
+    if (session) {
+        session->settingsChanged();
+        updateWatches();
+    }
 }
 
 bool VirtualPort::openPty(QString *reason)
@@ -187,11 +203,13 @@ bool VirtualPort::openPty(QString *reason)
     // Opened once to make it private and clean; its close leaves the master hung up.
     const int slave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     termios fresh;
-    const bool ready
-        = slave >= 0 && fchmod(slave, S_IRUSR | S_IWUSR) == 0 && tcgetattr(slave, &fresh) == 0;
+    struct stat info;
+    const bool ready = slave >= 0 && fchmod(slave, S_IRUSR | S_IWUSR) == 0
+        && tcgetattr(slave, &fresh) == 0 && fstat(slave, &info) == 0;
     if (ready) {
         clean = cleanAttributes(fresh);
         cleanSlave(slave, clean);
+        slaveDevice = info.st_rdev;
     }
     if (slave >= 0)
         close(slave);
@@ -219,13 +237,16 @@ bool VirtualPort::watchPty(QString *reason)
     connect(masterRead, &QSocketNotifier::activated, this, &VirtualPort::pumpToDevice);
     connect(masterWrite, &QSocketNotifier::activated, this, &VirtualPort::pumpToProgram);
     connect(hangUpWatch, &QSocketNotifier::activated, this, [this] { followPrograms(false); });
+    channel->addPort(slaveDevice, this);
     return true;
 }
 
 void VirtualPort::releasePty()
 {
-    if (watchId >= 0)
+    if (watchId >= 0) {
         watcher->unwatch(watchId);
+        channel->removePort(slaveDevice);
+    }
     watchId = -1;
     delete masterRead;
     delete masterWrite;
@@ -281,15 +302,17 @@ void VirtualPort::setupBridge()
 
 void VirtualPort::setupLineSettings()
 {
+    serialLine.setFraming(settings.dataBits, settings.parity);
     if (!settings.rfc2217) {
         stream = std::make_unique<DeviceStream>();
         return;
     }
     auto telnet = std::make_unique<Rfc2217Session>(
-        &lineState, [this](const QString &cause) { report(cause); });
+        &serialLine, [this](const QString &cause) { report(cause); });
     session = telnet.get();
     stream = std::move(telnet);
-    lineState.setFraming(settings.dataBits, settings.parity);
+    connect(session, &Rfc2217Session::modemChanged, this,
+        [this] { channel->linesChanged(slaveDevice); });
     watchLines();
 }
 
@@ -298,14 +321,14 @@ void VirtualPort::watchLines()
 {
     delete lines;
     lines = new LineWatcher(master);
-    lineState.setLearnt(lines->current());
+    serialLine.setLearnt(lines->current());
     connect(lines, &LineWatcher::changed, this, &VirtualPort::lineChanged);
     connect(lines, &LineWatcher::flushed, this, &VirtualPort::programFlushed);
 }
 
-void VirtualPort::lineChanged(const LineSettings &line)
+void VirtualPort::lineChanged(const LineSettings &learnt)
 {
-    lineState.setLearnt(line);
+    serialLine.setLearnt(learnt);
     session->settingsChanged();
     updateWatches();
 }
@@ -347,6 +370,7 @@ void VirtualPort::programOpened()
     closeGrace.stop();
     if (settings.connectWhileOpen)
         tcp->open();
+    serialLine.openLines();
     if (session) {
         lines->setOpen(true);
         session->programOpened();
@@ -359,8 +383,11 @@ void VirtualPort::programClosed()
     programsOpen = false;
     finalBytesPending = true;
     pumpToDevice();
+    serialLine.closeLines();
     if (session)
         session->programClosed();
+    // What a program started by tirv-run set lasts while it has the port open.
+    serialLine.setFraming(settings.dataBits, settings.parity);
     // A program that opened meanwhile and made the slave exclusive keeps it as it is.
     if (!resetSlave() && isHungUp() && !replacePty())
         return;

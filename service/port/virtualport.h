@@ -2,6 +2,7 @@
 
 #include "bytebuffer.h"
 #include "connectionport.h"
+#include "lineport.h"
 #include "linestate.h"
 #include "portsettings.h"
 
@@ -14,6 +15,7 @@
 #include <termios.h>
 
 class DeviceStream;
+class LineChannel;
 class LineWatcher;
 class OpenWatcher;
 class PortDirectory;
@@ -24,14 +26,17 @@ class TcpLink;
 
 // A started connection: a pseudo-terminal in raw mode, reachable through its COM link, whose
 // bytes pass to and from a TCP connection, unchanged (RAW) or as Telnet data whose serial
-// settings follow what the program sets (RFC 2217). Everything runs on the event loop of the
-// thread that made it; no thread of its own, no busy waiting.
-class VirtualPort : public QObject, public ConnectionPort
+// settings follow what the program sets (RFC 2217). Programs started by tirv-run reach its line
+// state through the line channel. Everything runs on the event loop of the thread that made it;
+// no thread of its own, no busy waiting.
+class VirtualPort : public QObject, public ConnectionPort, public LinePort
 {
     Q_OBJECT
 
 public:
-    VirtualPort(const PortSettings &settings, std::shared_ptr<OpenWatcher> watcher);
+    // The channel outlives the port.
+    VirtualPort(
+        const PortSettings &settings, std::shared_ptr<OpenWatcher> watcher, LineChannel *channel);
     ~VirtualPort() override;
 
     // Makes the pty and its link in the open directory, which outlives the port, and starts
@@ -44,6 +49,9 @@ public:
     bool rename(const QString &comName, QString *reason) override;
     bool reconfigure(const QVariantMap &params) override;
     QVariantMap lineStatus() const override;
+
+    const LineState &lineState() const override { return serialLine; }
+    void changeLine(const std::function<void(LineState &)> &change) override;
 
 private:
     // Index of the host connected to, -1 while none is.
@@ -80,9 +88,12 @@ private:
 
     PortSettings settings;
     std::shared_ptr<OpenWatcher> watcher;
+    LineChannel *channel;
     // The service holds only the master: it hangs up while no program holds the slave.
     int master = -1;
     QString slavePath;
+    // The slave's device number, by which the line channel knows the port.
+    dev_t slaveDevice = 0;
     int watchId = -1;
     // Outlives the port; a fresh pty's link goes there too.
     const PortDirectory *directory = nullptr;
@@ -93,7 +104,8 @@ private:
     Rfc2217Session *session = nullptr;
     // RFC 2217: learns the program's settings from the pty.
     LineWatcher *lines = nullptr;
-    LineState lineState;
+    // What programs and the device know of the line; RAW keeps what programs set.
+    LineState serialLine;
     QSocketNotifier *masterRead = nullptr;
     QSocketNotifier *masterWrite = nullptr;
     // An epoll instance over the master that asks for nothing, so it wakes only on hang-up.
