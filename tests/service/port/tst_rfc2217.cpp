@@ -4,8 +4,8 @@
 #include "portfixture.h"
 #include "programend.h"
 #include "ser2netpeer.h"
+#include "simulatorprocess.h"
 
-#include <QProcess>
 #include <QtTest>
 
 #include <termios.h>
@@ -41,44 +41,6 @@ void setSpeed(int fd, speed_t speed, bool twoStopBits = false)
         attributes.c_cflag |= CSTOPB;
     tcsetattr(fd, TCSANOW, &attributes);
 }
-
-// The simulated device, printing each COM-PORT-OPTION command it receives.
-class Simulator
-{
-public:
-    bool start()
-    {
-        log.clear();
-        process.start(qEnvironmentVariable("TIRV_DEVSIM_EXEC"),
-            { QStringLiteral("--protocol"), QStringLiteral("rfc2217"), QStringLiteral("--device"),
-                QStringLiteral("ip=%1,ports=1,answer=text").arg(kSimulatorIp) });
-        return process.waitForReadyRead(10000) && process.readLine().startsWith("ready");
-    }
-    void stop()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-    // The commands received so far, "SET-BAUDRATE 19200" and so on.
-    QStringList commands()
-    {
-        while (process.canReadLine()) {
-            const QString line = QString::fromUtf8(process.readLine()).trimmed();
-            if (line.startsWith(QLatin1String("comport ")))
-                log << line.section(QLatin1Char(' '), 3);
-        }
-        return log;
-    }
-    // Waits until `last` arrives and returns what came since the first `from` commands.
-    QStringList until(const QString &last, int from)
-    {
-        waitFor([&] { return commands().mid(from).contains(last); }, 3000);
-        return commands().mid(from);
-    }
-
-    QProcess process;
-    QStringList log;
-};
 
 } // namespace
 
@@ -162,7 +124,7 @@ void TestRfc2217::bytesPassSer2netUnchanged()
 
 void TestRfc2217::commandsFollowTheProgram()
 {
-    Simulator device;
+    SimulatorProcess device(kSimulatorIp);
     if (!device.start())
         QSKIP("the simulated device cannot serve TCP ports below 1024 here (needs root)");
     PortFixture ports;
@@ -224,7 +186,7 @@ void TestRfc2217::commandsFollowTheProgram()
 // sends everything again.
 void TestRfc2217::settingsWaitForAProgram()
 {
-    Simulator device;
+    SimulatorProcess device(kSimulatorIp);
     if (!device.start())
         QSKIP("the simulated device cannot serve TCP ports below 1024 here (needs root)");
     PortFixture ports;
