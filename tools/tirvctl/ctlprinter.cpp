@@ -86,7 +86,7 @@ void CtlPrinter::printPort(const ListedPort &port)
         object.insert(QStringLiteral("sendMode"), config.sendMode);
         object.insert(QStringLiteral("sendDelay"), config.sendDelay);
         object.insert(QStringLiteral("connectOnOpen"), config.connectOnOpen);
-        if (config.isRfc2217())
+        if (config.isRfc2217() || !port.line.isEmpty())
             object.insert(QStringLiteral("line"), QJsonObject::fromVariantMap(port.line));
         out << QJsonDocument(object).toJson(QJsonDocument::Indented);
     } else {
@@ -108,27 +108,40 @@ void CtlPrinter::printPortText(const ListedPort &port)
         { tr("send delay"), tr("%1 ms").arg(config.sendDelay) },
         { tr("connect on open"), config.connectOnOpen ? on : off },
     };
-    if (config.isRfc2217()) {
-        const auto text = [&](const QString &key) {
-            const QString value = port.line.value(key).toMap().value("text").toString();
-            return value.isEmpty() ? QStringLiteral("-") : value;
-        };
-        const QVariantMap modem = port.line.value(ServiceKeys::kLineModem).toMap();
-        QStringList lines;
-        for (const char *name : { "dtr", "rts", "cts", "dsr", "cd", "ri" }) {
-            const QVariant state = modem.value(QLatin1String(name));
-            lines << QStringLiteral("%1 %2").arg(QString::fromLatin1(name).toUpper(),
-                !state.isValid()    ? QStringLiteral("?")
-                    : state.toInt() ? on
-                                    : off);
-        }
-        table << QStringList { tr("line"),
-            supportText(port.line.value(ServiceKeys::kLineSupport).toString()) }
-              << QStringList { tr("requested"), text(ServiceKeys::kLineRequested) }
-              << QStringList { tr("applied"), text(ServiceKeys::kLineApplied) }
-              << QStringList { tr("modem lines"), lines.join(QStringLiteral("  ")) };
-    }
+    table << lineRows(port);
     printTable(table, QStringLiteral("  "));
+}
+
+QList<QStringList> CtlPrinter::lineRows(const ListedPort &port) const
+{
+    if (port.line.isEmpty())
+        return {};
+    const QString on = tr("on"), off = tr("off");
+    const QVariantMap modem = port.line.value(ServiceKeys::kLineModem).toMap();
+    QStringList lines;
+    for (const char *name : { "dtr", "rts", "cts", "dsr", "cd", "ri" }) {
+        const QVariant state = modem.value(QLatin1String(name));
+        lines << QStringLiteral("%1 %2").arg(QString::fromLatin1(name).toUpper(),
+            !state.isValid()    ? QStringLiteral("?")
+                : state.toInt() ? on
+                                : off);
+    }
+    const QVariantMap requested = port.line.value(ServiceKeys::kLineRequested).toMap();
+    if (!port.config.isRfc2217())
+        return { { tr("line"), tr("RAW: kept, not sent to the device") },
+            { tr("requested"),
+                tr("%1 data bits, parity %2")
+                    .arg(
+                        requested.value("data").toString(), requested.value("parity").toString()) },
+            { tr("modem lines"), lines.join(QStringLiteral("  ")) } };
+    const auto text = [&](const QString &key) {
+        const QString value = port.line.value(key).toMap().value("text").toString();
+        return value.isEmpty() ? QStringLiteral("-") : value;
+    };
+    return { { tr("line"), supportText(port.line.value(ServiceKeys::kLineSupport).toString()) },
+        { tr("requested"), text(ServiceKeys::kLineRequested) },
+        { tr("applied"), text(ServiceKeys::kLineApplied) },
+        { tr("modem lines"), lines.join(QStringLiteral("  ")) } };
 }
 
 QStringList CtlPrinter::portRow(const ListedPort &port) const

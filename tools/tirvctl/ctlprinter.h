@@ -19,7 +19,8 @@ public:
 
     void printListing(const PortListing &listing);
     void printSearchRows(const QList<SearchRow> &rows);
-    // One port with every setting and, for RFC 2217, its line.
+    // One port with every setting and its line: for RFC 2217 the device's, for RAW what
+    // programs started by tirv-run set.
     void printPort(const ListedPort &port);
 
 private:
@@ -28,6 +29,7 @@ private:
     void printSearchText(const QList<SearchRow> &rows);
     void printSearchJson(const QList<SearchRow> &rows);
     void printPortText(const ListedPort &port);
+    QList<QStringList> lineRows(const ListedPort &port) const;
     QStringList portRow(const ListedPort &port) const;
     QJsonObject portObject(const ListedPort &port) const;
     // The service's word for how far a device takes the line's settings, for people.
