@@ -1,8 +1,10 @@
 // An RFC 2217 port against a RAW port to the same loopback echo: throughput with every byte
-// value (so 0xFF doubling costs what it costs), 1-byte round trips, and the time from a
-// program's tcsetattr to the SET-BAUDRATE reaching a device on loopback. Run by hand:
+// value (so 0xFF doubling costs what it costs), 1-byte round trips, the time from a program's
+// tcsetattr to the SET-BAUDRATE reaching a device on loopback, and what the calls that tirv-run
+// carries to the service cost a program. Run by hand:
 //   bench_rfc2217 [megabytes per transfer, default 16] [rounds, default 9]
-// The ports live in a child process ("--serve"), as in the service.
+// The ports live in a child process ("--serve"), as in the service; the calls are timed in a
+// child under tirv-run ("--lines").
 
 #include "loopbackservers.h"
 
@@ -23,10 +25,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <thread>
@@ -313,6 +318,72 @@ void benchSettings(const QString &dir)
         *std::max_element(micros.begin(), micros.end()));
 }
 
+// Microseconds per call, p50 and p99 of 2000.
+std::pair<double, double> timeCalls(const std::function<void()> &call)
+{
+    std::vector<double> micros;
+    for (int i = 0; i < 2000; ++i) {
+        const auto start = Clock::now();
+        call();
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    return { percentile(micros, 50), percentile(micros, 99) };
+}
+
+int openPlainPty()
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        return -1;
+    return open(ptsname(master), O_RDWR | O_NOCTTY);
+}
+
+// --lines LINK, under tirv-run: the calls on the port, each a request to the service, beside the
+// same calls on a pty that is no port, which the library passes on.
+int timeLineCalls(const QString &link)
+{
+    const int port = openRaw(link);
+    const int plain = openPlainPty();
+    termios attributes;
+    tcgetattr(port, &attributes);
+    attributes.c_cflag = (attributes.c_cflag & ~CSIZE) | CS7 | PARENB;
+    int lines = 0;
+    bool rts = false;
+    const std::pair<const char *, std::function<void(int)>> calls[] = {
+        { "TIOCMGET", [&](int fd) { ioctl(fd, TIOCMGET, &lines); } },
+        { "TIOCMBIS/TIOCMBIC RTS",
+            [&](int fd) {
+                const int rtsLine = TIOCM_RTS;
+                ioctl(fd, (rts = !rts) ? TIOCMBIS : TIOCMBIC, &rtsLine);
+            } },
+        { "tcgetattr", [&](int fd) { tcgetattr(fd, &attributes); } },
+        { "tcsetattr 7E1", [&](int fd) { tcsetattr(fd, TCSANOW, &attributes); } },
+    };
+    for (const auto &[name, call] : calls) {
+        const auto onPort = timeCalls([&, call = call] { call(port); });
+        const auto onPlain = timeCalls([&, call = call] { call(plain); });
+        printf("%-22s under tirv-run: port p50 %6.1f us p99 %6.1f us | plain pty p50 %5.1f us "
+               "p99 %5.1f us\n",
+            name, onPort.first, onPort.second, onPlain.first, onPlain.second);
+    }
+    return 0;
+}
+
+void benchLines(const QString &dir)
+{
+    BaudWatcher device;
+    auto ports = startPorts({ QStringLiteral("COM4:%1:RFC2217").arg(device.port()) });
+    fflush(stdout);
+    QProcess calls;
+    calls.setProcessChannelMode(QProcess::ForwardedChannels);
+    calls.start(QStringLiteral(TIRV_RUN),
+        { QCoreApplication::applicationFilePath(), QStringLiteral("--lines"),
+            dir + QStringLiteral("/COM4") });
+    if (!calls.waitForFinished(120000) || calls.exitCode() != 0)
+        fprintf(stderr, "the timed calls failed\n");
+    stopPorts(ports.get());
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -321,6 +392,8 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments().mid(1);
     if (args.value(0) == QLatin1String("--serve"))
         return servePorts(args.mid(1));
+    if (args.value(0) == QLatin1String("--lines"))
+        return timeLineCalls(args.value(1));
 
     QTemporaryDir dir;
     qputenv("TIRV_PORT_DIR", dir.path().toLocal8Bit());
@@ -329,5 +402,6 @@ int main(int argc, char *argv[])
     LoopbackServers servers(megabytes * 1024 * 1024);
     benchEcho(dir.path(), servers, megabytes * 1024 * 1024, rounds);
     benchSettings(dir.path());
+    benchLines(dir.path());
     return 0;
 }
