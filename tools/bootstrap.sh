@@ -13,11 +13,12 @@ build="$top/build"
 # Debian package and the check of the menu entry; clang-format for the formatting check;
 # xdg-utils, through which the window opens a device's web page in the user's browser; Qt's
 # Wayland platform, and weston with its development files, for the frame's test under a
-# headless Wayland compositor; ser2net, the RFC 2217 server the port tests run against.
+# headless Wayland compositor; ser2net, the RFC 2217 server the port tests run against; the
+# serial programs tried under tirv-run: pyserial (with miniterm), pymodbus, picocom and socat.
 PACKAGES="cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev \
 qttools5-dev qttools5-dev-tools fonts-wqy-microhei iproute2 xvfb xauth librsvg2-bin \
 dpkg-dev desktop-file-utils xdotool x11-utils qttranslations5-l10n clang-format xdg-utils \
-qtwayland5 weston libweston-10-dev ser2net"
+qtwayland5 weston libweston-10-dev ser2net python3-serial python3-pymodbus picocom socat"
 
 missing=""
 for p in $PACKAGES; do
