@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -72,8 +73,17 @@ static int choose_directory(char *path, size_t size)
     return append(path, size, chosen) && append(path, size, suffix);
 }
 
+/* A child of fork has only the thread that forked: a cache another thread was changing then is
+ * dropped. */
+static void forget_in_child(void)
+{
+    memset(&cache, 0, sizeof cache);
+    atomic_flag_clear(&cache.busy);
+}
+
 void tirv_ports_setup(void)
 {
+    pthread_atfork(NULL, NULL, forget_in_child);
     if (!choose_directory(directory, sizeof directory)) {
         directory[0] = '\0';
         return;

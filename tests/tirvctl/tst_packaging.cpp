@@ -58,6 +58,9 @@ void TstPackaging::verifyInstalledTree(const QString &prefix)
     QString version;
     QCOMPARE(runProgram(prefix + "/bin/tirvctl", { "--version" }, &version), 0);
     QVERIFY(version.contains(TIRV_VERSION));
+    // tirv-run finds its library where it was installed.
+    QVERIFY(QFile::exists(prefix + "/" TIRV_RUN_LIBRARY));
+    QCOMPARE(runProgram(prefix + "/bin/tirv-run", { "true" }), 0);
 
     for (const char *icon : { "scalable/apps/tirv.svg", "48x48/apps/tirv.png",
              "128x128/apps/tirv.png", "256x256/apps/tirv.png" })
