@@ -51,8 +51,9 @@ void CommandDispatcher::buildTable()
                 { QStringLiteral("COMm"), tr("The new COM name, COM1 to COM255, not in use.") } },
             {}, &CtlCommands::rename },
         { QStringLiteral("show"), tr("Shows every setting of a virtual port."),
-            tr("For an RFC 2217 port also what the device applied and its modem lines."), { com },
-            { json }, &CtlCommands::show },
+            tr("Also the port's line: for RFC 2217 what the device applied and the modem lines, "
+               "for RAW what programs started by tirv-run set."),
+            { com }, { json }, &CtlCommands::show },
         { QStringLiteral("set"), tr("Changes settings of a virtual port."),
             tr("Data bits and parity are sent to an RFC 2217 device while a program has the port "
                "open; changing the protocol, send mode or connect on open makes the port anew."),

@@ -128,8 +128,8 @@
         <translation>显示虚拟串口的全部设置。</translation>
     </message>
     <message>
-        <source>For an RFC 2217 port also what the device applied and its modem lines.</source>
-        <translation>对 RFC 2217 串口，还显示设备已采用的设置和调制解调器信号线。</translation>
+        <source>Also the port&apos;s line: for RFC 2217 what the device applied and the modem lines, for RAW what programs started by tirv-run set.</source>
+        <translation>还显示串口的线路：RFC 2217 串口为设备已采用的设置和调制解调器信号线，RAW 串口为经 tirv-run 启动的程序所设置的内容。</translation>
     </message>
     <message>
         <source>Changes settings of a virtual port.</source>
@@ -332,6 +332,14 @@
     <message>
         <source>modem lines</source>
         <translation>调制解调器信号线</translation>
+    </message>
+    <message>
+        <source>RAW: kept, not sent to the device</source>
+        <translation>RAW：仅保存，不发往设备</translation>
+    </message>
+    <message>
+        <source>%1 data bits, parity %2</source>
+        <translation>%1 位数据位，校验 %2</translation>
     </message>
     <message>
         <source>not connected</source>
