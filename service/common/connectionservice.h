@@ -6,8 +6,8 @@ using ConnectionHandle = qint32;
 
 // The nine operations of the connection service, behind the sec_* calls. The daemon's table
 // answers them, and so does the client that carries them to the service process. Values are
-// tagged: QString for text, int for integers, QVariantList for arrays. All members may be
-// called from any thread.
+// tagged: QString for text, int for integers (qint64 for the status times and counters beyond
+// an int), QVariantList for arrays. All members may be called from any thread.
 //
 // A call that fails says why, for the calling thread: whoever refuses it (the table, or the
 // client when the service cannot be reached) records a reason, which the control socket carries

@@ -24,7 +24,8 @@ inline const QString kParity = QStringLiteral("serial.parity");
 inline const QString kProtocolRaw = QStringLiteral("RAW");
 inline const QString kProtocolRfc2217 = QStringLiteral("RFC2217");
 
-// Status, read only: a PortState, and [[host, port, "1" or "0"], ...] ("1": connected).
+// Status, read only: a PortState, and [[host, port, "1" or "0"], ...] ("1": connected). Times
+// and counters are integers that may pass the range of int.
 inline const QString kPortState = QStringLiteral("status.port.state");
 inline const QString kRemoteHost = QStringLiteral("status.remotehost");
 // A working port's serial line, a map of:
@@ -43,6 +44,34 @@ inline const QString kSupportOffline = QStringLiteral("not connected");
 inline const QString kSupportNegotiating = QStringLiteral("negotiating");
 inline const QString kSupportYes = QStringLiteral("supported");
 inline const QString kSupportNo = QStringLiteral("settings not supported");
+
+// Why a port is in its state, a map: empty while it is fine, else
+inline const QString kReason = QStringLiteral("status.reason");
+// - kReasonCode: one of the kTrouble values below;
+inline const QString kReasonCode = QStringLiteral("code");
+// - kReasonText: the service's own words, as its log has them;
+inline const QString kReasonText = QStringLiteral("text");
+// - kReasonSince: when that trouble began, and kReasonRetry: when the next try is due (absent
+//   while none is waiting), in ms since the epoch.
+inline const QString kReasonSince = QStringLiteral("since");
+inline const QString kReasonRetry = QStringLiteral("retry");
+inline const QString kTroublePort = QStringLiteral("port"); // the port could not be made
+inline const QString kTroubleRefused = QStringLiteral("refused");
+inline const QString kTroubleUnreachable = QStringLiteral("unreachable");
+inline const QString kTroubleSilent = QStringLiteral("silent"); // no answer, or no more
+inline const QString kTroubleClosed = QStringLiteral("closed"); // the device ended the connection
+inline const QString kTroubleFailed = QStringLiteral("failed"); // anything else; the text says
+
+// What a port has carried since it was made, a map of integers. Listings bring them fresh at
+// most about once a second while they tick; the other status keys at once.
+inline const QString kCounters = QStringLiteral("status.counters");
+inline const QString kCountToDevice = QStringLiteral("toDevice"); // bytes the device took
+inline const QString kCountFromDevice = QStringLiteral("fromDevice"); // bytes it sent
+// Connections made again after the device had been away.
+inline const QString kCountReconnects = QStringLiteral("reconnects");
+// Bytes programs wrote beyond what is held while the device is away.
+inline const QString kCountDropped = QStringLiteral("dropped");
+inline const QString kCountLastConnect = QStringLiteral("lastConnect"); // ms since epoch; 0: never
 
 // The service's own status (serviceStatus()).
 inline const QString kPortDirectory = QStringLiteral("portDirectory"); // where the links are

@@ -20,7 +20,8 @@ void writeValue(QCborStreamWriter &writer, const QVariant &value)
 {
     switch (value.userType()) {
     case QMetaType::Int:
-        writer.append(qint64(value.toInt()));
+    case QMetaType::LongLong:
+        writer.append(value.toLongLong());
         break;
     case QMetaType::QString:
         writer.append(value.toString());
@@ -100,8 +101,8 @@ public:
     {
         if (reader.isUnsignedInteger() && reader.toUnsignedInteger() <= quint64(max))
             *n = qint64(reader.toUnsignedInteger());
-        else if (reader.isNegativeInteger()
-            && quint64(reader.toNegativeInteger()) - 1 < quint64(-min))
+        else if (reader.isNegativeInteger() && min < 0
+            && quint64(reader.toNegativeInteger()) - 1 <= quint64(-(min + 1)))
             *n = reader.toInteger();
         else
             return false;
@@ -117,9 +118,10 @@ public:
         switch (reader.type()) {
         case QCborStreamReader::UnsignedInteger:
         case QCborStreamReader::NegativeInteger:
-            if (!integer(std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), &n))
+            if (!integer(
+                    std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(), &n))
                 return false;
-            *v = int(n);
+            *v = n == int(n) ? QVariant(int(n)) : QVariant(n);
             return true;
         case QCborStreamReader::String:
             if (!text(&s))

@@ -20,14 +20,14 @@ struct ListingStamp
 
 // The frames between the sec_* calls and the service: a 4-byte big-endian payload length, then
 // the payload in CBOR (RFC 8949), one array of the request's or reply's fields. Values are
-// integers, text, null, and arrays and maps of them; every length inside a payload is checked
-// against the bytes that are really there, so a hostile frame cannot make either side allocate
-// more than the frame itself.
+// integers (of 64 bits; int when they fit one), text, null, and arrays and maps of them; every
+// length inside a payload is checked against the bytes that are really there, so a hostile frame
+// cannot make either side allocate more than the frame itself.
 namespace ServiceProtocol {
 
 // The version of these frames; raised with every change a service or caller of another build
 // would not understand. The running service publishes it in its lock, under its pid.
-constexpr int kVersion = 4;
+constexpr int kVersion = 5;
 
 // What the service lock holds: the service's pid, then "protocol <kVersion>".
 QByteArray lockRecord(qint64 pid);

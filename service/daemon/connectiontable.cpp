@@ -4,9 +4,11 @@
 #include "linesettings.h"
 #include "portdirectory.h"
 #include "portfactory.h"
+#include "porthealth.h"
 #include "servicekeys.h"
 #include "servicelimits.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QMutexLocker>
 #include <QSet>
@@ -18,6 +20,9 @@ namespace {
 
 using namespace ServiceKeys;
 using namespace ServiceLimits;
+
+// While counters tick, listings bring them fresh at most this often.
+const int kCountersPeriodMs = 1000;
 
 enum class Shape { Text, Integer, HostList };
 
@@ -215,11 +220,12 @@ void ConnectionTable::snapshot(
     for (const auto &[handle, connection] : table) {
         QVariantMap keys = statusOnly ? QVariantMap() : connection.params;
         if (!unchanged) {
-            keys.insert(kPortState, statusLocked(connection, kPortState));
-            keys.insert(kRemoteHost, statusLocked(connection, kRemoteHost));
-            const QVariant line = statusLocked(connection, kLineStatus);
-            if (line.isValid())
-                keys.insert(kLineStatus, line);
+            for (const QString &key :
+                { kPortState, kRemoteHost, kLineStatus, kReason, kCounters }) {
+                const QVariant value = statusLocked(connection, key);
+                if (value.isValid())
+                    keys.insert(key, value);
+            }
         }
         readable->append({ handle, keys });
     }
@@ -379,7 +385,8 @@ bool ConnectionTable::param(ConnectionHandle handle, const QVariant &key, QVaria
     const Connection &connection = it->second;
     const QString name = key.toString();
     // A key that holds nothing for this connection is no fault worth a reason.
-    if (name == kPortState || name == kRemoteHost || name == kLineStatus) {
+    if (name == kPortState || name == kRemoteHost || name == kLineStatus || name == kReason
+        || name == kCounters) {
         *value = statusLocked(connection, name);
         return value->isValid() || fail(QString());
     }
@@ -521,6 +528,7 @@ bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connectio
     }
     connection.started = true;
     connection.failed = false;
+    connection.failure.clear();
     connection.liveName = comName;
     recountLocked(connection);
     if (!portFactory)
@@ -529,6 +537,8 @@ bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connectio
     connection.port = portFactory->makePort(connection.params, &cause);
     if (!connection.port) {
         connection.failed = true;
+        connection.failure = PortHealth::reasonOf(
+            PortHealth::Trouble::Port, cause, QDateTime::currentMSecsSinceEpoch());
         *reason = QStringLiteral("%1: %2").arg(comName, cause);
         qWarning().noquote() << *reason;
         return false;
@@ -553,15 +563,28 @@ QString ConnectionTable::describe(ConnectionHandle handle, const Connection &con
 }
 
 // Without a port the status follows the stored state alone, which the revision covers; the
-// service's own status marks its changes.
+// service's own status marks its changes. Counters that tick count as a change once a period.
 quint32 ConnectionTable::statusStampLocked()
 {
-    QVector<quint64> keys;
-    keys.reserve(int(table.size()));
-    for (const auto &[handle, connection] : table)
-        keys.append(connection.port ? connection.port->statusKey() : 0);
-    if (keys != statusKeys || statusRevision != revision || statusChanged) {
+    const auto keysOf = [this](quint64 (ConnectionPort::*key)() const) {
+        QVector<quint64> keys;
+        keys.reserve(int(table.size()));
+        for (const auto &[handle, connection] : table)
+            keys.append(connection.port ? (connection.port.get()->*key)() : 0);
+        return keys;
+    };
+    const QVector<quint64> keys = keysOf(&ConnectionPort::statusKey);
+    const bool countersDue
+        = !countersClock.isValid() || countersClock.hasExpired(kCountersPeriodMs);
+    const QVector<quint64> counts
+        = countersDue ? keysOf(&ConnectionPort::countersKey) : countersKeys;
+    if (countersDue)
+        countersClock.start();
+    if (keys != statusKeys || counts != countersKeys || statusRevision != revision
+        || statusChanged) {
         statusKeys = keys;
+        // What the listing about to be taken shows.
+        countersKeys = countersDue ? counts : keysOf(&ConnectionPort::countersKey);
         statusRevision = revision;
         statusChanged = false;
         ++statusStamp;
@@ -581,6 +604,12 @@ QVariant ConnectionTable::statusLocked(const Connection &connection, const QStri
     if (key == kLineStatus) {
         const QVariantMap line = connection.port ? connection.port->lineStatus() : QVariantMap();
         return line.isEmpty() ? QVariant() : QVariant(line);
+    }
+    if (key == kReason)
+        return connection.port ? connection.port->reason() : connection.failure;
+    if (key == kCounters) {
+        static const QVariantMap none = PortHealth().counters();
+        return connection.port ? connection.port->counters() : none;
     }
     if (connection.port)
         return connection.port->remoteHosts();

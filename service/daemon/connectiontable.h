@@ -4,6 +4,7 @@
 #include "connectionservice.h"
 #include "serviceprotocol.h"
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QObject>
 #include <QVariantMap>
@@ -91,6 +92,8 @@ private:
         // name written but not yet applied.
         QString liveName;
         std::unique_ptr<ConnectionPort> port;
+        // Why the port could not be made ("status.reason").
+        QVariantMap failure;
         // Its share of the parameter budget.
         int bytes = 0;
     };
@@ -121,6 +124,9 @@ private:
     QVector<quint64> statusKeys;
     quint32 statusRevision = 0;
     quint32 statusStamp = 1;
+    // The ports' counters keys as last listed, looked at once a period.
+    QVector<quint64> countersKeys;
+    QElapsedTimer countersClock;
     QVariantMap status;
     // The service's status changed since the last listing.
     bool statusChanged = false;

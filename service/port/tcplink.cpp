@@ -40,6 +40,27 @@ QString connectCause(int error)
     }
 }
 
+// What an errno of a connect, read or write says of the device; 0: it closed the connection.
+PortHealth::Trouble troubleOf(int error)
+{
+    using Trouble = PortHealth::Trouble;
+    switch (error) {
+    case 0:
+    case ECONNRESET:
+    case EPIPE:
+        return Trouble::Closed;
+    case ECONNREFUSED:
+        return Trouble::Refused;
+    case ETIMEDOUT:
+        return Trouble::Silent;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return Trouble::Unreachable;
+    default:
+        return Trouble::Failed;
+    }
+}
+
 // No delay for small writes; a silently dead device is noticed within kDeadPeerMs.
 void tune(int fd)
 {
@@ -72,16 +93,19 @@ socklen_t toSockaddr(const QHostAddress &address, quint16 port, sockaddr_storage
 
 } // namespace
 
-TcpLink::TcpLink(const QList<PortSettings::Host> &hosts, QObject *parent)
+TcpLink::TcpLink(const QList<PortSettings::Host> &hosts, PortHealth *health, QObject *parent)
     : QObject(parent)
     , hosts(hosts)
+    , health(health)
     , backoffMs(kFirstBackoffMs)
 {
     retryTimer.setSingleShot(true);
     connectTimer.setSingleShot(true);
     connect(&retryTimer, &QTimer::timeout, this, &TcpLink::attempt);
-    connect(&connectTimer, &QTimer::timeout, this,
-        [this] { fail(QStringLiteral("connect to %1 timed out").arg(hostText())); });
+    connect(&connectTimer, &QTimer::timeout, this, [this] {
+        fail(
+            PortHealth::Trouble::Silent, QStringLiteral("connect to %1 timed out").arg(hostText()));
+    });
 }
 
 TcpLink::~TcpLink()
@@ -111,22 +135,27 @@ void TcpLink::close()
     lookupId = -1;
     closeSocket();
     told.clear();
+    health->idle();
     if (wasUp)
         emit down();
 }
 
-void TcpLink::lose(const QString &cause)
+void TcpLink::lose(int error)
 {
     if (!isUp())
         return;
+    const QString cause = error == 0
+        ? QStringLiteral("closed by the device")
+        : QStringLiteral("lost: %1").arg(QString::fromLocal8Bit(strerror(error)));
     if (upSince.elapsed() >= kStableMs)
         backoffMs = kFirstBackoffMs;
     if (upSince.elapsed() >= kSettledMs)
         told.clear();
     closeSocket();
     stage = Stage::Waiting;
-    tell(QStringLiteral("connection to %1 %2").arg(hostText(), cause));
-    retryLater();
+    const QString text = QStringLiteral("connection to %1 %2").arg(hostText(), cause);
+    tell(text);
+    health->troubled(troubleOf(error), text, retryLater());
     emit down();
     becomeAway();
 }
@@ -166,7 +195,8 @@ void TcpLink::resolved(const QHostInfo &info)
         return;
     lookupId = -1;
     if (info.addresses().isEmpty())
-        fail(QStringLiteral("cannot resolve %1").arg(hosts.at(hostIndex).name));
+        fail(PortHealth::Trouble::Unreachable,
+            QStringLiteral("cannot resolve %1").arg(hosts.at(hostIndex).name));
     else
         connectTo(info.addresses().constFirst());
 }
@@ -177,8 +207,9 @@ void TcpLink::connectTo(const QHostAddress &address)
     const socklen_t length = toSockaddr(address, hosts.at(hostIndex).port, &storage);
     fd = socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        fail(QStringLiteral("cannot make a socket for %1: %2")
-                 .arg(hostText(), QString::fromLocal8Bit(strerror(errno))));
+        fail(PortHealth::Trouble::Failed,
+            QStringLiteral("cannot make a socket for %1: %2")
+                .arg(hostText(), QString::fromLocal8Bit(strerror(errno))));
         return;
     }
     tune(fd);
@@ -198,7 +229,9 @@ void TcpLink::connectTo(const QHostAddress &address)
     } else if (errno == EINPROGRESS) {
         connectTimer.start(kConnectTimeoutMs);
     } else {
-        fail(QStringLiteral("connect to %1 %2").arg(hostText(), connectCause(errno)));
+        const int error = errno;
+        fail(troubleOf(error),
+            QStringLiteral("connect to %1 %2").arg(hostText(), connectCause(error)));
     }
 }
 
@@ -211,7 +244,8 @@ void TcpLink::connectFinished()
     if (error == 0)
         becomeUp();
     else
-        fail(QStringLiteral("connect to %1 %2").arg(hostText(), connectCause(error)));
+        fail(troubleOf(error),
+            QStringLiteral("connect to %1 %2").arg(hostText(), connectCause(error)));
 }
 
 void TcpLink::becomeUp()
@@ -224,10 +258,11 @@ void TcpLink::becomeUp()
     readNotifier->setEnabled(true);
     if (!told.isEmpty())
         tell(QStringLiteral("connected to %1 again").arg(hostText()));
+    health->connected();
     emit up();
 }
 
-void TcpLink::fail(const QString &cause)
+void TcpLink::fail(PortHealth::Trouble trouble, const QString &cause)
 {
     connectTimer.stop();
     closeSocket();
@@ -235,7 +270,7 @@ void TcpLink::fail(const QString &cause)
     tell(cause);
     // Alternate hosts come in turn, each with the same backoff.
     hostIndex = (hostIndex + 1) % hosts.size();
-    retryLater();
+    health->troubled(trouble, cause, retryLater());
     becomeAway();
 }
 
@@ -247,10 +282,12 @@ void TcpLink::becomeAway()
     emit away();
 }
 
-void TcpLink::retryLater()
+int TcpLink::retryLater()
 {
-    retryTimer.start(backoffMs);
+    const int delay = backoffMs;
+    retryTimer.start(delay);
     backoffMs = qMin(backoffMs * 2, kMaxBackoffMs);
+    return delay;
 }
 
 void TcpLink::closeSocket()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "porthealth.h"
 #include "portsettings.h"
 
 #include <QElapsedTimer>
@@ -12,20 +13,22 @@ class QSocketNotifier;
 
 // The TCP side of a port: one non-blocking connection to the first remote host that answers,
 // re-established with a backoff capped at 2 s while it is wanted. Reading and writing are left
-// to the bridge, which watches the descriptor through setReadWatched()/setWriteWatched().
+// to the bridge, which watches the descriptor through setReadWatched()/setWriteWatched(). Each
+// connection made, attempt failed and connection lost is told to the port's health.
 class TcpLink : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit TcpLink(const QList<PortSettings::Host> &hosts, QObject *parent = nullptr);
+    TcpLink(const QList<PortSettings::Host> &hosts, PortHealth *health, QObject *parent = nullptr);
     ~TcpLink() override;
 
     // Connects now and keeps reconnecting until close().
     void open();
     void close();
-    // The bridge found the connection broken (cause says how): drop it and reconnect.
-    void lose(const QString &cause);
+    // The bridge found the connection broken: error is the errno of a failed read or write, 0
+    // when the device closed it. Drops it and reconnects.
+    void lose(int error);
 
     bool isUp() const { return stage == Stage::Up; }
     // Down after a failed attempt or a loss, not merely still connecting.
@@ -64,14 +67,16 @@ private:
     void connectTo(const QHostAddress &address);
     void connectFinished();
     void becomeUp();
-    void fail(const QString &cause);
+    void fail(PortHealth::Trouble trouble, const QString &cause);
     void becomeAway();
-    void retryLater();
+    // Returns the delay.
+    int retryLater();
     void closeSocket();
     void tell(const QString &text);
     QString hostText() const;
 
     QList<PortSettings::Host> hosts;
+    PortHealth *health;
     int hostIndex = 0;
     Stage stage = Stage::Closed;
     int fd = -1;

@@ -120,10 +120,26 @@ int VirtualPort::state() const
 }
 
 // The hosts are fixed for the port's life, so the one that is up says all of remoteHosts().
+// Revisions that wrap between two listings are beyond any real rate of change.
 quint64 VirtualPort::statusKey() const
 {
     return quint64(state()) << 56 | quint64(quint16(upHost() + 1)) << 40
-        | quint64(serialLine.revision());
+        | quint64(quint8(health.troubleRevision())) << 32 | quint64(serialLine.revision());
+}
+
+quint64 VirtualPort::countersKey() const
+{
+    return health.activity();
+}
+
+QVariantMap VirtualPort::reason() const
+{
+    return health.reason();
+}
+
+QVariantMap VirtualPort::counters() const
+{
+    return health.counters();
 }
 
 QVariantList VirtualPort::remoteHosts() const
@@ -275,18 +291,20 @@ bool VirtualPort::replacePty()
             return true;
         }
     }
-    report(QStringLiteral("lost its pseudo-terminal: %1").arg(reason));
+    const QString cause = QStringLiteral("lost its pseudo-terminal: %1").arg(reason);
+    report(cause);
     delete lines;
     lines = nullptr;
     releasePty();
     link.reset();
     tcp->close();
+    health.troubled(PortHealth::Trouble::Port, cause);
     return false;
 }
 
 void VirtualPort::setupBridge()
 {
-    tcp = new TcpLink(settings.hosts, this);
+    tcp = new TcpLink(settings.hosts, &health, this);
     setupLineSettings();
     connect(tcp, &TcpLink::up, this, &VirtualPort::linkUp);
     connect(tcp, &TcpLink::down, this, &VirtualPort::linkDown);
@@ -448,6 +466,7 @@ void VirtualPort::pumpToDevice()
                                   "bytes held")
                        .arg(kBufferBytes));
         dropped += count;
+        health.countDropped(qint64(count));
     }
     updateWatches();
 }
@@ -509,10 +528,11 @@ void VirtualPort::sendToDevice()
         const ssize_t count = stream->send(tcp->descriptor(), toDevice.head(), size_t(size));
         if (count < 0) {
             if (!wouldBlock(errno))
-                tcp->lose(QStringLiteral("lost: %1").arg(errorText()));
+                tcp->lose(errno);
             break;
         }
         toDevice.consumed(int(count));
+        health.countToDevice(count);
         // A short send means the socket is full: wait until it says it has room.
         if (count < size)
             break;
@@ -532,7 +552,7 @@ void VirtualPort::deviceClosed()
 {
     pumpToProgram();
     if (tcp->isUp())
-        tcp->lose(QStringLiteral("closed by the device"));
+        tcp->lose(0);
 }
 
 // True when it stopped only because the buffer filled: the socket may hold more.
@@ -544,15 +564,14 @@ bool VirtualPort::readFromDevice()
         const ssize_t count = stream->receive(tcp->descriptor(), at, size_t(room));
         if (count > 0) {
             toProgram.produced(int(count));
+            health.countFromDevice(count);
             // A stream socket hands over all it has: less than asked means it is empty.
             if (count < room)
                 return false;
             continue;
         }
-        if (count == 0)
-            tcp->lose(QStringLiteral("closed by the device"));
-        else if (!wouldBlock(errno))
-            tcp->lose(QStringLiteral("lost: %1").arg(errorText()));
+        if (count == 0 || !wouldBlock(errno))
+            tcp->lose(count == 0 ? 0 : errno);
         return false;
     }
     return toProgram.isFull();

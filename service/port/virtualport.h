@@ -4,6 +4,7 @@
 #include "connectionport.h"
 #include "lineport.h"
 #include "linestate.h"
+#include "porthealth.h"
 #include "portsettings.h"
 
 #include <QObject>
@@ -49,6 +50,9 @@ public:
     bool rename(const QString &comName, QString *reason) override;
     bool reconfigure(const QVariantMap &params) override;
     QVariantMap lineStatus() const override;
+    QVariantMap reason() const override;
+    QVariantMap counters() const override;
+    quint64 countersKey() const override;
 
     const LineState &lineState() const override { return serialLine; }
     void changeLine(const std::function<void(LineState &)> &change) override;
@@ -106,6 +110,8 @@ private:
     LineWatcher *lines = nullptr;
     // What programs and the device know of the line; RAW keeps what programs set.
     LineState serialLine;
+    // Why the port is in its state, and its counters.
+    PortHealth health;
     QSocketNotifier *masterRead = nullptr;
     QSocketNotifier *masterWrite = nullptr;
     // An epoll instance over the master that asks for nothing, so it wakes only on hang-up.

@@ -88,10 +88,16 @@ public:
     }
     int state() const override { return portState; }
     QVariantList remoteHosts() const override { return hosts; }
-    quint64 statusKey() const override { return 0; } // both fixed at construction
+    quint64 statusKey() const override { return 0; } // all fixed at construction
+    quint64 countersKey() const override { return 0; }
     bool rename(const QString &, QString *) override { return true; }
     bool reconfigure(const QVariantMap &) override { return true; }
     QVariantMap lineStatus() const override { return line; }
+    QVariantMap reason() const override { return why; }
+    QVariantMap counters() const override { return counts; }
+
+    QVariantMap why;
+    QVariantMap counts;
 
 private:
     int portState;
@@ -106,9 +112,15 @@ public:
     QVariantList hosts;
     QVariantMap line;
 
+    QVariantMap reason;
+    QVariantMap counters;
+
     std::unique_ptr<ConnectionPort> makePort(const QVariantMap &, QString *) override
     {
-        return std::make_unique<FakePort>(state, hosts, line);
+        auto port = std::make_unique<FakePort>(state, hosts, line);
+        port->why = reason;
+        port->counts = counters;
+        return port;
     }
 };
 

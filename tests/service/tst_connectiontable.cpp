@@ -22,32 +22,38 @@ ConnectionHandle makeStarted(ConnectionTable &table, const QString &comName)
     return handle;
 }
 
-// A working port whose openness the test switches.
+// A working port whose openness and byte count the test switches.
 class SwitchedPort : public ConnectionPort
 {
 public:
-    explicit SwitchedPort(std::shared_ptr<bool> open)
+    SwitchedPort(std::shared_ptr<bool> open, std::shared_ptr<qint64> bytes)
         : open(std::move(open))
+        , bytes(std::move(bytes))
     {
     }
     int state() const override { return *open ? 2 : 1; }
     QVariantList remoteHosts() const override { return {}; }
     quint64 statusKey() const override { return quint64(state()); }
+    quint64 countersKey() const override { return quint64(*bytes); }
     bool rename(const QString &, QString *) override { return true; }
     bool reconfigure(const QVariantMap &) override { return true; }
     QVariantMap lineStatus() const override { return {}; }
+    QVariantMap reason() const override { return {}; }
+    QVariantMap counters() const override { return { { "toDevice", *bytes } }; }
 
 private:
     std::shared_ptr<bool> open;
+    std::shared_ptr<qint64> bytes;
 };
 
 class SwitchedPortFactory : public PortFactory
 {
 public:
     std::shared_ptr<bool> open = std::make_shared<bool>(false);
+    std::shared_ptr<qint64> bytes = std::make_shared<qint64>(0);
     std::unique_ptr<ConnectionPort> makePort(const QVariantMap &, QString *) override
     {
-        return std::make_unique<SwitchedPort>(open);
+        return std::make_unique<SwitchedPort>(open, bytes);
     }
 };
 
@@ -298,7 +304,7 @@ void TestConnectionTable::snapshotHoldsEveryReadableKey()
     QCOMPARE(readable.at(0).first, started);
     QCOMPARE(readable.at(1).first, idle);
     const QStringList keys { "name", "port.name", "network.host", "port.type", "status.port.state",
-        "status.remotehost" };
+        "status.remotehost", "status.reason", "status.counters" };
     for (const auto &[handle, snapshot] : qAsConst(readable)) {
         for (const QString &key : keys) {
             QVariant value;
@@ -311,14 +317,16 @@ void TestConnectionTable::snapshotHoldsEveryReadableKey()
 }
 
 // The idle listing: the status alone once the parameters are held, nothing once the status is
-// held too, the status again as soon as a port's state moves, everything after a write.
+// held too, the status again as soon as a port's state moves (or, once a second at most, its
+// counters), everything after a write.
 void TestConnectionTable::snapshotGivesOnlyWhatChanged()
 {
     SwitchedPortFactory ports;
     ConnectionTable table;
     table.setPortFactory(&ports);
     const ConnectionHandle handle = makeStarted(table, QStringLiteral("COM3"));
-    const QStringList status { "status.port.state", "status.remotehost" };
+    const QStringList status { "status.counters", "status.port.state", "status.reason",
+        "status.remotehost" };
     Readable readable;
     ListingStamp full;
     table.snapshot(&readable, &full);
@@ -357,6 +365,15 @@ void TestConnectionTable::snapshotGivesOnlyWhatChanged()
     QCOMPARE(now.revision, closed.revision);
     QVERIFY(now.status != closed.status);
     QCOMPARE(table.serviceStatus().value("saving"), QVariant(false));
+
+    // Traffic: the next listings stay empty, then one brings the counters.
+    const ListingStamp saving = now;
+    *ports.bytes = 5;
+    table.snapshot(&readable, &now, saving);
+    QVERIFY(now == saving);
+    QTRY_VERIFY_WITH_TIMEOUT(table.stamp() != saving, 3000);
+    table.snapshot(&readable, &now, saving);
+    QCOMPARE(readable.at(0).second.value("status.counters").toMap().value("toDevice"), 5);
 
     QVERIFY(table.setParam(handle, "port.type", "Virtual"));
     table.snapshot(&readable, &now, opened);

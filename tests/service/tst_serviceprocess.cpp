@@ -7,6 +7,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtEndian>
 #include <QtTest>
 
@@ -262,6 +264,7 @@ private slots:
     void otherUidRefused();
     void missingExecutableFailsCleanly();
     void listingCostsConstantRoundTrips();
+    void listingTellsWhyAndCounts();
     void slowReadersBounded();
     void portDirectoryOthersMaySwapRefused();
     void serviceOfAnotherBuild_data();
@@ -756,6 +759,66 @@ void TestServiceProcess::listingCostsConstantRoundTrips()
         QVERIFY(sec_DeleteConnection(handle.toInt()));
     QVERIFY(sec_GetConnectionsList(&list));
     QVERIFY(list.toList().isEmpty());
+}
+
+// A port's reason and counters, listed as its device refuses it, comes back, takes and sends
+// bytes, and drops the connection.
+void TestServiceProcess::listingTellsWhyAndCounts()
+{
+    QTcpServer device;
+    QVERIFY(device.listen(QHostAddress::LocalHost));
+    const quint16 tcpPort = device.serverPort();
+    device.close();
+    ConnectionHandle handle = makeConnection(QStringLiteral("COM5"), false);
+    QVERIFY(sec_SetParam(handle, QStringLiteral("network.host"),
+        QVariantList { QVariant(QVariantList { "127.0.0.1", QString::number(tcpPort) }) }));
+    QVERIFY(sec_AddConnectionService(handle));
+    const auto listed = [handle](const char *key) {
+        QVariant list;
+        sec_GetConnectionsList(&list);
+        return read(handle, key).toMap();
+    };
+    const auto count = [&](const char *name) {
+        return listed("status.counters").value(QLatin1String(name)).toLongLong();
+    };
+
+    QTRY_COMPARE(listed("status.reason").value("code"), QVariant("refused"));
+    const QVariantMap refused = listed("status.reason");
+    QCOMPARE(refused.value("text"),
+        QVariant(QStringLiteral("connect to 127.0.0.1:%1 refused").arg(tcpPort)));
+    QVERIFY(
+        qAbs(refused.value("since").toLongLong() - QDateTime::currentMSecsSinceEpoch()) < 10000);
+    QTRY_VERIFY(
+        listed("status.reason").value("retry").toLongLong() > refused.value("since").toLongLong());
+
+    // While the device is away, what passes the hold is dropped and counted.
+    const int program
+        = ::open(QFile::encodeName(qEnvironmentVariable("TIRV_PORT_DIR") + "/COM5").constData(),
+            O_RDWR | O_NOCTTY);
+    QVERIFY(program >= 0);
+    const QByteArray written(100 * 1024, 'x');
+    QCOMPARE(
+        ::write(program, written.constData(), size_t(written.size())), ssize_t(written.size()));
+    QTRY_VERIFY_WITH_TIMEOUT(count("dropped") > 0, 10000);
+    QCOMPARE(count("lastConnect"), 0);
+
+    // Back: the trouble is over, what was held goes out, the device's bytes are counted.
+    QVERIFY(device.listen(QHostAddress::LocalHost, tcpPort));
+    QVERIFY(device.waitForNewConnection(10000));
+    QTcpSocket *accepted = device.nextPendingConnection();
+    accepted->write("hello");
+    QTRY_COMPARE_WITH_TIMEOUT(count("toDevice") + count("dropped"), qint64(written.size()), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(count("fromDevice"), 5, 10000);
+    QCOMPARE(listed("status.reason"), QVariantMap());
+    QVERIFY(count("lastConnect") >= refused.value("since").toLongLong());
+    QCOMPARE(count("reconnects"), 0);
+
+    // The device ends the connection; the port makes another.
+    delete accepted;
+    QVERIFY(device.waitForNewConnection(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(count("reconnects"), 1, 10000);
+    QCOMPARE(listed("status.reason"), QVariantMap());
+    ::close(program);
 }
 
 // Clients that ask for the whole table again and again without reading the answers cost the

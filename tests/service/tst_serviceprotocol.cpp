@@ -59,6 +59,12 @@ void TestServiceProtocol::requestRoundTrip_data()
     QTest::newRow("set negative") << int(ConnectionService::SetParam) << 7
                                   << QVariant(QStringLiteral("port.sendmode.param"))
                                   << QVariant(-5);
+    // Counters and times pass an int; what fits one comes back as one.
+    QTest::newRow("beyond int") << int(ConnectionService::GetParam) << 1
+                                << QVariant(qint64(1) << 40) << QVariant(-(qint64(1) << 40));
+    QTest::newRow("least 64-bit") << int(ConnectionService::GetParam) << 1
+                                  << QVariant(std::numeric_limits<qint64>::min())
+                                  << QVariant(std::numeric_limits<qint64>::max());
     QTest::newRow("empty text") << int(ConnectionService::GetParam) << 2147483647
                                 << QVariant(QString()) << QVariant();
     QTest::newRow("apply") << int(ConnectionService::ApplyConnection) << 3 << QVariant()
@@ -132,6 +138,8 @@ void TestServiceProtocol::hostilePayloadRefused_data()
     QTest::newRow("call id too long")
         << QByteArray::fromHex("850501f6f67841" + QByteArray("61").repeated(65));
     QTest::newRow("float") << request("fb3ff0000000000000f6");
+    QTest::newRow("beyond 64 bits") << request("3bfffffffffffffffff6");
+    QTest::newRow("unsigned beyond 63 bits") << request("1b8000000000000000f6");
     QTest::newRow("bytes") << request("4161f6");
     QTest::newRow("map key not text") << request("a10101f6");
     QTest::newRow("list of unknown length") << request("9ff6fff6");
