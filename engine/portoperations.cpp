@@ -239,12 +239,15 @@ bool PortOperations::refreshComInfo(QList<COMS_INFO> *comsInfo)
     QList<COMS_INFO> result;
     const QList<ConnectionHandle> handles = connectionHandles(list);
     const StateTexts texts;
+    const QString portDirectory = serviceStatus().value(kPortDirectory).toString();
     ParsedNames names;
     names.reserve(handles.size());
     for (ConnectionHandle handle : handles) {
         COMS_INFO record;
-        if (readRecord(handle, texts, &names, &record))
+        if (readRecord(handle, texts, &names, &record)) {
+            record.link = portLinkPath(portDirectory, record.comName);
             result.append(record);
+        }
     }
     lastNames.swap(names);
     if (comsInfo)
@@ -398,6 +401,7 @@ bool PortOperations::readRecord(
     QVariant line;
     if (sec_GetParam(handle, kLineStatus, &line))
         record->line = line.toMap();
+    record->report = PortReport::read(handle);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "portconfig.h"
+#include "portreport.h"
 
 #include <QList>
 #include <QMetaType>
@@ -48,8 +49,13 @@ struct COMS_INFO
     // applied and the modem lines; for RAW the data bits, parity and modem lines that programs
     // started by tirv-run set.
     QVariantMap line;
+    // The port's link: the service's port directory and the COM name.
+    QString link;
+    PortReport report;
 
     bool operator==(const COMS_INFO &other) const;
+    // The device's TCP address of the port, "IP:TCP port"; empty when the port has no number.
+    QString deviceTarget() const;
 };
 
 using TaskPair = QPair<HidTask, DevInfo>;

@@ -1,5 +1,7 @@
 #include "serviceparams.h"
 
+#include <QDir>
+
 QList<ConnectionHandle> connectionHandles(const QVariant &list)
 {
     QList<ConnectionHandle> handles;
@@ -24,4 +26,11 @@ bool readTextParam(ConnectionHandle handle, const QString &key, QString *text)
 bool writeParam(ConnectionHandle handle, const QString &key, const QVariant &value)
 {
     return sec_SetParam(handle, key, value) != 0;
+}
+
+QString portLinkPath(const QString &portDirectory, const QString &comName)
+{
+    if (portDirectory.isEmpty() || comName.isEmpty())
+        return QString();
+    return QDir(portDirectory).filePath(comName);
 }

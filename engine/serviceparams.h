@@ -16,6 +16,9 @@ bool readTextParam(ConnectionHandle handle, const QString &key, QString *text);
 
 bool writeParam(ConnectionHandle handle, const QString &key, const QVariant &value);
 
+// Where the service puts the link of a port; empty when either is not known.
+QString portLinkPath(const QString &portDirectory, const QString &comName);
+
 // Device port k is served on TCP port 964 + 2k of the device.
 inline int deviceTcpPort(int portSeq)
 {

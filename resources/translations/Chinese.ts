@@ -237,6 +237,42 @@
         <source>设备线路：未知</source>
         <translation>设备线路：未知</translation>
     </message>
+    <message>
+        <source>链接：%1</source>
+        <translation>链接：%1</translation>
+    </message>
+    <message>
+        <source>设备：%1</source>
+        <translation>设备：%1</translation>
+    </message>
+    <message>
+        <source>状态：%1</source>
+        <translation>状态：%1</translation>
+    </message>
+    <message>
+        <source>原因：%1</source>
+        <translation>原因：%1</translation>
+    </message>
+    <message>
+        <source>已发送 %1 字节，已接收 %2 字节</source>
+        <translation>已发送 %1 字节，已接收 %2 字节</translation>
+    </message>
+    <message>
+        <source>重连 %1 次，离线时丢弃 %2 字节</source>
+        <translation>重连 %1 次，离线时丢弃 %2 字节</translation>
+    </message>
+    <message>
+        <source>上次连接：%1</source>
+        <translation>上次连接：%1</translation>
+    </message>
+    <message>
+        <source>从未连接</source>
+        <translation>从未连接</translation>
+    </message>
+    <message>
+        <source>复制串口路径</source>
+        <translation>复制串口路径</translation>
+    </message>
 </context>
 <context>
     <name>ModifyCom</name>
@@ -401,6 +437,38 @@
     <message>
         <source>虚拟串口服务初始化失败！</source>
         <translation>虚拟串口服务初始化失败！</translation>
+    </message>
+    <message>
+        <source>%1（自 %2 起）</source>
+        <translation>%1（自 %2 起）</translation>
+    </message>
+    <message>
+        <source>%1（自 %2 起，%3 重试）</source>
+        <translation>%1（自 %2 起，%3 重试）</translation>
+    </message>
+    <message>
+        <source>设备拒绝连接</source>
+        <translation>设备拒绝连接</translation>
+    </message>
+    <message>
+        <source>设备不可达</source>
+        <translation>设备不可达</translation>
+    </message>
+    <message>
+        <source>设备无应答</source>
+        <translation>设备无应答</translation>
+    </message>
+    <message>
+        <source>设备断开了连接</source>
+        <translation>设备断开了连接</translation>
+    </message>
+    <message>
+        <source>无法创建串口：%1</source>
+        <translation>无法创建串口：%1</translation>
+    </message>
+    <message>
+        <source>连接失败：%1</source>
+        <translation>连接失败：%1</translation>
     </message>
 </context>
 <context>

@@ -237,6 +237,42 @@
         <source>设备线路：未知</source>
         <translation>Device line: not known yet</translation>
     </message>
+    <message>
+        <source>链接：%1</source>
+        <translation>Link: %1</translation>
+    </message>
+    <message>
+        <source>设备：%1</source>
+        <translation>Device: %1</translation>
+    </message>
+    <message>
+        <source>状态：%1</source>
+        <translation>State: %1</translation>
+    </message>
+    <message>
+        <source>原因：%1</source>
+        <translation>Reason: %1</translation>
+    </message>
+    <message>
+        <source>已发送 %1 字节，已接收 %2 字节</source>
+        <translation>Sent %1 bytes, received %2 bytes</translation>
+    </message>
+    <message>
+        <source>重连 %1 次，离线时丢弃 %2 字节</source>
+        <translation>Reconnects: %1, dropped while away: %2 bytes</translation>
+    </message>
+    <message>
+        <source>上次连接：%1</source>
+        <translation>Last connected: %1</translation>
+    </message>
+    <message>
+        <source>从未连接</source>
+        <translation>Never connected</translation>
+    </message>
+    <message>
+        <source>复制串口路径</source>
+        <translation>Copy port path</translation>
+    </message>
 </context>
 <context>
     <name>ModifyCom</name>
@@ -401,6 +437,38 @@
     <message>
         <source>虚拟串口服务初始化失败！</source>
         <translation>Service initialization connection failed!</translation>
+    </message>
+    <message>
+        <source>%1（自 %2 起）</source>
+        <translation>%1 (since %2)</translation>
+    </message>
+    <message>
+        <source>%1（自 %2 起，%3 重试）</source>
+        <translation>%1 (since %2, next try at %3)</translation>
+    </message>
+    <message>
+        <source>设备拒绝连接</source>
+        <translation>the device refused the connection</translation>
+    </message>
+    <message>
+        <source>设备不可达</source>
+        <translation>the device cannot be reached</translation>
+    </message>
+    <message>
+        <source>设备无应答</source>
+        <translation>the device does not answer</translation>
+    </message>
+    <message>
+        <source>设备断开了连接</source>
+        <translation>the device closed the connection</translation>
+    </message>
+    <message>
+        <source>无法创建串口：%1</source>
+        <translation>the port could not be made: %1</translation>
+    </message>
+    <message>
+        <source>连接失败：%1</source>
+        <translation>the connection failed: %1</translation>
     </message>
 </context>
 <context>

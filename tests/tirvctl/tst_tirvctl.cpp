@@ -409,7 +409,12 @@ void TstTirvctl::setChangesWhatShowPrints()
             { "devicePort", 2 }, { "line", QVariantMap() }, { "link", shown["link"].toString() },
             { "parity", "even" }, { "protocol", "RFC2217" }, { "sendDelay", 0 }, { "sendMode", 0 },
             { "state", shown["state"].toString() }, { "stateKey", "closed" },
-            { "tcpHost", "10.0.0.1" }, { "tcpPort", 968 } }));
+            { "tcpHost", "10.0.0.1" }, { "tcpPort", 968 },
+            { "reason",
+                QVariantMap { { "code", "" }, { "text", "" }, { "since", "" }, { "retry", "" } } },
+            { "counters",
+                QVariantMap { { "toDevice", 0 }, { "fromDevice", 0 }, { "reconnects", 0 },
+                    { "dropped", 0 }, { "lastConnect", "" } } } }));
     const Outcome text = run(QStringLiteral("show COM1"));
     QVERIFY2(text.out.contains(QRegularExpression("protocol +RAW\n")), qPrintable(text.out));
     QVERIFY2(text.out.contains(QRegularExpression("send delay +1 ms\n")), qPrintable(text.out));

@@ -19,6 +19,7 @@ private slots:
     void initTestCase();
     void portsComeAndGo();
     void renameOntoForeignFileSaysWhy();
+    void refusedPortTellsWhy();
     void messagesInLocaleLanguage_data();
     void messagesInLocaleLanguage();
     void helpInChinese();
@@ -129,6 +130,29 @@ void TstTirvctlService::renameOntoForeignFileSaysWhy()
     QVERIFY(QFileInfo(link(comName)).isSymLink());
     QCOMPARE(tirvctl("clear 127.0.0.3").code, 0);
     QVERIFY(foreign.remove());
+}
+
+// Nothing listens at the device's address: list gives the reason, show --json its parts and the
+// counters.
+void TstTirvctlService::refusedPortTellsWhy()
+{
+    QCOMPARE(tirvctl("add 127.77.9.1 1").code, 0);
+    QCOMPARE(tirvctl("set COM1 --connect-on-open off").code, 0);
+    QProcessEnvironment english = QProcessEnvironment::systemEnvironment();
+    english.insert("LC_ALL", "C");
+    const QRegularExpression row("COM1 +port 1 +127.77.9.1:966 +COM Closed +\\S+/COM1 +the "
+                                 "device refused the connection \\(since \\d\\d:\\d\\d:\\d\\d");
+    QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(tirvctl("list", english).out).contains(row), 10000);
+
+    const QJsonObject shown = QJsonDocument::fromJson(tirvctl("show COM1 --json").out).object();
+    const QJsonObject reason = shown["reason"].toObject();
+    QCOMPARE(reason["code"].toString(), QString("refused"));
+    QCOMPARE(reason["text"].toString(), QString("connect to 127.77.9.1:966 refused"));
+    QVERIFY(QDateTime::fromString(reason["since"].toString(), Qt::ISODateWithMs).isValid());
+    QCOMPARE(shown["counters"].toObject().toVariantMap(),
+        QVariantMap({ { "toDevice", 0 }, { "fromDevice", 0 }, { "reconnects", 0 }, { "dropped", 0 },
+            { "lastConnect", "" } }));
+    QCOMPARE(tirvctl("clear 127.77.9.1").code, 0);
 }
 
 void TstTirvctlService::messagesInLocaleLanguage_data()

@@ -4,10 +4,23 @@
 #include "searchresults.h"
 #include "servicekeys.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+
+namespace {
+
+// For scripts: ISO 8601 in UTC, to the millisecond; empty for none.
+QString isoTime(qint64 msecsSinceEpoch)
+{
+    if (msecsSinceEpoch == 0)
+        return QString();
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
+} // namespace
 
 CtlPrinter::CtlPrinter(QTextStream &out, bool json)
     : out(out)
@@ -108,6 +121,13 @@ void CtlPrinter::printPortText(const ListedPort &port)
         { tr("send delay"), tr("%1 ms").arg(config.sendDelay) },
         { tr("connect on open"), config.connectOnOpen ? on : off },
     };
+    const PortReport &report = port.report;
+    const QString lastConnect = PortReport::timeText(report.lastConnect);
+    table << QStringList { tr("sent"), tr("%1 bytes").arg(report.toDevice) }
+          << QStringList { tr("received"), tr("%1 bytes").arg(report.fromDevice) }
+          << QStringList { tr("reconnects"), QString::number(report.reconnects) }
+          << QStringList { tr("dropped while away"), tr("%1 bytes").arg(report.dropped) }
+          << QStringList { tr("last connect"), lastConnect.isEmpty() ? tr("never") : lastConnect };
     table << lineRows(port);
     printTable(table, QStringLiteral("  "));
 }
@@ -149,7 +169,11 @@ QStringList CtlPrinter::portRow(const ListedPort &port) const
     const QString target = port.tcpPort
         ? QStringLiteral("%1:%2").arg(port.tcpHost).arg(port.tcpPort)
         : QStringLiteral("-");
-    return { port.comName, tr("port %1").arg(port.devicePort), target, port.state, port.link };
+    QStringList row { port.comName, tr("port %1").arg(port.devicePort), target, port.state,
+        port.link };
+    if (!port.report.isFine())
+        row << port.report.reasonText();
+    return row;
 }
 
 QString CtlPrinter::supportText(const QString &support)
@@ -175,6 +199,29 @@ QJsonObject CtlPrinter::portObject(const ListedPort &port) const
         { QStringLiteral("tcpPort"), port.tcpPort },
         { QStringLiteral("state"), port.state },
         { QStringLiteral("stateKey"), port.stateKey },
+        { QStringLiteral("reason"), reasonObject(port.report) },
+        { QStringLiteral("counters"), countersObject(port.report) },
+    };
+}
+
+QJsonObject CtlPrinter::reasonObject(const PortReport &report)
+{
+    return {
+        { QStringLiteral("code"), report.trouble },
+        { QStringLiteral("text"), report.detail },
+        { QStringLiteral("since"), isoTime(report.since) },
+        { QStringLiteral("retry"), isoTime(report.retry) },
+    };
+}
+
+QJsonObject CtlPrinter::countersObject(const PortReport &report)
+{
+    return {
+        { QStringLiteral("toDevice"), report.toDevice },
+        { QStringLiteral("fromDevice"), report.fromDevice },
+        { QStringLiteral("reconnects"), report.reconnects },
+        { QStringLiteral("dropped"), report.dropped },
+        { QStringLiteral("lastConnect"), isoTime(report.lastConnect) },
     };
 }
 

@@ -6,6 +6,7 @@
 
 class PortListing;
 struct ListedPort;
+struct PortReport;
 class QTextStream;
 struct SearchRow;
 
@@ -34,6 +35,8 @@ private:
     QJsonObject portObject(const ListedPort &port) const;
     // The service's word for how far a device takes the line's settings, for people.
     static QString supportText(const QString &support);
+    static QJsonObject reasonObject(const PortReport &report);
+    static QJsonObject countersObject(const PortReport &report);
     void printTable(const QList<QStringList> &table, const QString &indent);
 
     QTextStream &out;

@@ -4,7 +4,6 @@
 #include "serviceparams.h"
 
 #include <QCoreApplication>
-#include <QDir>
 
 #include <algorithm>
 
@@ -97,8 +96,7 @@ ListedPort PortListing::listedPort(const COMS_INFO &info) const
 {
     ListedPort port;
     port.comName = info.comName;
-    if (!info.comName.isEmpty() && !directory.isEmpty())
-        port.link = QDir(directory).filePath(info.comName);
+    port.link = info.link;
     bool numbered = false;
     port.devicePort = info.portSeq.toInt(&numbered, 10);
     if (numbered && port.devicePort > 0) {
@@ -111,5 +109,6 @@ ListedPort PortListing::listedPort(const COMS_INFO &info) const
     port.stateKey = stateKey(info.comState);
     port.config = info.config;
     port.line = info.line;
+    port.report = info.report;
     return port;
 }

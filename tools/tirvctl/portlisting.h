@@ -19,6 +19,7 @@ struct ListedPort
     QString stateKey; // "error", "closed", "open", "connected", "disconnected" or ""
     PortConfig config;
     QVariantMap line; // an RFC 2217 port's line, as the service reports it
+    PortReport report; // why it is in its state, and its counters
 };
 
 // One device with its virtual ports, in the order the service lists them.
@@ -36,7 +37,7 @@ class PortListing
 {
 public:
     PortListing() = default;
-    // portDirectory: where the service says its links are; empty leaves the links out.
+    // portDirectory: where the service says its links are, which the ports' links name.
     // saveError: why the service does not save its changes; empty while it does.
     PortListing(const QList<COMS_INFO> &ports, const QString &portDirectory,
         const QString &saveError = QString());

@@ -357,5 +357,33 @@
         <source>settings not supported</source>
         <translation>设备不支持串口设置</translation>
     </message>
+    <message>
+        <source>sent</source>
+        <translation>已发送</translation>
+    </message>
+    <message>
+        <source>received</source>
+        <translation>已接收</translation>
+    </message>
+    <message>
+        <source>reconnects</source>
+        <translation>重连次数</translation>
+    </message>
+    <message>
+        <source>dropped while away</source>
+        <translation>离线时丢弃</translation>
+    </message>
+    <message>
+        <source>last connect</source>
+        <translation>上次连接</translation>
+    </message>
+    <message>
+        <source>never</source>
+        <translation>从未</translation>
+    </message>
+    <message>
+        <source>%1 bytes</source>
+        <translation>%1 字节</translation>
+    </message>
 </context>
 </TS>
