@@ -13,10 +13,12 @@
 #include "systemsettings.h"
 #include "ui_mainwindow.h"
 
+#include <QClipboard>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
@@ -323,11 +325,32 @@ void MainWindow::fillComTable(const QList<COMS_INFO> &ports)
     }
 }
 
-// The protocol and, for RFC 2217, what the device's line took.
+// Where the port is, where it leads, its state and why, its protocol (for RFC 2217 with what
+// the device's line took) and what it carried.
 QString MainWindow::portToolTip(const COMS_INFO &port) const
 {
+    QStringList lines;
+    if (!port.link.isEmpty())
+        lines << tr("链接：%1").arg(port.link);
+    if (!port.deviceTarget().isEmpty())
+        lines << tr("设备：%1").arg(port.deviceTarget());
+    if (!port.comState.isEmpty())
+        lines << tr("状态：%1").arg(port.comState);
+    if (!port.report.isFine())
+        lines << tr("原因：%1").arg(port.report.reasonText());
+    lines << protocolLines(port);
+    const PortReport &report = port.report;
+    const QString lastConnect = PortReport::timeText(report.lastConnect);
+    lines << tr("已发送 %1 字节，已接收 %2 字节").arg(report.toDevice).arg(report.fromDevice)
+          << tr("重连 %1 次，离线时丢弃 %2 字节").arg(report.reconnects).arg(report.dropped)
+          << (lastConnect.isEmpty() ? tr("从未连接") : tr("上次连接：%1").arg(lastConnect));
+    return lines.join(QLatin1Char('\n'));
+}
+
+QStringList MainWindow::protocolLines(const COMS_INFO &port) const
+{
     if (!port.config.isRfc2217())
-        return tr("协议：%1").arg(ServiceKeys::kProtocolRaw);
+        return { tr("协议：%1").arg(ServiceKeys::kProtocolRaw) };
     QString line;
     const QString applied = port.line.value(ServiceKeys::kLineApplied)
                                 .toMap()
@@ -339,7 +362,7 @@ QString MainWindow::portToolTip(const COMS_INFO &port) const
         line = tr("设备线路：%1").arg(applied);
     else
         line = tr("设备线路：未知");
-    return tr("协议：%1").arg(QStringLiteral("RFC 2217")) + QLatin1Char('\n') + line;
+    return { tr("协议：%1").arg(QStringLiteral("RFC 2217")), line };
 }
 
 void MainWindow::removeDevice(const QString &ip)
@@ -652,6 +675,8 @@ void MainWindow::runPortMenu(QWidget *view, QPoint pos, const QIcon &deleteIcon,
     menu.addAction(deleteIcon, tr("删除串口"), this,
         [=] { position.fromTree ? deleteTreePort() : deleteTablePort(); });
     menu.addAction(modifyIcon, tr("修改串口号"), this, [=] { modifyPort(position); });
+    menu.addAction(QIcon(QStringLiteral(":/icons/serial")), tr("复制串口路径"), this,
+        [=] { copyPortPath(position); });
     // Stays the last entry.
     menu.addAction(QIcon(QStringLiteral(":/icons/deviceList")), tr("串口设置"), this,
         [=] { editPortSettings(position); });
@@ -775,9 +800,8 @@ QStringList MainWindow::usedPortNames() const
 void MainWindow::editPortSettings(const PortPosition &position)
 {
     const QString chosenName = portNameAt(position);
-    const auto record = std::find_if(lastList.cbegin(), lastList.cend(),
-        [&](const COMS_INFO &port) { return port.comName == chosenName; });
-    if (chosenName.isEmpty() || record == lastList.cend())
+    const COMS_INFO *record = listedPort(chosenName);
+    if (!record)
         return;
     auto *dialog = new PortSettings(record->config, this);
     dialog->setWindowTitle(tr("串口设置"));
@@ -793,6 +817,21 @@ void MainWindow::editPortSettings(const PortPosition &position)
         info.config = config;
         worker->postTask(TaskPortSettings, info);
     });
+}
+
+// The link as the service placed it, for pasting into a serial program.
+void MainWindow::copyPortPath(const PortPosition &position)
+{
+    const COMS_INFO *port = listedPort(portNameAt(position));
+    if (port && !port->link.isEmpty())
+        QGuiApplication::clipboard()->setText(port->link);
+}
+
+const COMS_INFO *MainWindow::listedPort(const QString &comName) const
+{
+    const auto record = std::find_if(lastList.cbegin(), lastList.cend(),
+        [&](const COMS_INFO &port) { return port.comName == comName; });
+    return comName.isEmpty() || record == lastList.cend() ? nullptr : &*record;
 }
 
 QString MainWindow::portNameAt(const PortPosition &position) const

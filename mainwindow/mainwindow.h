@@ -111,7 +111,11 @@ private:
     void deleteTablePort();
     void modifyPort(const PortPosition &position);
     void editPortSettings(const PortPosition &position);
+    void copyPortPath(const PortPosition &position);
     QString portToolTip(const COMS_INFO &port) const;
+    QStringList protocolLines(const COMS_INFO &port) const;
+    // The port of the last list with that COM name; null when there is none.
+    const COMS_INFO *listedPort(const QString &comName) const;
     QString portNameAt(const PortPosition &position) const;
     QStringList usedPortNames() const;
     void runDeviceMenu(QWidget *view, QPoint pos, int deviceRow, const QString &devIp);

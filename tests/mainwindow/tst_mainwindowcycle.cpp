@@ -300,7 +300,7 @@ void TestMainWindowCycle::portSettingsReachTheServiceAndTheToolTip()
     emit entry->addDevInfo(2, "192.168.1.100");
     entry->close();
     QTRY_COMPARE(comTable()->rowCount(), 2);
-    QCOMPARE(comTable()->item(1, 0)->toolTip(), QString("Protocol: RAW"));
+    QVERIFY(comTable()->item(1, 0)->toolTip().split('\n').contains("Protocol: RAW"));
     comTable()->setCurrentCell(1, 0);
     WindowFixture::runContextMenu(comTable(), "Port settings");
     QPointer<PortSettings> dialog = window->findChild<PortSettings *>();
@@ -311,8 +311,8 @@ void TestMainWindowCycle::portSettingsReachTheServiceAndTheToolTip()
     protocol->setCurrentIndex(1);
     dialog->findChild<QComboBox *>("comboBox_parity")->setCurrentIndex(2);
     dialog->findChild<QPushButton *>("pushButton_sure")->click();
-    QTRY_COMPARE(comTable()->item(1, 0)->toolTip(),
-        QString("Protocol: RFC 2217\nDevice line: not known yet"));
+    QTRY_VERIFY(comTable()->item(1, 0)->toolTip().contains(
+        "Protocol: RFC 2217\nDevice line: not known yet\n"));
     const int portRow = comRowOfPort("2");
     QCOMPARE(model()->item(0)->child(portRow)->toolTip(), comTable()->item(1, 0)->toolTip());
     QVariant list;

@@ -5,6 +5,7 @@
 #include "tirvresources.h"
 #include "windowfixture.h"
 
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QRadioButton>
@@ -42,6 +43,10 @@ private slots:
     void clickingTreeSelectsTableRows();
     void menus_data();
     void menus();
+    void copyPortPathTakesTheLink_data();
+    void copyPortPathTakesTheLink();
+    void portToolTip_data();
+    void portToolTip();
     void webConfigOpensDevicePage_data();
     void webConfigOpensDevicePage();
     void failedCreationRemovesDevice();
@@ -258,7 +263,7 @@ void TestMainWindowViews::menus_data()
     QTest::addColumn<QStringList>("entries");
 
     const QStringList device { "Create COM", "Delete all COM", "Web config" };
-    const QStringList portEntries { "Delete COM", "Modify COM", "Port settings" };
+    const QStringList portEntries { "Delete COM", "Modify COM", "Copy port path", "Port settings" };
     QTest::newRow("tree, device") << "treeView" << true << false << device;
     QTest::newRow("tree, port") << "treeView" << true << true << portEntries;
     QTest::newRow("tree, nothing current") << "treeView" << false << false << QStringList();
@@ -283,6 +288,87 @@ void TestMainWindowViews::menus()
         itemView->setCurrentIndex(index);
     }
     QCOMPARE(WindowFixture::runContextMenu(itemView), entries);
+}
+
+void TestMainWindowViews::copyPortPathTakesTheLink_data()
+{
+    QTest::addColumn<QString>("view");
+    QTest::newRow("tree") << "treeView";
+    QTest::newRow("COM table") << "tableWidget";
+}
+
+void TestMainWindowViews::copyPortPathTakesTheLink()
+{
+    QFETCH(QString, view);
+    COMS_INFO record = port("10.0.0.1", "COM3", "1");
+    record.link = "/run/user/1000/tirv/COM3";
+    window->handerAnalysis({ port("10.0.0.1", "COM2", "2"), record });
+    auto *itemView = window->findChild<QAbstractItemView *>(view);
+    itemView->setCurrentIndex(
+        view == "treeView" ? model()->item(0)->child(1)->index() : itemView->model()->index(1, 0));
+    QGuiApplication::clipboard()->clear();
+    WindowFixture::runContextMenu(itemView, "Copy port path");
+    QCOMPARE(QGuiApplication::clipboard()->text(), record.link);
+}
+
+void TestMainWindowViews::portToolTip_data()
+{
+    QTest::addColumn<bool>("chinese");
+    QTest::addColumn<COMS_INFO>("record");
+    QTest::addColumn<QString>("toolTip");
+
+    const qint64 since = QDateTime(QDate::currentDate(), QTime(12, 3, 4)).toMSecsSinceEpoch();
+    const qint64 lastConnect = QDateTime(QDate(2024, 3, 1), QTime(8, 0, 1)).toMSecsSinceEpoch();
+    COMS_INFO fine = port("10.0.0.1", "COM3", "1", "COM Closed");
+    fine.link = "/run/user/1000/tirv/COM3";
+    QTest::newRow("fine, never connected")
+        << false << fine
+        << "Link: /run/user/1000/tirv/COM3\nDevice: 10.0.0.1:966\nState: COM Closed\n"
+           "Protocol: RAW\nSent 0 bytes, received 0 bytes\n"
+           "Reconnects: 0, dropped while away: 0 bytes\nNever connected";
+
+    COMS_INFO refused = fine;
+    refused.comState = "Disconnected";
+    refused.report = { "refused", "connect to 10.0.0.1:966 refused", since, since + 2000, 4096, 512,
+        2, 100, lastConnect };
+    QTest::newRow("refused")
+        << false << refused
+        << "Link: /run/user/1000/tirv/COM3\nDevice: 10.0.0.1:966\nState: Disconnected\n"
+           "Reason: the device refused the connection (since 12:03:04, next try at 12:03:06)\n"
+           "Protocol: RAW\nSent 4096 bytes, received 512 bytes\n"
+           "Reconnects: 2, dropped while away: 100 bytes\nLast connected: 2024-03-01 08:00:01";
+    refused.comState = "未连接";
+    QTest::newRow("refused, Chinese")
+        << true << refused
+        << "链接：/run/user/1000/tirv/COM3\n设备：10.0.0.1:966\n状态：未连接\n"
+           "原因：设备拒绝连接（自 12:03:04 起，12:03:06 重试）\n协议：RAW\n"
+           "已发送 4096 字节，已接收 512 字节\n重连 2 次，离线时丢弃 100 字节\n"
+           "上次连接：2024-03-01 08:00:01";
+
+    COMS_INFO failed = fine;
+    failed.comState = "COM Error";
+    failed.report
+        = { "port", "a file that is not ours is in the way at /run/user/1000/tirv/COM3", since };
+    QTest::newRow("port not made")
+        << false << failed
+        << "Link: /run/user/1000/tirv/COM3\nDevice: 10.0.0.1:966\nState: COM Error\n"
+           "Reason: the port could not be made: a file that is not ours is in the way at "
+           "/run/user/1000/tirv/COM3 (since 12:03:04)\nProtocol: RAW\n"
+           "Sent 0 bytes, received 0 bytes\nReconnects: 0, dropped while away: 0 bytes\n"
+           "Never connected";
+}
+
+// The same in the tree and in the port table.
+void TestMainWindowViews::portToolTip()
+{
+    QFETCH(bool, chinese);
+    QFETCH(COMS_INFO, record);
+    QFETCH(QString, toolTip);
+
+    switchLanguage(chinese);
+    window->handerAnalysis({ record });
+    QCOMPARE(model()->item(0)->child(0)->toolTip(), toolTip);
+    QCOMPARE(comTable()->item(0, 0)->toolTip(), toolTip);
 }
 
 void TestMainWindowViews::webConfigOpensDevicePage_data()
