@@ -186,6 +186,8 @@ struct PortOperations::StateTexts
     QString connected = QCoreApplication::translate("RefreshTree", "已连接");
     QString disconnected = QCoreApplication::translate("RefreshTree", "未连接");
 
+    QStringList all() const { return { error, closed, open, connected, disconnected }; }
+
     // Open port: connected when at least one remote host says "1"; without a host list, just
     // open.
     QString openText(ConnectionHandle handle) const
@@ -236,9 +238,23 @@ bool PortOperations::refreshComInfo(QList<COMS_INFO> *comsInfo)
     QVariant list;
     if (!sec_GetConnectionsList(&list))
         return false;
-    QList<COMS_INFO> result;
-    const QList<ConnectionHandle> handles = connectionHandles(list);
     const StateTexts texts;
+    const quint64 generation = listingGeneration();
+    if (generation == 0 || generation != lastGeneration || texts.all() != lastStateTexts) {
+        lastRecords = readRecords(connectionHandles(list), texts);
+        lastGeneration = generation;
+        lastStateTexts = texts.all();
+    }
+    if (comsInfo)
+        *comsInfo = lastRecords;
+    emit updateComInfo(lastRecords);
+    return true;
+}
+
+QList<COMS_INFO> PortOperations::readRecords(
+    const QList<ConnectionHandle> &handles, const StateTexts &texts)
+{
+    QList<COMS_INFO> result;
     const QString portDirectory = serviceStatus().value(kPortDirectory).toString();
     ParsedNames names;
     names.reserve(handles.size());
@@ -250,10 +266,7 @@ bool PortOperations::refreshComInfo(QList<COMS_INFO> *comsInfo)
         }
     }
     lastNames.swap(names);
-    if (comsInfo)
-        *comsInfo = result;
-    emit updateComInfo(result);
-    return true;
+    return result;
 }
 
 void PortOperations::createDevicePorts(int portCount, const QString &devType, const QString &devIp,

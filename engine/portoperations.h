@@ -31,7 +31,8 @@ public:
     void setPortNameSource(PortNameSource source);
 
     // Lists this program's virtual ports in service order and emits updateComInfo. Returns
-    // false (and emits nothing) when the service could not list its connections.
+    // false (and emits nothing) when the service could not list its connections. A listing that
+    // brought nothing new hands on the last list as it is.
     bool refreshComInfo(QList<COMS_INFO> *comsInfo = nullptr);
 
     // New ports are RAW unless another protocol is given.
@@ -70,6 +71,8 @@ private:
     };
     using ParsedNames = QHash<QString, ParsedName>;
 
+    // This program's ports among the listed handles, read from the listing just made.
+    QList<COMS_INFO> readRecords(const QList<ConnectionHandle> &handles, const StateTexts &texts);
     // False when the connection is not one of ours and must be left out of the listing. The
     // name read is added to *parsed.
     bool readRecord(ConnectionHandle handle, const StateTexts &texts, ParsedNames *parsed,
@@ -82,4 +85,9 @@ private:
     QStringList comNames;
     // The names of the last listing, so that names unchanged since are not parsed again.
     ParsedNames lastNames;
+    // The records of the last listing, the generation they were read at and the state texts
+    // they hold: while none of these changes they are listed again as they are.
+    QList<COMS_INFO> lastRecords;
+    quint64 lastGeneration = 0;
+    QStringList lastStateTexts;
 };

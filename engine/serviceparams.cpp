@@ -1,7 +1,5 @@
 #include "serviceparams.h"
 
-#include <QDir>
-
 QList<ConnectionHandle> connectionHandles(const QVariant &list)
 {
     QList<ConnectionHandle> handles;
@@ -28,9 +26,12 @@ bool writeParam(ConnectionHandle handle, const QString &key, const QVariant &val
     return sec_SetParam(handle, key, value) != 0;
 }
 
+// Built by hand: the worker makes one per port at every listing.
 QString portLinkPath(const QString &portDirectory, const QString &comName)
 {
     if (portDirectory.isEmpty() || comName.isEmpty())
         return QString();
-    return QDir(portDirectory).filePath(comName);
+    if (portDirectory.endsWith(QLatin1Char('/')))
+        return portDirectory + comName;
+    return portDirectory + QLatin1Char('/') + comName;
 }

@@ -118,16 +118,18 @@ int main(int argc, char *argv[])
     }
     const qint64 service = privateService.pid();
     printf("idle listing over %d s per row; CPU in %% of one core\n", seconds);
-    printf("ports  window %%  service %%   sum %%  service RSS MB  lists/s  round trips/s\n");
+    printf("ports  window %%  service %%   sum %%  service RSS MB  lists/s  round trips/s  "
+           "trips/list\n");
     int ports = 0;
     for (int wanted : { 48, 255 }) {
         addPorts(ports, wanted);
         ports = wanted;
         const Figures figures = measure(service, seconds);
-        printf("%5d  %8.2f  %9.2f  %6.2f  %14.1f  %7.1f  %13.1f\n", ports, figures.windowPercent,
-            figures.servicePercent, figures.windowPercent + figures.servicePercent,
+        printf("%5d  %8.2f  %9.2f  %6.2f  %14.1f  %7.1f  %13.1f  %10.2f\n", ports,
+            figures.windowPercent, figures.servicePercent,
+            figures.windowPercent + figures.servicePercent,
             ProcessUsage::residentKiB(service) / 1024.0, figures.listsPerSecond,
-            figures.roundTripsPerSecond);
+            figures.roundTripsPerSecond, figures.roundTripsPerSecond / figures.listsPerSecond);
         fflush(stdout);
     }
     return 0;

@@ -56,6 +56,12 @@ QVariantMap serviceStatus()
     return service ? service->serviceStatus() : QVariantMap();
 }
 
+quint64 listingGeneration()
+{
+    ConnectionService *service = selectedService();
+    return service ? service->listingGeneration() : 0;
+}
+
 QString serviceFailureReason()
 {
     return ConnectionService::failureReason();

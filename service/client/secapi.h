@@ -25,6 +25,10 @@ int sec_ApplyConnection(ConnectionHandle handle);
 // listing brought it; empty before the first listing.
 QVariantMap serviceStatus();
 
+// Stays the same while every sec_GetParam of the last listing's handles, and serviceStatus(),
+// would answer as they did after it; 0 when that is not known.
+quint64 listingGeneration();
+
 // Why the calling thread's last failed sec_* call failed, in the service's words (English, the
 // port and the cause, such as "COM5: a file that is not ours is in the way at ..."); empty when
 // no reason was given.

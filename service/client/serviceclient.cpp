@@ -68,6 +68,8 @@ bool ServiceClient::connections(QVariantList *handles)
         listedStatus.clear();
     if (!statusOnly || !usable)
         forgetListing();
+    if (!unchanged || !usable)
+        ++generation;
     if (!listedNow)
         return false;
     if (reply.stamp != known)
@@ -141,6 +143,12 @@ QVariantMap ServiceClient::serviceStatus()
 {
     QMutexLocker lock(&mutex);
     return listedServiceStatus;
+}
+
+quint64 ServiceClient::listingGeneration()
+{
+    QMutexLocker lock(&mutex);
+    return generation;
 }
 
 quint64 ServiceClient::roundTrips() const
@@ -253,6 +261,7 @@ void ServiceClient::closeSocket()
 
 void ServiceClient::forgetListing()
 {
+    ++generation;
     listed.clear();
     listedStatus.clear();
     listedStamp = {};

@@ -29,6 +29,8 @@ public:
     bool applyConnection(ConnectionHandle handle) override;
     // As of the last listing that brought it; empty before the first.
     QVariantMap serviceStatus() override;
+    // Grows with every listing that brings anything and with every change made.
+    quint64 listingGeneration() override;
 
     // Frames sent since this process started; lets tests count round trips.
     quint64 roundTrips() const;
@@ -57,4 +59,5 @@ private:
     QHash<ConnectionHandle, QVariantMap> listedStatus;
     // What the service said of itself with the last listing that brought a snapshot.
     QVariantMap listedServiceStatus;
+    quint64 generation = 1;
 };

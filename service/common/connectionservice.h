@@ -54,6 +54,9 @@ public:
     // What the service says of itself, by the ServiceKeys of the service's status. Not a call
     // of its own: a client answers from the last listing, which brings it along.
     virtual QVariantMap serviceStatus() = 0;
+    // Stays the same while reads of the last listing's handles, and serviceStatus(), answer as
+    // they did after it; 0 (for ever changing) where that is not known.
+    virtual quint64 listingGeneration() { return 0; }
 
     // Why the calling thread's last failed call failed: a short English text naming the port
     // and the cause, as the service's log would; empty when no reason was given.

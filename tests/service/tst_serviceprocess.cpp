@@ -734,6 +734,12 @@ void TestServiceProcess::listingCostsConstantRoundTrips()
             QVariant(qEnvironmentVariable("TIRV_PORT_DIR")));
     }
 
+    // A listing that brings nothing leaves every read as it was.
+    const quint64 generation = listingGeneration();
+    QVariant unchanged;
+    QVERIFY(sec_GetConnectionsList(&unchanged));
+    QCOMPARE(listingGeneration(), generation);
+
     // The status in a listing is live: a program opening the port shows as state 2.
     const ConnectionHandle first = made.first().toInt();
     const auto listedState = [first] {
@@ -745,6 +751,7 @@ void TestServiceProcess::listingCostsConstantRoundTrips()
     const int program = ::open(link.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(program >= 0);
     QTRY_COMPARE(listedState(), QVariant(2));
+    QVERIFY(listingGeneration() != generation);
     ::close(program);
     QTRY_COMPARE(listedState(), QVariant(1));
 
