@@ -22,6 +22,12 @@ QVariantMap portKeys(int i, bool statusOnly)
     QVariantMap keys {
         { kPortState, 1 },
         { kRemoteHost, QVariantList { QVariant(hosts.first().toList() + QVariantList { "0" }) } },
+        { kReason, QVariantMap() },
+        // A port that has carried something: a time and counts beyond an int.
+        { kCounters,
+            QVariantMap { { kCountToDevice, qint64(3) << 31 }, { kCountFromDevice, 123456 },
+                { kCountReconnects, 2 }, { kCountDropped, 0 },
+                { kCountLastConnect, qint64(1796000000000) } } },
     };
     if (statusOnly)
         return keys;
