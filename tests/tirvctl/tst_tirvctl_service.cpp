@@ -23,6 +23,7 @@ private slots:
     void messagesInLocaleLanguage_data();
     void messagesInLocaleLanguage();
     void helpInChinese();
+    void showLinesUpInChinese();
     void cleanupTestCase();
 
 private:
@@ -193,6 +194,32 @@ void TstTirvctlService::helpInChinese()
     QCOMPARE(process.exitCode(), 0);
     const QString help = QString::fromUtf8(process.readAllStandardOutput());
     QVERIFY2(help.contains("用法：") && help.contains("选项："), qPrintable(help));
+}
+
+// The labels are wide characters: the values must still start in one column of the terminal.
+void TstTirvctlService::showLinesUpInChinese()
+{
+    const Outcome added = tirvctl("add 127.77.9.2 1");
+    QCOMPARE(added.code, 0);
+    const QString comName
+        = QString::fromUtf8(added.out).section('\n', 1, 1).trimmed().section(' ', 0, 0);
+    QProcess process;
+    startInLocale(&process, "zh_CN.UTF-8", { "show", comName });
+    QCOMPARE(process.exitCode(), 0);
+    const QStringList rows = QString::fromUtf8(process.readAllStandardOutput()).split('\n').mid(1);
+    QSet<int> valueColumns;
+    for (const QString &row : rows) {
+        const int gap = row.indexOf("  ", 2);
+        if (gap < 0)
+            continue;
+        const int value = row.indexOf(QRegularExpression("\\S"), gap);
+        int column = 0;
+        for (const QChar c : row.left(value))
+            column += c.unicode() >= 0x1100 ? 2 : 1;
+        valueColumns.insert(column);
+    }
+    QVERIFY2(valueColumns.size() == 1, qPrintable(rows.join('\n')));
+    QCOMPARE(tirvctl("clear 127.77.9.2").code, 0);
 }
 
 void TstTirvctlService::cleanupTestCase()

@@ -20,6 +20,21 @@ QString isoTime(qint64 msecsSinceEpoch)
     return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
+// Columns a terminal gives the text: East Asian wide characters, such as the Chinese labels,
+// take two.
+int displayWidth(const QString &text)
+{
+    int width = 0;
+    for (const uint c : text.toUcs4()) {
+        const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF)
+            || (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF)
+            || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60)
+            || (c >= 0xFFE0 && c <= 0xFFE6) || c >= 0x20000;
+        width += wide ? 2 : 1;
+    }
+    return width;
+}
+
 } // namespace
 
 CtlPrinter::CtlPrinter(QTextStream &out, bool json)
@@ -255,12 +270,14 @@ void CtlPrinter::printTable(const QList<QStringList> &table, const QString &inde
     for (const QStringList &row : table) {
         widths.resize(std::max(widths.size(), row.size()));
         for (int i = 0; i < row.size(); ++i)
-            widths[i] = std::max(widths[i], row[i].size());
+            widths[i] = std::max(widths[i], displayWidth(row[i]));
     }
     for (const QStringList &row : table) {
         QString line = indent;
-        for (int i = 0; i < row.size(); ++i)
-            line += i + 1 < row.size() ? row[i].leftJustified(widths[i] + 2) : row[i];
+        for (int i = 0; i + 1 < row.size(); ++i)
+            line += row[i] + QString(widths[i] + 2 - displayWidth(row[i]), QLatin1Char(' '));
+        if (!row.isEmpty())
+            line += row.last();
         out << line << '\n';
     }
 }
