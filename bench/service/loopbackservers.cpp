@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -35,7 +36,7 @@ void serveEcho(int fd, std::size_t)
 
 void serveSink(int fd, std::size_t total)
 {
-    std::vector<char> buffer(65536);
+    std::vector<char> buffer(LoopbackServers::kPatternPeriod);
     for (;;) {
         std::size_t at = 0;
         bool intact = true;
@@ -43,9 +44,9 @@ void serveSink(int fd, std::size_t total)
             const ssize_t count = recv(fd, buffer.data(), buffer.size(), 0);
             if (count <= 0)
                 return;
-            for (ssize_t i = 0; i < count; ++i)
-                intact = intact
-                    && buffer[std::size_t(i)] == LoopbackServers::pattern(at + std::size_t(i));
+            intact = intact
+                && std::memcmp(buffer.data(), LoopbackServers::patternAt(at), std::size_t(count))
+                    == 0;
             at += std::size_t(count);
         }
         if (!sendAll(fd, intact ? "K" : "X", 1))
@@ -55,14 +56,11 @@ void serveSink(int fd, std::size_t total)
 
 void serveSource(int fd, std::size_t total)
 {
-    std::vector<char> buffer(65536);
     char trigger;
     while (recv(fd, &trigger, 1, 0) == 1) {
         for (std::size_t at = 0; at < total;) {
-            const std::size_t chunk = std::min(buffer.size(), total - at);
-            for (std::size_t i = 0; i < chunk; ++i)
-                buffer[i] = LoopbackServers::pattern(at + i);
-            if (!sendAll(fd, buffer.data(), chunk))
+            const std::size_t chunk = std::min(LoopbackServers::kPatternPeriod, total - at);
+            if (!sendAll(fd, LoopbackServers::patternAt(at), chunk))
                 return;
             at += chunk;
         }
@@ -99,6 +97,17 @@ std::uint16_t listenOn(void (*serve)(int, std::size_t), std::size_t total)
 }
 
 } // namespace
+
+const char *LoopbackServers::patternAt(std::size_t offset)
+{
+    static const std::vector<char> twoPeriods = [] {
+        std::vector<char> bytes(2 * kPatternPeriod);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = pattern(i);
+        return bytes;
+    }();
+    return twoPeriods.data() + offset % kPatternPeriod;
+}
 
 LoopbackServers::LoopbackServers(std::size_t transferBytes)
     : echo(listenOn(serveEcho, transferBytes))

@@ -18,8 +18,12 @@ public:
     // On its first byte, sends transferBytes of pattern().
     std::uint16_t sourcePort() const { return source; }
 
-    // Byte i of every transfer: each value, shifted per 256-byte block.
+    // Byte i of every transfer: each value, shifted per 256-byte block; it repeats every
+    // kPatternPeriod bytes.
     static char pattern(std::size_t i) { return char((i + i / 256) & 0xff); }
+    static const std::size_t kPatternPeriod = 65536;
+    // Bytes offset to offset + kPatternPeriod of the pattern, to send or compare at once.
+    static const char *patternAt(std::size_t offset);
 
 private:
     std::uint16_t echo;

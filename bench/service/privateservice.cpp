@@ -71,17 +71,19 @@ void PrivateService::stop()
     servicePid = 0;
 }
 
-ConnectionHandle PrivateService::addPort(
-    const QString &comName, const QString &host, int tcpPort, bool whileOpen)
+ConnectionHandle PrivateService::addPort(const QString &comName, const QString &host, int tcpPort,
+    bool whileOpen, const QVariantMap &params)
 {
     ConnectionHandle handle = -1;
     const QVariantList hosts { QVariant(QVariantList { host, QString::number(tcpPort) }) };
     if (!sec_CreateConnection(1, &handle) || !sec_SetParam(handle, ServiceKeys::kPortName, comName)
         || !sec_SetParam(handle, ServiceKeys::kNetworkHost, hosts)
-        || !sec_SetParam(handle, ServiceKeys::kOpenCondition, whileOpen ? 1 : 0)
-        || !sec_AddConnectionService(handle))
+        || !sec_SetParam(handle, ServiceKeys::kOpenCondition, whileOpen ? 1 : 0))
         return -1;
-    return handle;
+    for (auto it = params.cbegin(); it != params.cend(); ++it)
+        if (!sec_SetParam(handle, it.key(), it.value()))
+            return -1;
+    return sec_AddConnectionService(handle) ? handle : -1;
 }
 
 QString PrivateService::linkPath(const QString &comName)

@@ -21,10 +21,11 @@ public:
     void stop();
     qint64 pid() const { return servicePid; }
 
-    // A port to host:tcpPort that connects at once, or only while a program has it open; its
-    // handle, or -1 when the service refused it.
-    static ConnectionHandle addPort(
-        const QString &comName, const QString &host, int tcpPort, bool whileOpen = false);
+    // A port to host:tcpPort that connects at once, or only while a program has it open, with
+    // further parameters (send mode, protocol, ...); its handle, or -1 when the service
+    // refused it.
+    static ConnectionHandle addPort(const QString &comName, const QString &host, int tcpPort,
+        bool whileOpen = false, const QVariantMap &params = {});
     static QString linkPath(const QString &comName);
 
 private:

@@ -4,7 +4,7 @@
 #include <QString>
 
 #include <cstdio>
-#include <unistd.h>
+#include <ctime>
 
 namespace {
 
@@ -27,19 +27,15 @@ long statusKiB(qint64 pid, const char *field)
 
 namespace ProcessUsage {
 
-// Fields 14 and 15 of /proc/<pid>/stat: user and system time in clock ticks.
+// The kernel's CPU clock of the process, all threads, in nanoseconds: /proc/<pid>/stat counts
+// whole clock ticks, too coarse to add up over 65 processes.
 double cpuSeconds(qint64 pid)
 {
-    FILE *file = fopen(QStringLiteral("/proc/%1/stat").arg(pid).toLocal8Bit().constData(), "r");
-    unsigned long user = 0, system = 0;
-    if (file) {
-        if (fscanf(
-                file, "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system)
-            != 2)
-            user = system = 0;
-        fclose(file);
-    }
-    return double(user + system) / double(sysconf(_SC_CLK_TCK));
+    clockid_t clock;
+    timespec spent {};
+    if (clock_getcpuclockid(pid_t(pid), &clock) != 0 || clock_gettime(clock, &spent) != 0)
+        return 0;
+    return double(spent.tv_sec) + double(spent.tv_nsec) / 1e9;
 }
 
 long residentKiB(qint64 pid)
