@@ -2,6 +2,7 @@
 // port, serves the sec_* calls on the control socket, and keeps the table on disk.
 
 #include "connectiontable.h"
+#include "epolldispatcher.h"
 #include "ptyportfactory.h"
 #include "servicelog.h"
 #include "servicepaths.h"
@@ -197,6 +198,7 @@ int main(int argc, char **argv)
     ::signal(SIGPIPE, SIG_IGN);
     raiseDescriptorLimit();
 
+    QCoreApplication::setEventDispatcher(new EpollDispatcher);
     QCoreApplication app(argc, argv);
     qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} "
                                       "%{if-warning}warning: %{endif}"

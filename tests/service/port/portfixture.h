@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connectiontable.h"
+#include "epolldispatcher.h"
 #include "ptyportfactory.h"
 
 #include <QCoreApplication>
@@ -109,3 +110,13 @@ inline int openDescriptors()
 {
     return int(QDir(QStringLiteral("/proc/self/fd")).count());
 }
+
+// The test's main(): the ports run on the service's own event loop, as in tirv-service.
+#define PORT_TEST_MAIN(TestObject)                                                                 \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        QCoreApplication::setEventDispatcher(new EpollDispatcher);                                 \
+        QCoreApplication app(argc, argv);                                                          \
+        TestObject test;                                                                           \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }

@@ -294,5 +294,5 @@ void TestBridge::bytesAfterTheDeviceClosedWaitForTheNext()
     }
 }
 
-QTEST_GUILESS_MAIN(TestBridge)
+PORT_TEST_MAIN(TestBridge)
 #include "tst_bridge.moc"

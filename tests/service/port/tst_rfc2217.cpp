@@ -247,5 +247,5 @@ void TestRfc2217::silentPeerIsTakenToRefuse()
         5000));
 }
 
-QTEST_MAIN(TestRfc2217)
+PORT_TEST_MAIN(TestRfc2217)
 #include "tst_rfc2217.moc"

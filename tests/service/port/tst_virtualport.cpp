@@ -620,5 +620,5 @@ void TestVirtualPort::manyPortsComeAndGo()
     QCOMPARE(openDescriptors(), descriptors);
 }
 
-QTEST_GUILESS_MAIN(TestVirtualPort)
+PORT_TEST_MAIN(TestVirtualPort)
 #include "tst_virtualport.moc"
