@@ -24,6 +24,9 @@ const int kSettledMs = 10000;
 // A silent device is given up on after this long, whether idle (keepalive: 10 s + 3 x 5 s) or
 // with bytes sent and not acknowledged.
 const unsigned kDeadPeerMs = 25000;
+// The payload of a full segment on Ethernet with TCP timestamps; loopback's MSS is far larger
+// than any pack needs.
+const int kEthernetSegment = 1448;
 
 QString connectCause(int error)
 {
@@ -97,6 +100,7 @@ TcpLink::TcpLink(const QList<PortSettings::Host> &hosts, PortHealth *health, QOb
     : QObject(parent)
     , hosts(hosts)
     , health(health)
+    , segment(kEthernetSegment)
     , backoffMs(kFirstBackoffMs)
 {
     retryTimer.setSingleShot(true);
@@ -254,6 +258,10 @@ void TcpLink::becomeUp()
     stage = Stage::Up;
     failedSinceUp = false;
     upSince.start();
+    int mss = 0;
+    socklen_t length = sizeof mss;
+    const bool known = getsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &mss, &length) == 0 && mss > 0;
+    segment = known ? qMin(mss, kEthernetSegment) : kEthernetSegment;
     writeNotifier->setEnabled(false);
     readNotifier->setEnabled(true);
     if (!told.isEmpty())

@@ -38,6 +38,8 @@ public:
     // Index of the host connected to, -1 while down.
     int upHost() const { return isUp() ? hostIndex : -1; }
     int descriptor() const { return fd; }
+    // A full TCP segment's worth of bytes: the connection's MSS, at most that of Ethernet.
+    int segmentSize() const { return segment; }
     void setReadWatched(bool watched);
     void setWriteWatched(bool watched);
 
@@ -80,6 +82,8 @@ private:
     int hostIndex = 0;
     Stage stage = Stage::Closed;
     int fd = -1;
+    // segmentSize(), learnt when a connection comes up.
+    int segment;
     int lookupId = -1;
     QSocketNotifier *readNotifier = nullptr;
     QSocketNotifier *writeNotifier = nullptr;

@@ -28,12 +28,19 @@
 namespace {
 
 const int kBufferBytes = 64 * 1024;
-// Rounds of one pump before the loop serves others: a steady stream must not starve them.
-const int kMaxRounds = 16;
+// A side held back because its buffer filled is read again once the buffer has this much at
+// most: a slow peer then costs a wake-up and a pair of epoll_ctl() calls per half buffer, not
+// per write it takes.
+const int kResumeBytes = kBufferBytes / 2;
+// Reads of what a program writes while the device is away, per wake-up, before the loop
+// serves others.
+const int kDiscardReads = 16;
 // How long after the last close the port waits for that program's final bytes.
 const int kCloseGraceMs = 100;
 // The most a read from a pty master returns at once.
 const int kPtyChunk = 4095;
+// Pty reads per wake-up: the other direction, and the other ports, get their turn between.
+const int kReadsPerWake = 4;
 
 bool wouldBlock(int error)
 {
@@ -82,10 +89,7 @@ VirtualPort::VirtualPort(
 {
     packTimer.setSingleShot(true);
     packTimer.setTimerType(Qt::PreciseTimer);
-    connect(&packTimer, &QTimer::timeout, this, [this] {
-        releasing = true;
-        pumpToDevice();
-    });
+    connect(&packTimer, &QTimer::timeout, this, &VirtualPort::releasePack);
     closeGrace.setSingleShot(true);
     closeGrace.setInterval(kCloseGraceMs);
     connect(&closeGrace, &QTimer::timeout, this, &VirtualPort::finishClose);
@@ -451,14 +455,12 @@ bool VirtualPort::resetSlave()
     return true;
 }
 
+// One buffer's worth at most each way per wake-up: a port at full speed must not keep the loop
+// from the others. What is left wakes the port again.
 void VirtualPort::pumpToDevice()
 {
-    for (int round = 0; round < kMaxRounds; ++round) {
-        const bool more = readFromProgram();
-        sendToDevice();
-        if (!more || toDevice.isFull())
-            break;
-    }
+    readFromProgram();
+    sendToDevice();
     if (tcp->isAway() && toDevice.isFull()) {
         const quint64 count = discardFromProgram();
         if (count > 0 && dropped == 0)
@@ -473,21 +475,25 @@ void VirtualPort::pumpToDevice()
 
 void VirtualPort::pumpToProgram()
 {
-    for (int round = 0; round < kMaxRounds; ++round) {
-        const bool more = readFromDevice();
-        writeToProgram();
-        if (!more || toProgram.isFull())
-            break;
-    }
+    readFromDevice();
+    writeToProgram();
     updateWatches();
 }
 
-// True when it stopped only because the buffer filled: the pty may hold more.
-bool VirtualPort::readFromProgram()
+// Send mode 2: the line paused. The bytes read so far go, and what joins them before they are
+// out; new bytes are the read notifier's to take.
+void VirtualPort::releasePack()
+{
+    releasing = true;
+    sendToDevice();
+    updateWatches();
+}
+
+void VirtualPort::readFromProgram()
 {
     bool progress = false;
     bool drained = false;
-    while (!toDevice.isFull() && !drained) {
+    for (int reads = 0; reads < kReadsPerWake && !toDevice.isFull() && !drained; ++reads) {
         int room;
         char *at = toDevice.tail(&room);
         const ssize_t count = readMaster(at, size_t(room));
@@ -504,7 +510,6 @@ bool VirtualPort::readFromProgram()
         else if (!releasing)
             packTimer.start(settings.packIdleMs);
     }
-    return toDevice.isFull();
 }
 
 // EIO: no program holds the slave and nothing it wrote is left.
@@ -518,13 +523,13 @@ ssize_t VirtualPort::readMaster(char *at, size_t room)
 
 void VirtualPort::sendToDevice()
 {
-    const bool toSend = (!toDevice.isEmpty() && mayRelease()) || stream->hasPending();
+    const bool toSend = sendable() > 0 || stream->hasPending();
     if (tcp->isUp() && toSend && tcp->hasEnded())
         deviceClosed();
     if (tcp->isUp())
         stream->flush(tcp->descriptor());
-    while (tcp->isUp() && !toDevice.isEmpty() && mayRelease()) {
-        const int size = toDevice.size();
+    int size;
+    while (tcp->isUp() && (size = sendable()) > 0) {
         const ssize_t count = stream->send(tcp->descriptor(), toDevice.head(), size_t(size));
         if (count < 0) {
             if (!wouldBlock(errno))
@@ -555,8 +560,7 @@ void VirtualPort::deviceClosed()
         tcp->lose(0);
 }
 
-// True when it stopped only because the buffer filled: the socket may hold more.
-bool VirtualPort::readFromDevice()
+void VirtualPort::readFromDevice()
 {
     while (tcp->isUp() && !toProgram.isFull()) {
         int room;
@@ -567,14 +571,13 @@ bool VirtualPort::readFromDevice()
             health.countFromDevice(count);
             // A stream socket hands over all it has: less than asked means it is empty.
             if (count < room)
-                return false;
+                return;
             continue;
         }
         if (count == 0 || !wouldBlock(errno))
             tcp->lose(count == 0 ? 0 : errno);
-        return false;
+        return;
     }
-    return toProgram.isFull();
 }
 
 void VirtualPort::writeToProgram()
@@ -604,7 +607,7 @@ quint64 VirtualPort::discardFromProgram()
     char scrap[4096];
     quint64 total = 0;
     ssize_t count;
-    for (int round = 0; round < kMaxRounds && (count = readMaster(scrap, sizeof scrap)) > 0;
+    for (int round = 0; round < kDiscardReads && (count = readMaster(scrap, sizeof scrap)) > 0;
          ++round)
         total += quint64(count);
     return total;
@@ -634,17 +637,23 @@ void VirtualPort::updateWatches()
 {
     if (master < 0)
         return;
-    masterRead->setEnabled(
-        (programsOpen || finalBytesPending) && (!toDevice.isFull() || tcp->isAway()));
+    programHeld = toDevice.isFull() || (programHeld && toDevice.size() > kResumeBytes);
+    deviceHeld = toProgram.isFull() || (deviceHeld && toProgram.size() > kResumeBytes);
+    masterRead->setEnabled((programsOpen || finalBytesPending) && (!programHeld || tcp->isAway()));
     masterWrite->setEnabled(!toProgram.isEmpty());
     hangUpWatch->setEnabled(programsOpen);
-    tcp->setReadWatched(tcp->isUp() && !toProgram.isFull());
-    tcp->setWriteWatched((!toDevice.isEmpty() && mayRelease()) || stream->hasPending());
+    tcp->setReadWatched(tcp->isUp() && !deviceHeld);
+    tcp->setWriteWatched(sendable() > 0 || stream->hasPending());
 }
 
-bool VirtualPort::mayRelease() const
+// How much may go to the device now: everything, or in send mode 2 until the line pauses, the
+// whole segments' worth; a partial tail waits for the pause.
+int VirtualPort::sendable() const
 {
-    return settings.packIdleMs == 0 || releasing;
+    if (settings.packIdleMs == 0 || releasing)
+        return toDevice.size();
+    const int segment = tcp->segmentSize();
+    return toDevice.size() / segment * segment;
 }
 
 // The one place port trouble is told, always naming the port.

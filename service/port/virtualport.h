@@ -77,17 +77,18 @@ private:
     bool resetSlave();
     void pumpToDevice();
     void pumpToProgram();
-    bool readFromProgram();
+    void releasePack();
+    void readFromProgram();
     ssize_t readMaster(char *at, size_t room);
     void sendToDevice();
     void deviceClosed();
-    bool readFromDevice();
+    void readFromDevice();
     void writeToProgram();
     quint64 discardFromProgram();
     void linkUp();
     void linkDown();
     void updateWatches();
-    bool mayRelease() const;
+    int sendable() const;
     void report(const QString &cause) const;
 
     PortSettings settings;
@@ -129,7 +130,12 @@ private:
     ByteBuffer toDevice;
     // Device to program: bytes read from TCP, waiting for the pty to take them.
     ByteBuffer toProgram;
-    // Send mode 2: runs while bytes keep coming; its end releases the pack.
+    // toDevice filled: the pty is not read until it is half empty.
+    bool programHeld = false;
+    // toProgram filled: TCP is not read until it is half empty.
+    bool deviceHeld = false;
+    // Send mode 2: runs while bytes keep coming; its end releases the pack. Whole segments go
+    // before it ends.
     QTimer packTimer;
     // Send mode 2: the pack is released and goes out with whatever joins it until empty.
     bool releasing = false;

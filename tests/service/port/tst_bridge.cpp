@@ -1,6 +1,7 @@
 #include "deviceserver.h"
 #include "portfixture.h"
 #include "programend.h"
+#include "segmentcapture.h"
 #include "testnetwork.h"
 
 #include <QSocketNotifier>
@@ -63,6 +64,9 @@ private slots:
     void holdBufferDropsTheOverflow();
     void writerGoesOnOnceTheFirstConnectFails();
     void bytesAfterTheDeviceClosedWaitForTheNext();
+    void packing_data();
+    void packing();
+    void fullSegmentsGoBeforeThePause();
 };
 
 void TestBridge::bytesPassUnchanged_data()
@@ -292,6 +296,71 @@ void TestBridge::bytesAfterTheDeviceClosedWaitForTheNext()
         QVERIFY(waitFor([&] { return device.received.size() >= written.size(); }));
         QCOMPARE(device.received, written);
     }
+}
+
+void TestBridge::packing_data()
+{
+    QTest::addColumn<int>("sendMode");
+    QTest::addColumn<int>("segments");
+
+    // Each write reaches the device before the next is made: the capture tells them apart.
+    QTest::newRow("mode 0: each write at once") << 0 << 10;
+    // Writes 10 ms apart, far within the pause of 1 s: packing is what the mode is for.
+    QTest::newRow("mode 2: writes within the pause, one segment") << 2 << 1;
+}
+
+void TestBridge::packing()
+{
+    QFETCH(int, sendMode);
+    QFETCH(int, segments);
+    TestNetwork network;
+    if (!network.isReady())
+        QSKIP("a network namespace of its own needs root");
+    DeviceServer device;
+    std::unique_ptr<SegmentCapture> capture;
+    network.onDeviceSide([&] {
+        device.listen(0, QHostAddress(TestNetwork::deviceAddress()));
+        capture = std::make_unique<SegmentCapture>(QStringLiteral("tvd"));
+    });
+    QVERIFY(capture->isOpen());
+    PortFixture ports;
+    PortOptions options { 0, sendMode, 1000, TestNetwork::deviceAddress() };
+    const ConnectionHandle handle = ports.startPort(QStringLiteral("COM2"), device.port(), options);
+    ProgramEnd program(PortFixture::linkPath(QStringLiteral("COM2")));
+    QVERIFY(waitFor([&] { return ports.state(handle) == 2 && device.clients() == 1; }));
+
+    QByteArray written;
+    for (int i = 0; i < 10; ++i) {
+        const QByteArray bytes = pattern(8, i);
+        program.write(bytes);
+        written += bytes;
+        if (sendMode == 0)
+            QVERIFY(waitFor([&] { return device.received.size() == written.size(); }));
+        else
+            waitFor([] { return false; }, 10);
+    }
+    QVERIFY(waitFor([&] { return device.received.size() >= written.size(); }));
+    QCOMPARE(device.received, written);
+    QCOMPARE(capture->payloads(device.port()).size(), segments);
+}
+
+void TestBridge::fullSegmentsGoBeforeThePause()
+{
+    DeviceServer device;
+    QVERIFY(device.listen());
+    PortFixture ports;
+    const ConnectionHandle handle
+        = ports.startPort(QStringLiteral("COM3"), device.port(), { 0, 2, 60000 });
+    ProgramEnd program(PortFixture::linkPath(QStringLiteral("COM3")));
+    QVERIFY(waitFor([&] { return ports.state(handle) == 2 && device.clients() == 1; }));
+
+    // Two segments' worth goes at once; the tail of 104 bytes waits for the pause of 60 s.
+    const QByteArray written = pattern(3000, 4);
+    program.write(written);
+    const int segment = 1448;
+    QVERIFY(waitFor([&] { return device.received.size() >= 2 * segment; }));
+    QVERIFY(!waitFor([&] { return device.received.size() > 2 * segment; }, 200));
+    QCOMPARE(device.received, written.left(2 * segment));
 }
 
 PORT_TEST_MAIN(TestBridge)
