@@ -7,7 +7,7 @@ set -eu
 
 top=$(cd "$(dirname "$0")/.." && pwd)
 formatter=${CLANG_FORMAT:-clang-format}
-files=$(cd "$top" && find app bench comport discovery engine mainwindow run service tests tools \
+files=$(cd "$top" && find app bench discovery engine mainwindow service tests tools \
     -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort)
 
 if [ "${1:-}" = "--check" ]; then
