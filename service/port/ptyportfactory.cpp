@@ -14,8 +14,8 @@ PtyPortFactory::~PtyPortFactory() = default;
 
 std::unique_ptr<ConnectionPort> PtyPortFactory::makePort(const QVariantMap &params, QString *reason)
 {
-    PortSettings settings;
-    if (!PortSettings::fromParams(params, &settings, reason))
+    BridgeSettings settings;
+    if (!BridgeSettings::fromParams(params, &settings, reason))
         return nullptr;
     if (!directory.open(reason))
         return nullptr;

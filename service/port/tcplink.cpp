@@ -96,7 +96,7 @@ socklen_t toSockaddr(const QHostAddress &address, quint16 port, sockaddr_storage
 
 } // namespace
 
-TcpLink::TcpLink(const QList<PortSettings::Host> &hosts, PortHealth *health, QObject *parent)
+TcpLink::TcpLink(const QList<BridgeSettings::Host> &hosts, PortHealth *health, QObject *parent)
     : QObject(parent)
     , hosts(hosts)
     , health(health)
@@ -323,6 +323,6 @@ void TcpLink::tell(const QString &text)
 
 QString TcpLink::hostText() const
 {
-    const PortSettings::Host &host = hosts.at(hostIndex);
+    const BridgeSettings::Host &host = hosts.at(hostIndex);
     return QStringLiteral("%1:%2").arg(host.name).arg(host.port);
 }

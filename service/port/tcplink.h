@@ -1,7 +1,7 @@
 #pragma once
 
+#include "bridgesettings.h"
 #include "porthealth.h"
-#include "portsettings.h"
 
 #include <QElapsedTimer>
 #include <QHostInfo>
@@ -20,7 +20,8 @@ class TcpLink : public QObject
     Q_OBJECT
 
 public:
-    TcpLink(const QList<PortSettings::Host> &hosts, PortHealth *health, QObject *parent = nullptr);
+    TcpLink(
+        const QList<BridgeSettings::Host> &hosts, PortHealth *health, QObject *parent = nullptr);
     ~TcpLink() override;
 
     // Connects now and keeps reconnecting until close().
@@ -77,7 +78,7 @@ private:
     void tell(const QString &text);
     QString hostText() const;
 
-    QList<PortSettings::Host> hosts;
+    QList<BridgeSettings::Host> hosts;
     PortHealth *health;
     int hostIndex = 0;
     Stage stage = Stage::Closed;

@@ -79,7 +79,7 @@ void cleanSlave(int slave, const termios &clean)
 } // namespace
 
 VirtualPort::VirtualPort(
-    const PortSettings &settings, std::shared_ptr<OpenWatcher> watcher, LineChannel *channel)
+    const BridgeSettings &settings, std::shared_ptr<OpenWatcher> watcher, LineChannel *channel)
     : settings(settings)
     , watcher(std::move(watcher))
     , channel(channel)
@@ -151,7 +151,7 @@ QVariantList VirtualPort::remoteHosts() const
     const int up = upHost();
     QVariantList result;
     for (int i = 0; i < settings.hosts.size(); ++i) {
-        const PortSettings::Host &host = settings.hosts.at(i);
+        const BridgeSettings::Host &host = settings.hosts.at(i);
         const QString connected = i == up ? QStringLiteral("1") : QStringLiteral("0");
         result.append(QVariant(QVariantList { host.name, host.portText, connected }));
     }
@@ -167,7 +167,7 @@ bool VirtualPort::rename(const QString &comName, QString *reason)
 {
     if (!link) {
         *reason = QStringLiteral("lost its pseudo-terminal, so it has no link to move");
-    } else if (!PortSettings::isUsableComName(comName)) {
+    } else if (!BridgeSettings::isUsableComName(comName)) {
         *reason = QStringLiteral("\"%1\" cannot name a port file").arg(comName);
     } else if (link->place(comName, reason)) {
         settings.comName = comName;
@@ -179,9 +179,9 @@ bool VirtualPort::rename(const QString &comName, QString *reason)
 
 bool VirtualPort::reconfigure(const QVariantMap &params)
 {
-    PortSettings next;
+    BridgeSettings next;
     QString reason;
-    if (!PortSettings::fromParams(params, &next, &reason) || !settings.isCompatible(next))
+    if (!BridgeSettings::fromParams(params, &next, &reason) || !settings.isCompatible(next))
         return false;
     settings.dataBits = next.dataBits;
     settings.parity = next.parity;

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "bridgesettings.h"
 #include "bytebuffer.h"
 #include "connectionport.h"
 #include "lineport.h"
 #include "linestate.h"
 #include "porthealth.h"
-#include "portsettings.h"
 
 #include <QObject>
 #include <QTimer>
@@ -37,7 +37,7 @@ class VirtualPort : public QObject, public ConnectionPort, public LinePort
 public:
     // The channel outlives the port.
     VirtualPort(
-        const PortSettings &settings, std::shared_ptr<OpenWatcher> watcher, LineChannel *channel);
+        const BridgeSettings &settings, std::shared_ptr<OpenWatcher> watcher, LineChannel *channel);
     ~VirtualPort() override;
 
     // Makes the pty and its link in the open directory, which outlives the port, and starts
@@ -91,7 +91,7 @@ private:
     int sendable() const;
     void report(const QString &cause) const;
 
-    PortSettings settings;
+    BridgeSettings settings;
     std::shared_ptr<OpenWatcher> watcher;
     LineChannel *channel;
     // The service holds only the master: it hangs up while no program holds the slave.

@@ -8,7 +8,7 @@
 #include <QVariantMap>
 
 // What a virtual port needs of its connection's parameters.
-struct PortSettings
+struct BridgeSettings
 {
     struct Host
     {
@@ -32,10 +32,10 @@ struct PortSettings
 
     // Whether other settings can take this one's place on a working port: only the name and
     // the line's framing may differ.
-    bool isCompatible(const PortSettings &other) const;
+    bool isCompatible(const BridgeSettings &other) const;
 
     // A name that stays a plain file name inside the port directory.
     static bool isUsableComName(const QString &comName);
     // False with the reason when the parameters cannot make a port.
-    static bool fromParams(const QVariantMap &params, PortSettings *settings, QString *reason);
+    static bool fromParams(const QVariantMap &params, BridgeSettings *settings, QString *reason);
 };

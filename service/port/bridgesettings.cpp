@@ -1,4 +1,4 @@
-#include "portsettings.h"
+#include "bridgesettings.h"
 
 #include "servicekeys.h"
 
@@ -27,13 +27,13 @@ QString decimalAddress(const QString &name)
 
 } // namespace
 
-bool PortSettings::isUsableComName(const QString &comName)
+bool BridgeSettings::isUsableComName(const QString &comName)
 {
     return !comName.isEmpty() && !comName.startsWith(QLatin1Char('.'))
         && !comName.contains(QLatin1Char('/')) && !comName.contains(QChar(0));
 }
 
-bool PortSettings::isCompatible(const PortSettings &other) const
+bool BridgeSettings::isCompatible(const BridgeSettings &other) const
 {
     if (hosts.size() != other.hosts.size())
         return false;
@@ -46,7 +46,8 @@ bool PortSettings::isCompatible(const PortSettings &other) const
         && rfc2217 == other.rfc2217;
 }
 
-bool PortSettings::fromParams(const QVariantMap &params, PortSettings *settings, QString *reason)
+bool BridgeSettings::fromParams(
+    const QVariantMap &params, BridgeSettings *settings, QString *reason)
 {
     settings->comName = params.value(ServiceKeys::kPortName).toString();
     if (!isUsableComName(settings->comName)) {
