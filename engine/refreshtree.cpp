@@ -126,7 +126,6 @@ QString RefreshTree::runOperation(HidTask code, const DevInfo &info)
     return message;
 }
 
-// A task posted while the loop was busy is in the queue already: no pause before it.
 void RefreshTree::followSaveError()
 {
     const QString error = serviceStatus().value(ServiceKeys::kSaveError).toString();
@@ -136,6 +135,7 @@ void RefreshTree::followSaveError()
     emit saveErrorChanged(error);
 }
 
+// A task posted while the loop was busy is in the queue already: no pause before it.
 void RefreshTree::pause()
 {
     QMutexLocker lock(&mutex);
