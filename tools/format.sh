@@ -5,14 +5,21 @@
 #   format.sh [--check]
 set -eu
 
-top=$(cd "$(dirname "$0")/.." && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd -P)
 formatter=${CLANG_FORMAT:-clang-format}
-files=$(cd "$top" && find app bench discovery engine mainwindow service tests tools \
-    -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort)
+# The sources git knows of, new ones not yet added included; in a tree without git (an unpacked
+# source archive) every source outside hidden folders and build trees.
+if [ "$(git -C "$top" rev-parse --show-toplevel 2>/dev/null)" = "$top" ]; then
+    files=$(cd "$top" && git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.c')
+else
+    files=$(cd "$top" && find . \( -name '.?*' -o -name 'build*' \) -prune -o -type f \
+        \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) -print | cut -c3- | sort)
+fi
 
 if [ "${1:-}" = "--check" ]; then
     bad=""
     for f in $files; do
+        [ -f "$top/$f" ] || continue # deleted, not yet committed
         "$formatter" --dry-run -Werror "$top/$f" >/dev/null 2>&1 || bad="$bad $f"
     done
     if [ -n "$bad" ]; then
@@ -22,4 +29,4 @@ if [ "${1:-}" = "--check" ]; then
     fi
     exit 0
 fi
-for f in $files; do "$formatter" -i "$top/$f"; done
+for f in $files; do [ ! -f "$top/$f" ] || "$formatter" -i "$top/$f"; done
