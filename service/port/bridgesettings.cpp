@@ -1,28 +1,24 @@
 #include "bridgesettings.h"
 
+#include "ipv4address.h"
 #include "servicekeys.h"
 
-#include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 
-// Device addresses are typed as four decimal groups, at times zero-padded ("010.000.000.001");
-// the resolver would read such a group as octal (10 as 8) or refuse it ("08").
-QString decimalAddress(const QString &name)
+// What to connect to for a host as typed; empty for none. An address is dialled as Ipv4Address
+// spells it: the resolver would read a zero-padded group as octal ("010" as 8) or refuse it
+// ("08"). Other digits and dots name no host (no top-level domain is all digits), and the
+// resolver would read them in those ways too.
+QString dialNameOf(const QString &name)
 {
-    static const QRegularExpression quad(
-        QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
-    const QRegularExpressionMatch match = quad.match(name);
-    if (!match.hasMatch())
-        return name;
-    QStringList groups;
-    for (int i = 1; i <= 4; ++i) {
-        const int value = match.capturedRef(i).toInt();
-        if (value > 255)
-            return name;
-        groups.append(QString::number(value));
-    }
-    return groups.join(QLatin1Char('.'));
+    if (Ipv4Address::isValid(name))
+        return Ipv4Address::canonical(name);
+    const bool numeric = std::all_of(name.cbegin(), name.cend(), [](QChar c) {
+        return c == QLatin1Char('.') || (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
+    });
+    return numeric ? QString() : name;
 }
 
 } // namespace
@@ -58,15 +54,15 @@ bool BridgeSettings::fromParams(
     for (const QVariant &entry : entries) {
         const QVariantList fields = entry.toList();
         Host host { fields.value(0).toString(), fields.value(1), 0, QString() };
+        host.dialName = dialNameOf(host.name);
         bool ok = false;
         const uint port = host.portText.toString().toUInt(&ok);
-        if (host.name.isEmpty() || !ok || port == 0 || port > 65535) {
+        if (host.dialName.isEmpty() || !ok || port == 0 || port > 65535) {
             *reason = QStringLiteral("remote host \"%1:%2\" is not a host and TCP port")
                           .arg(host.name, host.portText.toString());
             return false;
         }
         host.port = quint16(port);
-        host.dialName = decimalAddress(host.name);
         settings->hosts.append(host);
     }
     if (settings->hosts.isEmpty()) {

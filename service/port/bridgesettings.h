@@ -15,7 +15,7 @@ struct BridgeSettings
         QString name; // as given, for the remote-host listing and the log
         QVariant portText; // as given, for the remote-host listing
         quint16 port = 0;
-        QString dialName; // what to connect to: name, an address's groups read as decimal
+        QString dialName; // what to connect to: name, an address as Ipv4Address spells it
     };
 
     QString comName;

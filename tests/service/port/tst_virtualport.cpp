@@ -403,11 +403,8 @@ void TestVirtualPort::typedHostReachesTheDevice_data()
     QTest::addColumn<QString>("deviceAt");
 
     QTest::newRow("plain address") << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1");
-    QTest::newRow("zero-padded") << QStringLiteral("127.000.000.001")
-                                 << QStringLiteral("127.0.0.1");
-    // Read as decimal, not octal: 10, not 8.
-    QTest::newRow("padded group of 10")
-        << QStringLiteral("127.0.0.010") << QStringLiteral("127.0.0.10");
+    QTest::newRow("zero-padded") << QStringLiteral("127.00.00.01") << QStringLiteral("127.0.0.1");
+    // Read as decimal: octal has no 8.
     QTest::newRow("padded group of 8")
         << QStringLiteral("127.0.0.08") << QStringLiteral("127.0.0.8");
     QTest::newRow("host name") << QStringLiteral("localhost") << QStringLiteral("127.0.0.1");
@@ -534,23 +531,28 @@ void TestVirtualPort::existingPathAtLink()
 void TestVirtualPort::badSettingsFailTheStart_data()
 {
     QTest::addColumn<QString>("comName");
+    QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("tcpPort");
 
-    QTest::newRow("name leaves the folder") << QStringLiteral("../COM3") << QStringLiteral("966");
-    QTest::newRow("hidden name") << QStringLiteral(".COM3") << QStringLiteral("966");
-    QTest::newRow("port not a number") << QStringLiteral("COM3") << QStringLiteral("x");
-    QTest::newRow("port out of range") << QStringLiteral("COM3") << QStringLiteral("70000");
+    const QString loopback = QStringLiteral("127.0.0.1");
+    QTest::newRow("name leaves the folder") << "../COM3" << loopback << "966";
+    QTest::newRow("hidden name") << ".COM3" << loopback << "966";
+    QTest::newRow("port not a number") << "COM3" << loopback << "x";
+    QTest::newRow("port out of range") << "COM3" << loopback << "70000";
+    // No address and no host name; the resolver would dial 127.0.0.8.
+    QTest::newRow("three-digit padded group") << "COM3" << QStringLiteral("127.0.0.010") << "966";
 }
 
 void TestVirtualPort::badSettingsFailTheStart()
 {
     QFETCH(QString, comName);
+    QFETCH(QString, host);
     QFETCH(QString, tcpPort);
     PortFixture ports;
     ConnectionHandle handle = -1;
     ports.table->createConnection(1, &handle);
     ports.table->setParam(handle, QStringLiteral("port.name"), comName);
-    const QVariantList hosts { QVariant(QVariantList { QStringLiteral("127.0.0.1"), tcpPort }) };
+    const QVariantList hosts { QVariant(QVariantList { host, tcpPort }) };
     ports.table->setParam(handle, QStringLiteral("network.host"), hosts);
     QVERIFY(!ports.table->startConnection(handle));
     QCOMPARE(ports.state(handle), 0);

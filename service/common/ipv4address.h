@@ -5,7 +5,7 @@
 class QRegularExpression;
 
 // Dotted IPv4 addresses as texts: what a person may type in the manual entry or give tirvctl,
-// and the one spelling a device is known by.
+// and the one spelling a device is known and dialled by.
 namespace Ipv4Address {
 
 // Four groups of ASCII digits, each 0 to 255; a group below 100 may carry one leading zero
