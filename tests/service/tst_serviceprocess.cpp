@@ -1,3 +1,4 @@
+#include "processusage.h"
 #include "secapi.h"
 #include "serviceclient.h"
 #include "servicekeys.h"
@@ -113,19 +114,6 @@ QByteArray u32(quint32 value)
     char raw[4];
     qToBigEndian(value, raw);
     return QByteArray(raw, 4);
-}
-
-// A field of the service's /proc status in KiB: "VmRSS" now, "VmHWM" at its peak.
-long memoryKiB(int pid, const QByteArray &field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').first().toLong();
-    }
-    return -1;
 }
 
 sockaddr_un addressOf(const QString &path)
@@ -835,7 +823,7 @@ void TestServiceProcess::slowReadersBounded()
     for (int i = 0; i < 255; ++i)
         QVERIFY(makeConnection(QStringLiteral("COM%1").arg(i + 1), false) > 0);
     const int pid = lockedPid();
-    const long before = memoryKiB(pid, "VmRSS");
+    const long before = ProcessUsage::residentKiB(pid);
     const QByteArray requests
         = ServiceProtocol::encodeRequest({ ConnectionService::GetConnectionsList, -1, 0, 0 })
               .repeated(200);
@@ -847,8 +835,8 @@ void TestServiceProcess::slowReadersBounded()
     }
     QTRY_VERIFY_WITH_TIMEOUT(
         std::all_of(slow.begin(), slow.end(), [](int fd) { return pendingBytes(fd) > 0; }), 60000);
-    QVERIFY2(memoryKiB(pid, "VmHWM") - before < 64 * 1024,
-        qPrintable(QStringLiteral("peak %1 KiB").arg(memoryKiB(pid, "VmHWM"))));
+    QVERIFY2(ProcessUsage::peakResidentKiB(pid) - before < 64 * 1024,
+        qPrintable(QStringLiteral("peak %1 KiB").arg(ProcessUsage::peakResidentKiB(pid))));
 
     // 61 clients are served with this one; of 10 more, those beyond 64 are turned away.
     std::vector<int> late;
@@ -864,8 +852,9 @@ void TestServiceProcess::slowReadersBounded()
         ::close(fd);
     for (int fd : late)
         ::close(fd);
-    QTRY_VERIFY2_WITH_TIMEOUT(memoryKiB(pid, "VmRSS") - before < 8 * 1024,
-        qPrintable(QStringLiteral("%1 KiB after %2 KiB").arg(memoryKiB(pid, "VmRSS")).arg(before)),
+    QTRY_VERIFY2_WITH_TIMEOUT(ProcessUsage::residentKiB(pid) - before < 8 * 1024,
+        qPrintable(
+            QStringLiteral("%1 KiB after %2 KiB").arg(ProcessUsage::residentKiB(pid)).arg(before)),
         10000);
 }
 
