@@ -1,5 +1,6 @@
 #include "commanddispatcher.h"
 
+#include "comnumbers.h"
 #include "ctlcommands.h"
 
 #include <QCommandLineParser>
@@ -48,7 +49,8 @@ void CommandDispatcher::buildTable()
             &CtlCommands::deletePort },
         { QStringLiteral("rename"), tr("Gives a virtual port another COM name."), QString(),
             { com,
-                { QStringLiteral("COMm"), tr("The new COM name, COM1 to COM255, not in use.") } },
+                { QStringLiteral("COMm"),
+                    tr("The new COM name, COM1 to COM%1, not in use.").arg(maxComNumber) } },
             {}, &CtlCommands::rename },
         { QStringLiteral("show"), tr("Shows every setting of a virtual port."),
             tr("Also the port's line: for RFC 2217 what the device applied and the modem lines, "

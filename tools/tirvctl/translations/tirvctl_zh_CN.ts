@@ -44,8 +44,8 @@
         <translation>修改虚拟串口的串口号。</translation>
     </message>
     <message>
-        <source>The new COM name, COM1 to COM255, not in use.</source>
-        <translation>新的串口号，COM1 到 COM255，且未被使用。</translation>
+        <source>The new COM name, COM1 to COM%1, not in use.</source>
+        <translation>新的串口号，COM1 到 COM%1，且未被使用。</translation>
     </message>
     <message>
         <source>Search through this network interface only (system name, such as eth0).</source>
