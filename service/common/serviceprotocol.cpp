@@ -170,7 +170,9 @@ private:
         if (!fits(1))
             return false;
         QVariantList items;
-        items.reserve(int(reader.length()));
+        // A claimed count fits the bytes, but an item held costs many times its byte: room for
+        // no more than the values the budget leaves.
+        items.reserve(int(qMin(reader.length(), quint64(budget))));
         if (!reader.enterContainer())
             return false;
         while (reader.hasNext()) {
