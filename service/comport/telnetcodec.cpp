@@ -70,21 +70,15 @@ int TelnetCodec::decode(const char *in, int size, char *out)
             stage = Stage::SbData;
             break;
         case Stage::SbData:
-            if (byte == IAC) {
+            if (byte == IAC)
                 stage = Stage::SbCommand;
-            } else if (sbPayload.size() < kMaxSubnegotiation) {
-                sbPayload.append(char(byte));
-            } else {
-                // Far too long to be ours: drop it and read on as data.
-                sbPayload.clear();
-                stage = Stage::Data;
-                out[written++] = char(byte);
-            }
+            else
+                written += keepSubnegotiation(byte, out + written);
             break;
         case Stage::SbCommand:
             if (byte == IAC) {
-                sbPayload.append(char(IAC));
                 stage = Stage::SbData;
+                written += keepSubnegotiation(IAC, out + written);
             } else if (byte == SE) {
                 endSubnegotiation();
             } else {
@@ -98,6 +92,20 @@ int TelnetCodec::decode(const char *in, int size, char *out)
         }
     }
     return written;
+}
+
+// A byte of the subnegotiation's payload; returns how many bytes went to out as data.
+int TelnetCodec::keepSubnegotiation(quint8 byte, char *out)
+{
+    if (sbPayload.size() < kMaxSubnegotiation) {
+        sbPayload.append(char(byte));
+        return 0;
+    }
+    // Far too long to be ours: drop it and read on as data.
+    sbPayload.clear();
+    stage = Stage::Data;
+    *out = char(byte);
+    return 1;
 }
 
 void TelnetCodec::command(quint8 byte)

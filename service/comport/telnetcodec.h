@@ -74,6 +74,7 @@ private:
     enum OptionState : quint8 { No, Yes, WantYes };
     enum class Stage { Data, Command, Verb, SbOption, SbData, SbCommand };
 
+    int keepSubnegotiation(quint8 byte, char *out);
     void command(quint8 byte);
     void verb(quint8 option);
     void negotiate(OptionState *state, bool agree, bool local, quint8 option, bool on);

@@ -101,6 +101,10 @@ void TestTelnetCodec::decode_data()
     QTest::newRow("subnegotiation with doubled FF")
         << bytes({ 'a', IAC, SB, 44, 101, 0, 0, IAC, IAC, 0, IAC, SE, 'b' }) << QByteArray("ab")
         << QByteArray() << QStringList { "sb 44 650000ff00" };
+    // Doubled FFs count towards the limit like any byte: past it they read as data.
+    QTest::newRow("overlong subnegotiation of doubled FF")
+        << bytes({ IAC, SB, 44 }) + QByteArray(600, char(IAC)) + bytes({ IAC, SE, 'z' })
+        << QByteArray(44, char(IAC)) + "z" << QByteArray() << QStringList();
     QTest::newRow("nop and stray commands ignored")
         << bytes({ IAC, 241, 'a', IAC, SE, IAC, 7, 'b' }) << QByteArray("ab") << QByteArray()
         << QStringList();
