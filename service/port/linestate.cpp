@@ -54,7 +54,8 @@ void LineState::setLearnt(const LineSettings &learnt)
     LineSettings next = learnt;
     next.dataBits = wanted.dataBits;
     next.parity = wanted.parity;
-    if ((next.baud == 0) != (wanted.baud == 0))
+    // The port's own reset after the last close is no program's hang-up or return.
+    if (held && (next.baud == 0) != (wanted.baud == 0))
         setDtr(next.baud != 0);
     if (next != wanted) {
         wanted = next;
@@ -73,6 +74,7 @@ void LineState::setFraming(quint8 dataBits, LineSettings::Parity parity)
 
 void LineState::openLines()
 {
+    held = true;
     setDtr(wanted.baud != 0);
     setRts(true);
     setBreak(false);
@@ -80,6 +82,7 @@ void LineState::openLines()
 
 void LineState::closeLines()
 {
+    held = false;
     setDtr(false);
     setRts(false);
     setBreak(false);

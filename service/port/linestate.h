@@ -26,7 +26,8 @@ public:
 
     const LineSettings &requested() const { return wanted; }
     // From the pty: speed, stop bits and flow control; data bits and parity stay as they are.
-    // Speed 0 is the program hanging up: DTR goes off, and on again with a speed.
+    // Speed 0 is the program hanging up: DTR goes off, and on again with a speed, while
+    // programs hold the port.
     void setLearnt(const LineSettings &learnt);
     void setFraming(quint8 dataBits, LineSettings::Parity parity);
     // A first program opened the port: DTR (unless hung up) and RTS on, no break.
@@ -67,6 +68,8 @@ private:
     bool dtr = false;
     bool rts = false;
     bool breakOn = false;
+    // Between openLines() and closeLines().
+    bool held = false;
     bool modemKnown = false;
     quint8 modem = 0;
     Counts changed;
