@@ -64,6 +64,9 @@ void LineWatcher::refresh()
     // Announcements in raw mode; line editing needs EXTPROC off.
     const bool announce = !canonical;
     if (bool(attributes.c_lflag & EXTPROC) != announce) {
+        // termios has no compare-and-set: a program's tcsetattr landing between the read above
+        // and this write is undone. The two calls follow each other directly, so the window is
+        // one system call wide; reading again first would not make it smaller.
         attributes.c_lflag ^= EXTPROC;
         tcsetattr(master, TCSANOW, &attributes);
     }
