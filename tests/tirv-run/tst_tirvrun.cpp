@@ -194,8 +194,9 @@ void TestTirvRun::programs()
     if (QStandardPaths::findExecutable(command.first()).isEmpty())
         QSKIP("the program is not installed (tools/bootstrap.sh installs it)");
     SimulatorProcess device(kSimulatorIp);
-    if (!device.start())
-        QSKIP("the simulated device cannot serve TCP ports below 1024 here (needs root)");
+    if (!SimulatorProcess::unavailable().isEmpty())
+        QSKIP(qPrintable(SimulatorProcess::unavailable()));
+    QVERIFY(device.start());
     PortFixture ports;
     const ConnectionHandle handle
         = ports.startPort(QStringLiteral("COM40"), 966, { 0, 0, 0, kSimulatorIp, "RFC2217" });

@@ -7,6 +7,8 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <pty.h>
 #include <unistd.h>
@@ -39,13 +41,17 @@ Ser2netPeer::~Ser2netPeer()
         close(slave);
 }
 
-bool Ser2netPeer::start(QString *reason)
+QString Ser2netPeer::program()
 {
-    const QString program = QStandardPaths::findExecutable(
+    return QStandardPaths::findExecutable(
         QStringLiteral("ser2net"), { QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin") });
+}
+
+bool Ser2netPeer::start()
+{
     char name[64];
-    if (program.isEmpty() || openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        *reason = QStringLiteral("ser2net is not installed");
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        qWarning("no pseudo-terminal for ser2net's device: %s", strerror(errno));
         return false;
     }
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
@@ -66,14 +72,14 @@ bool Ser2netPeer::start(QString *reason)
                      .toUtf8());
     config.close();
     process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program,
+    process.start(program(),
         { QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-c"), config.fileName(),
             QStringLiteral("-P"), dir.filePath(QStringLiteral("pid")) });
     // It says nothing when it is ready: its accepter answering is the sign.
     QDeadlineTimer deadline(10000);
     while (!accepts(tcpPort)) {
         if (deadline.hasExpired() || process.state() == QProcess::NotRunning) {
-            *reason = QStringLiteral("ser2net did not start");
+            qWarning("ser2net did not start");
             return false;
         }
         QThread::msleep(20);

@@ -12,8 +12,9 @@ class Ser2netPeer
 public:
     ~Ser2netPeer();
 
-    // False with the reason when ser2net is missing or does not come up.
-    bool start(QString *reason);
+    static bool isInstalled() { return !program().isEmpty(); }
+    // False, saying why, when it does not come up.
+    bool start();
     quint16 port() const { return tcpPort; }
     // The line's side of the pair; the caller takes it over.
     int takeWire();
@@ -21,6 +22,8 @@ public:
     termios deviceAttributes() const;
 
 private:
+    static QString program();
+
     QTemporaryDir dir;
     QProcess process;
     int master = -1;

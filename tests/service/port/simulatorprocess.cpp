@@ -2,6 +2,8 @@
 
 #include "portfixture.h"
 
+#include <unistd.h>
+
 SimulatorProcess::SimulatorProcess(const QString &ip, int ports)
     : ip(ip)
     , ports(ports)
@@ -11,6 +13,13 @@ SimulatorProcess::SimulatorProcess(const QString &ip, int ports)
 SimulatorProcess::~SimulatorProcess()
 {
     stop();
+}
+
+QString SimulatorProcess::unavailable()
+{
+    return geteuid() == 0
+        ? QString()
+        : QStringLiteral("the simulated device serves TCP ports below 1024 (needs root)");
 }
 
 bool SimulatorProcess::start()

@@ -11,7 +11,8 @@ public:
     explicit SimulatorProcess(const QString &ip, int ports = 1);
     ~SimulatorProcess();
 
-    // False when it cannot serve: its TCP ports are below 1024 and need root.
+    // Why it cannot serve here, or empty: its TCP ports are below 1024 and need root.
+    static QString unavailable();
     bool start();
     void stop();
     // The commands received so far, "SET-BAUDRATE 19200" and so on.

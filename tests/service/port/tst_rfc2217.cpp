@@ -60,10 +60,10 @@ private slots:
 
 void TestRfc2217::settingsReachSer2net()
 {
+    if (!Ser2netPeer::isInstalled())
+        QSKIP("ser2net is not installed");
     Ser2netPeer peer;
-    QString reason;
-    if (!peer.start(&reason))
-        QSKIP(qPrintable(reason));
+    QVERIFY(peer.start());
     PortFixture ports;
     const ConnectionHandle handle = ports.startPort(
         QStringLiteral("COM31"), peer.port(), { 0, 0, 0, "127.0.0.1", "RFC2217" });
@@ -99,10 +99,10 @@ void TestRfc2217::bytesPassSer2netUnchanged()
 {
     QFETCH(int, toDevice);
     QFETCH(int, toProgram);
+    if (!Ser2netPeer::isInstalled())
+        QSKIP("ser2net is not installed");
     Ser2netPeer peer;
-    QString reason;
-    if (!peer.start(&reason))
-        QSKIP(qPrintable(reason));
+    QVERIFY(peer.start());
     PortFixture ports;
     const ConnectionHandle handle = ports.startPort(
         QStringLiteral("COM32"), peer.port(), { 0, 0, 0, "127.0.0.1", "RFC2217" });
@@ -125,8 +125,9 @@ void TestRfc2217::bytesPassSer2netUnchanged()
 void TestRfc2217::commandsFollowTheProgram()
 {
     SimulatorProcess device(kSimulatorIp);
-    if (!device.start())
-        QSKIP("the simulated device cannot serve TCP ports below 1024 here (needs root)");
+    if (!SimulatorProcess::unavailable().isEmpty())
+        QSKIP(qPrintable(SimulatorProcess::unavailable()));
+    QVERIFY(device.start());
     PortFixture ports;
     const QVariantMap framing { { "serial.databits", 7 }, { "serial.parity", "even" } };
     const ConnectionHandle handle = ports.startPort(
@@ -193,8 +194,9 @@ void TestRfc2217::commandsFollowTheProgram()
 void TestRfc2217::settingsWaitForAProgram()
 {
     SimulatorProcess device(kSimulatorIp);
-    if (!device.start())
-        QSKIP("the simulated device cannot serve TCP ports below 1024 here (needs root)");
+    if (!SimulatorProcess::unavailable().isEmpty())
+        QSKIP(qPrintable(SimulatorProcess::unavailable()));
+    QVERIFY(device.start());
     PortFixture ports;
     const ConnectionHandle handle
         = ports.startPort(QStringLiteral("COM34"), 966, { 0, 0, 0, kSimulatorIp, "RFC2217" });
