@@ -111,6 +111,7 @@ private slots:
     void programs();
     void rawPortKeepsWhatProgramsSet();
     void otherUsersAreRefused();
+    void overlongPreloadIsRefused();
 };
 
 void TestTirvRun::programs_data()
@@ -281,6 +282,19 @@ void TestTirvRun::otherUsersAreRefused()
     look.start(10);
     QVERIFY(waitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }));
     QCOMPARE(WEXITSTATUS(status), 0);
+}
+
+// Cut short, the list would lose or break a library the caller preloads.
+void TestTirvRun::overlongPreloadIsRefused()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LD_PRELOAD"), QString(20000, QLatin1Char('x')));
+    QProcess run;
+    run.setProcessEnvironment(environment);
+    run.start(qEnvironmentVariable("TIRV_RUN_EXEC"), { QStringLiteral("true") });
+    QVERIFY(run.waitForFinished());
+    QCOMPARE(run.exitCode(), 127);
+    QVERIFY(run.readAllStandardError().contains("LD_PRELOAD is too long"));
 }
 
 QTEST_GUILESS_MAIN(TestTirvRun)

@@ -42,10 +42,13 @@ static int set_preload(const char *library)
     }
     const char *before = getenv("LD_PRELOAD");
     char value[PATH_MAX * 4];
-    if (before && *before)
-        snprintf(value, sizeof value, "%s:%s", library, before);
-    else
-        snprintf(value, sizeof value, "%s", library);
+    const int length = before && *before ? snprintf(value, sizeof value, "%s:%s", library, before)
+                                         : snprintf(value, sizeof value, "%s", library);
+    /* Cut short, it would drop or break a library the caller preloads. */
+    if (length < 0 || (size_t)length >= sizeof value) {
+        fputs("tirv-run: LD_PRELOAD is too long to add the library to\n", stderr);
+        return 0;
+    }
     return setenv("LD_PRELOAD", value, 1) == 0;
 }
 
