@@ -10,9 +10,12 @@
 #pragma once
 
 #include <stdint.h>
+#include <termios.h>
 
 #define TIRV_LINE_SOCKET ".tirv-line"
 #define TIRV_LINE_VERSION 1
+/* The c_cflag bits that make data bits and parity, which a pseudo-terminal does not keep. */
+#define TIRV_LINE_FRAMING_FLAGS (CSIZE | PARENB | PARODD | CMSPAR)
 
 enum tirv_line_op {
     /* Nothing changes; the answer tells how the line stands. */
@@ -21,7 +24,7 @@ enum tirv_line_op {
     TIRV_LINE_MODEM = 2,
     /* Break on (value 1) or off (value 0). */
     TIRV_LINE_BREAK = 3,
-    /* Data bits and parity, as the CSIZE, PARENB, PARODD and CMSPAR bits of a c_cflag. */
+    /* Data bits and parity, as the TIRV_LINE_FRAMING_FLAGS bits of a c_cflag. */
     TIRV_LINE_FRAMING = 4,
     /* Answered once one of the lines in mask (TIOCM_CTS, TIOCM_DSR, TIOCM_CD, TIOCM_RNG)
      * changed, or with EIO when the port goes away. */

@@ -22,7 +22,6 @@ public:
     };
     enum Option : quint8 {
         Binary = 0,
-        Echo = 1,
         SuppressGoAhead = 3,
         ComPort = 44,
     };
@@ -62,7 +61,6 @@ public:
     bool hasEvents() const { return !events.isEmpty(); }
 
     bool isLocalOn(quint8 option) const { return local[option] == Yes; }
-    bool isRemoteOn(quint8 option) const { return remote[option] == Yes; }
 
     // Data for the wire: every 0xFF doubled. out has room for 2 * size bytes; returns how many
     // were written.

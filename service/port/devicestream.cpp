@@ -1,5 +1,6 @@
 #include "devicestream.h"
 
+#include <cerrno>
 #include <sys/socket.h>
 
 ssize_t DeviceStream::send(int fd, const char *data, size_t size)
@@ -10,4 +11,9 @@ ssize_t DeviceStream::send(int fd, const char *data, size_t size)
 ssize_t DeviceStream::receive(int fd, char *out, size_t room)
 {
     return ::recv(fd, out, room, 0);
+}
+
+bool DeviceStream::wouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
 }

@@ -16,4 +16,6 @@ public:
     // Bytes of the protocol's own still wait for the socket; flush() sends what it takes.
     virtual bool hasPending() const { return false; }
     virtual void flush(int) { }
+    // An errno from send() or receive() that means only "not now".
+    static bool wouldBlock(int error);
 };

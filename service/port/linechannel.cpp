@@ -21,7 +21,6 @@
 
 namespace {
 
-const quint32 kFramingBits = CSIZE | PARENB | PARODD | CMSPAR;
 const quint32 kWaitableLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RI;
 // Connections the kernel holds before the loop accepts them.
 const int kBacklog = 16;
@@ -35,7 +34,7 @@ quint32 framingBits(const LineSettings &line)
 {
     termios attributes {};
     line.applyTo(&attributes);
-    return attributes.c_cflag & kFramingBits;
+    return attributes.c_cflag & TIRV_LINE_FRAMING_FLAGS;
 }
 
 bool hasMoved(quint32 mask, const LineState::Counts &since, const LineState::Counts &now)

@@ -18,11 +18,6 @@ const int kMaxOptionRounds = 16;
 // How long a peer may leave COM-PORT-OPTION unanswered.
 const int kNegotiationMs = 3000;
 
-bool wouldBlock(int error)
-{
-    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
-}
-
 } // namespace
 
 Rfc2217Session::Rfc2217Session(LineState *state, Reporter report)
@@ -46,7 +41,7 @@ ssize_t Rfc2217Session::send(int fd, const char *data, size_t size)
     wire.resize(2 * chunk);
     wire.resize(TelnetCodec::escape(data, chunk, wire.data()));
     const ssize_t sent = ::send(fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL);
-    if (sent < 0 && !wouldBlock(errno)) {
+    if (sent < 0 && !DeviceStream::wouldBlock(errno)) {
         const int error = errno;
         wire.clear();
         errno = error;

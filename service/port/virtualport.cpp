@@ -42,11 +42,6 @@ const int kPtyChunk = 4095;
 // Pty reads per wake-up: the other direction, and the other ports, get their turn between.
 const int kReadsPerWake = 4;
 
-bool wouldBlock(int error)
-{
-    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
-}
-
 QString errorText()
 {
     return QString::fromLocal8Bit(strerror(errno));
@@ -532,7 +527,7 @@ void VirtualPort::sendToDevice()
     while (tcp->isUp() && (size = sendable()) > 0) {
         const ssize_t count = stream->send(tcp->descriptor(), toDevice.head(), size_t(size));
         if (count < 0) {
-            if (!wouldBlock(errno))
+            if (!DeviceStream::wouldBlock(errno))
                 tcp->lose(errno);
             break;
         }
@@ -574,7 +569,7 @@ void VirtualPort::readFromDevice()
                 return;
             continue;
         }
-        if (count == 0 || !wouldBlock(errno))
+        if (count == 0 || !DeviceStream::wouldBlock(errno))
             tcp->lose(count == 0 ? 0 : errno);
         return;
     }

@@ -36,8 +36,7 @@ struct termios2
     speed_t c_ospeed;
 };
 
-/* The flags a pseudo-terminal does not keep, and the lines a program may set. */
-static const tcflag_t framing_flags = CSIZE | PARENB | PARODD | CMSPAR;
+/* The lines a program may set. */
 static const uint32_t settable_lines = TIOCM_DTR | TIOCM_RTS;
 /* A break of the kernel's own length, and its step for TCSBRKP. */
 static const unsigned long break_ms = 250;
@@ -78,7 +77,7 @@ static void send_framing(int fd, tcflag_t cflag)
     uint64_t device;
     struct tirv_line_answer answer;
     if (tirv_port_device(fd, &device))
-        tirv_line_ask(device, TIRV_LINE_FRAMING, cflag & framing_flags, 0, &answer);
+        tirv_line_ask(device, TIRV_LINE_FRAMING, cflag & TIRV_LINE_FRAMING_FLAGS, 0, &answer);
 }
 
 /* Data bits and parity read back as they were set. */
@@ -88,7 +87,7 @@ static void read_framing(int fd, tcflag_t *cflag)
     struct tirv_line_answer answer;
     if (tirv_port_device(fd, &device)
         && tirv_line_ask(device, TIRV_LINE_STATE, 0, 0, &answer) == TIRV_ASK_DONE)
-        *cflag = (*cflag & ~framing_flags) | (answer.cflag & framing_flags);
+        *cflag = (*cflag & ~TIRV_LINE_FRAMING_FLAGS) | (answer.cflag & TIRV_LINE_FRAMING_FLAGS);
 }
 
 static void pause_ms(unsigned long ms)
@@ -276,7 +275,8 @@ EXPORTED int tcsetattr(int fd, int when, const struct termios *attributes)
     uint64_t device;
     struct tirv_line_answer answer;
     if (!tirv_port_device(fd, &device)
-        || tirv_line_ask(device, TIRV_LINE_FRAMING, attributes->c_cflag & framing_flags, 0, &answer)
+        || tirv_line_ask(
+               device, TIRV_LINE_FRAMING, attributes->c_cflag & TIRV_LINE_FRAMING_FLAGS, 0, &answer)
             != TIRV_ASK_DONE)
         return real_tcsetattr(fd, when, attributes);
     struct termios kept = *attributes;
