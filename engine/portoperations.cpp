@@ -2,6 +2,7 @@
 
 #include "comnumbers.h"
 #include "connectionname.h"
+#include "ipv4address.h"
 #include "servicekeys.h"
 #include "servicelimits.h"
 #include "serviceparams.h"
@@ -74,15 +75,19 @@ bool isText(const QVariant &value, const QString &text)
     return value.userType() == QMetaType::QString && value.toString() == text;
 }
 
-// Whether one of the "network.host" entries of a connection names devIp.
+// Whether one of the "network.host" entries of a connection names devIp, however either is
+// spelt: ports saved as "10.0.0.02" belong to 10.0.0.2.
 bool hostsName(ConnectionHandle handle, const QString &devIp)
 {
     QVariant hosts;
     if (!sec_GetParam(handle, kNetworkHost, &hosts))
         return false;
     const QVariantList entries = listOf(hosts);
-    return std::any_of(entries.cbegin(), entries.cend(),
-        [&devIp](const QVariant &entry) { return isText(listOf(entry).value(0), devIp); });
+    return std::any_of(entries.cbegin(), entries.cend(), [&devIp](const QVariant &entry) {
+        const QVariant host = listOf(entry).value(0);
+        return host.userType() == QMetaType::QString
+            && Ipv4Address::isSameAddress(host.toString(), devIp);
+    });
 }
 
 bool deviceHasPorts(const QList<ConnectionHandle> &handles, const QString &devIp)

@@ -34,6 +34,14 @@ bool isCanonical(const QString &text)
     return !text.isEmpty() && canonical(text) == text;
 }
 
+bool isSameAddress(const QString &a, const QString &b)
+{
+    if (a == b)
+        return true;
+    const QString address = canonical(a);
+    return !address.isEmpty() && canonical(b) == address;
+}
+
 bool isDeviceAddress(const QString &text)
 {
     const int first = canonical(text).section(QLatin1Char('.'), 0, 0).toInt();

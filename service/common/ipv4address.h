@@ -17,6 +17,8 @@ bool isValid(const QString &text);
 QString canonical(const QString &text);
 // Valid, and written as canonical() writes it.
 bool isCanonical(const QString &text);
+// The same text, or two valid spellings of one address ("10.0.0.02" and "10.0.0.2").
+bool isSameAddress(const QString &a, const QString &b);
 // Valid, and an address one device can have: not "this network" (0.0.0.0/8), not multicast
 // (224.0.0.0/4), not reserved or the broadcast (240.0.0.0/4, 255.255.255.255).
 bool isDeviceAddress(const QString &text);

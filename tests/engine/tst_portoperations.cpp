@@ -33,6 +33,7 @@ private slots:
     void portState();
 
     void createsDevicePorts();
+    void refusesDeviceWithPorts_data();
     void refusesDeviceWithPorts();
     void zeroPortsOnlyHidesProgress();
     void failedCreationLeavesTableAsItWas_data();
@@ -246,14 +247,26 @@ void TestPortOperations::createsDevicePorts()
     }
 }
 
+void TestPortOperations::refusesDeviceWithPorts_data()
+{
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<QString>("added");
+    QTest::newRow("same spelling") << kIp << kIp;
+    // Ports made before addresses were made canonical keep the spelling they were saved with.
+    QTest::newRow("saved zero-padded") << "192.168.01.200" << kIp;
+}
+
 void TestPortOperations::refusesDeviceWithPorts()
 {
+    QFETCH(QString, saved);
+    QFETCH(QString, added);
+
     PortOperations ops;
-    createDevice(ops, 4, kIp);
+    createDevice(ops, 4, saved);
     SignalLog log;
     log.watch(&ops);
     QString message;
-    createDevice(ops, 4, kIp, &message);
+    createDevice(ops, 4, added, &message);
 
     QCOMPARE(message, QStringLiteral("当前设备已存在虚拟串口！"));
     QCOMPARE(log.events, QStringList({ "hide" }));

@@ -25,9 +25,8 @@ PortListing::PortListing(
 
 const ListedDevice *PortListing::device(const QString &ip) const
 {
-    const QString address = Ipv4Address::canonical(ip);
     for (const ListedDevice &d : deviceList) {
-        if (d.ip == ip || (!address.isEmpty() && Ipv4Address::canonical(d.ip) == address))
+        if (Ipv4Address::isSameAddress(d.ip, ip))
             return &d;
     }
     return nullptr;
