@@ -26,7 +26,8 @@ const char *const kDeleteFailed = QT_TRANSLATE_NOOP("RefreshTree", "删除虚拟
 const char *const kRenameFailed = QT_TRANSLATE_NOOP("RefreshTree", "修改串口号失败！");
 const char *const kSettingsFailed = QT_TRANSLATE_NOOP("RefreshTree", "修改串口设置失败！");
 
-// The task's message and, on a line of its own, why (in English, as the service's log says it).
+// The task's message and, on a line of its own, why: the service's reasons stay in English, as
+// its log says them.
 QString failureText(const char *message, const QString &reason)
 {
     const QString text = QCoreApplication::translate("RefreshTree", message);
@@ -39,18 +40,20 @@ QString serviceFailure(const char *message)
     return failureText(message, serviceFailureReason());
 }
 
-// Why ports cannot be made before anything is made; empty when they can.
+// Why ports cannot be made before anything is made, in the language in force; empty when they
+// can.
 QString newPortsRefusal(bool numbersFit, int count, bool namesFit)
 {
     if (!numbersFit && count == 1)
-        return QStringLiteral("no COM number up to COM%1 is free").arg(maxComNumber);
+        return QCoreApplication::translate("RefreshTree", "COM%1 以内没有空闲的串口号")
+            .arg(maxComNumber);
     if (!numbersFit)
-        return QStringLiteral("no %1 free COM numbers in a row up to COM%2")
+        return QCoreApplication::translate("RefreshTree", "COM%2 以内没有 %1 个连续的空闲串口号")
             .arg(count)
             .arg(maxComNumber);
     if (!namesFit)
-        return QStringLiteral("the device's type and MAC address make the port names longer "
-                              "than the service keeps (%1 characters)")
+        return QCoreApplication::translate(
+            "RefreshTree", "设备型号和 MAC 地址使串口名称超过服务保存的长度（%1 个字符）")
             .arg(ServiceLimits::kMaxTextLength);
     return QString();
 }

@@ -470,6 +470,18 @@
         <source>连接失败：%1</source>
         <translation>连接失败：%1</translation>
     </message>
+    <message>
+        <source>COM%1 以内没有空闲的串口号</source>
+        <translation>COM%1 以内没有空闲的串口号</translation>
+    </message>
+    <message>
+        <source>COM%2 以内没有 %1 个连续的空闲串口号</source>
+        <translation>COM%2 以内没有 %1 个连续的空闲串口号</translation>
+    </message>
+    <message>
+        <source>设备型号和 MAC 地址使串口名称超过服务保存的长度（%1 个字符）</source>
+        <translation>设备型号和 MAC 地址使串口名称超过服务保存的长度（%1 个字符）</translation>
+    </message>
 </context>
 <context>
     <name>SystemSettings</name>

@@ -470,6 +470,18 @@
         <source>连接失败：%1</source>
         <translation>the connection failed: %1</translation>
     </message>
+    <message>
+        <source>COM%1 以内没有空闲的串口号</source>
+        <translation>no COM number up to COM%1 is free</translation>
+    </message>
+    <message>
+        <source>COM%2 以内没有 %1 个连续的空闲串口号</source>
+        <translation>no %1 free COM numbers in a row up to COM%2</translation>
+    </message>
+    <message>
+        <source>设备型号和 MAC 地址使串口名称超过服务保存的长度（%1 个字符）</source>
+        <translation>the device&apos;s type and MAC address make the port names longer than the service keeps (%1 characters)</translation>
+    </message>
 </context>
 <context>
     <name>SystemSettings</name>

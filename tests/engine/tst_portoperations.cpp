@@ -309,8 +309,7 @@ void TestPortOperations::failedCreationLeavesTableAsItWas_data()
     // could not keep.
     QTest::newRow("type too long for the service")
         << kNoFault << 0 << QString(250, 'T') << QStringList({ remove, "hide" })
-        << "创建虚拟串口失败！\nthe device's type and MAC address make the port names longer "
-           "than the service keeps (256 characters)";
+        << "创建虚拟串口失败！\n设备型号和 MAC 地址使串口名称超过服务保存的长度（256 个字符）";
 }
 
 void TestPortOperations::failedCreationLeavesTableAsItWas()
@@ -403,9 +402,9 @@ void TestPortOperations::comNumbersStayInRange()
         const int count = portSeq == 0 ? portCount : 1;
         QCOMPARE(message,
             QStringLiteral("创建虚拟串口失败！\n")
-                + (count == 1 ? QStringLiteral("no COM number up to COM255 is free")
-                              : QStringLiteral("no %1 free COM numbers in a row up to COM255")
-                                    .arg(count)));
+                + (count == 1
+                        ? QStringLiteral("COM255 以内没有空闲的串口号")
+                        : QStringLiteral("COM255 以内没有 %1 个连续的空闲串口号").arg(count)));
         QVERIFY(names.isEmpty());
         return;
     }
