@@ -10,13 +10,17 @@ bool COMS_INFO::operator==(const COMS_INFO &other) const
         && link == other.link && report == other.report;
 }
 
-QString COMS_INFO::deviceTarget() const
+int COMS_INFO::devicePort() const
 {
     bool numbered = false;
     const int number = portSeq.toInt(&numbered, 10);
-    if (!numbered || number <= 0)
-        return QString();
-    return QStringLiteral("%1:%2").arg(devIp).arg(deviceTcpPort(number));
+    return numbered && number > 0 ? number : 0;
+}
+
+QString COMS_INFO::deviceTarget() const
+{
+    const int number = devicePort();
+    return number ? QStringLiteral("%1:%2").arg(devIp).arg(deviceTcpPort(number)) : QString();
 }
 
 void registerRecordMetaTypes()

@@ -54,6 +54,8 @@ struct COMS_INFO
     PortReport report;
 
     bool operator==(const COMS_INFO &other) const;
+    // The device's port number, from portSeq; 0 when the connection name carries none.
+    int devicePort() const;
     // The device's TCP address of the port, "IP:TCP port"; empty when the port has no number.
     QString deviceTarget() const;
 };

@@ -181,9 +181,7 @@ QList<QStringList> CtlPrinter::lineRows(const ListedPort &port) const
 
 QStringList CtlPrinter::portRow(const ListedPort &port) const
 {
-    const QString target = port.tcpPort
-        ? QStringLiteral("%1:%2").arg(port.tcpHost).arg(port.tcpPort)
-        : QStringLiteral("-");
+    const QString target = port.target.isEmpty() ? QStringLiteral("-") : port.target;
     QStringList row { port.comName, tr("port %1").arg(port.devicePort), target, port.state,
         port.link };
     if (!port.report.isFine())

@@ -96,13 +96,11 @@ ListedPort PortListing::listedPort(const COMS_INFO &info) const
     ListedPort port;
     port.comName = info.comName;
     port.link = info.link;
-    bool numbered = false;
-    port.devicePort = info.portSeq.toInt(&numbered, 10);
-    if (numbered && port.devicePort > 0) {
+    port.devicePort = info.devicePort();
+    if (port.devicePort) {
         port.tcpHost = info.devIp;
         port.tcpPort = deviceTcpPort(port.devicePort);
-    } else {
-        port.devicePort = 0;
+        port.target = info.deviceTarget();
     }
     port.state = info.comState;
     port.stateKey = stateKey(info.comState);

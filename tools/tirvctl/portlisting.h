@@ -15,6 +15,7 @@ struct ListedPort
     int devicePort = 0; // 0 when the connection name carries no number
     QString tcpHost;
     int tcpPort = 0;
+    QString target; // "tcpHost:tcpPort"; empty without a device port
     QString state; // translated, as the window shows it
     QString stateKey; // "error", "closed", "open", "connected", "disconnected" or ""
     PortConfig config;
