@@ -20,7 +20,6 @@ struct PortReport
     qint64 lastConnect = 0;
 
     bool operator==(const PortReport &other) const;
-    bool operator!=(const PortReport &other) const { return !(*this == other); }
     bool isFine() const { return trouble.isEmpty(); }
 
     // From the listing just made; what it lacks stays as above.
