@@ -675,8 +675,11 @@ void MainWindow::runPortMenu(QWidget *view, QPoint pos, const QIcon &deleteIcon,
     menu.addAction(deleteIcon, tr("删除串口"), this,
         [=] { position.fromTree ? deleteTreePort() : deleteTablePort(); });
     menu.addAction(modifyIcon, tr("修改串口号"), this, [=] { modifyPort(position); });
-    menu.addAction(QIcon(QStringLiteral(":/icons/serial")), tr("复制串口路径"), this,
-        [=] { copyPortPath(position); });
+    // For pasting into a serial program; nothing to copy before the service names the link.
+    const QString link = portLinkAt(position);
+    QAction *copy = menu.addAction(QIcon(QStringLiteral(":/icons/serial")), tr("复制串口路径"),
+        this, [link] { QGuiApplication::clipboard()->setText(link); });
+    copy->setEnabled(!link.isEmpty());
     // Stays the last entry.
     menu.addAction(QIcon(QStringLiteral(":/icons/deviceList")), tr("串口设置"), this,
         [=] { editPortSettings(position); });
@@ -819,12 +822,10 @@ void MainWindow::editPortSettings(const PortPosition &position)
     });
 }
 
-// The link as the service placed it, for pasting into a serial program.
-void MainWindow::copyPortPath(const PortPosition &position)
+QString MainWindow::portLinkAt(const PortPosition &position) const
 {
     const COMS_INFO *port = listedPort(portNameAt(position));
-    if (port && !port->link.isEmpty())
-        QGuiApplication::clipboard()->setText(port->link);
+    return port ? port->link : QString();
 }
 
 const COMS_INFO *MainWindow::listedPort(const QString &comName) const

@@ -111,7 +111,8 @@ private:
     void deleteTablePort();
     void modifyPort(const PortPosition &position);
     void editPortSettings(const PortPosition &position);
-    void copyPortPath(const PortPosition &position);
+    // The link of the port at position as the service placed it; empty while it is not known.
+    QString portLinkAt(const PortPosition &position) const;
     QString portToolTip(const COMS_INFO &port) const;
     QStringList protocolLines(const COMS_INFO &port) const;
     // The port of the last list with that COM name; null when there is none.

@@ -31,8 +31,9 @@ inline COMS_INFO port(const QString &ip, const QString &comName, const QString &
     return record;
 }
 
-// Opens the view's context menu as a right click does, returns its entries and activates
-// `entry` (none: the menu is closed without a choice). No menu: an empty list.
+// Opens the view's context menu as a right click does, returns its entries (a disabled one as
+// "(entry)") and activates `entry` (none: the menu is closed without a choice). No menu: an
+// empty list.
 inline QStringList runContextMenu(QAbstractItemView *view, const QString &entry = QString())
 {
     QStringList entries;
@@ -44,8 +45,8 @@ inline QStringList runContextMenu(QAbstractItemView *view, const QString &entry 
             return;
         QAction *chosen = nullptr;
         for (QAction *action : menu->actions()) {
-            entries << action->text();
-            if (action->text() == entry)
+            entries << (action->isEnabled() ? action->text() : "(" + action->text() + ")");
+            if (action->text() == entry && action->isEnabled())
                 chosen = action;
         }
         if (!chosen) {
