@@ -213,6 +213,7 @@ int main(int argc, char **argv)
     table.setPortFactory(&ports);
     StateStore store(StateStore::defaultPath());
     store.load(table);
+    ports.removeStaleLinks();
     StateSaver saver(table, store);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &saver, &StateSaver::flush);
 

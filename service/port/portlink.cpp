@@ -7,10 +7,12 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStringList>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,10 +45,45 @@ QString recordName(const QString &name)
     return QStringLiteral(".%1.tirv").arg(name);
 }
 
+// The port name that name is the record of; empty when it is no record.
+QString recordedName(const QString &name)
+{
+    static const QRegularExpression record(QStringLiteral("^\\.(.+)\\.tirv$"));
+    return record.match(name).captured(1);
+}
+
 // The record is a link too, made in one step: "<pid> <target>".
 QString recordFor(pid_t pid, const QString &target)
 {
     return QStringLiteral("%1 %2").arg(pid).arg(target);
+}
+
+QString linkTarget(const PortDirectory &directory, const QString &name)
+{
+    char buffer[256];
+    const ssize_t length
+        = readlinkat(directory.descriptor(), encoded(name).constData(), buffer, sizeof buffer - 1);
+    return length < 0 ? QString() : QFile::decodeName(QByteArray(buffer, int(length)));
+}
+
+// A link a service made, left by a service that ended without removing it; a pty that a live
+// port of this process or of another running service holds is not stale.
+bool isStale(const PortDirectory &directory, const QString &name)
+{
+    const QString linked = linkTarget(directory, name);
+    const QString made = linkTarget(directory, recordName(name));
+    const int space = made.indexOf(QLatin1Char(' '));
+    if (!isPtySlave(linked) || space < 0 || made.mid(space + 1) != linked)
+        return false;
+    bool numeric = false;
+    const pid_t maker = pid_t(made.left(space).toInt(&numeric));
+    if (!numeric)
+        return false;
+    if (maker == getpid()) {
+        QMutexLocker lock(&claimedMutex);
+        return !claimed.contains(directory.pathOf(name));
+    }
+    return !processHoldsTerminal(maker, linked);
 }
 
 } // namespace
@@ -90,7 +127,7 @@ bool PortLink::isFree(const QString &name, QString *reason) const
         *reason = QStringLiteral("cannot look at %1: %2").arg(directory.pathOf(name), errorText());
         return false;
     }
-    if (S_ISLNK(st.st_mode) && isStale(name))
+    if (S_ISLNK(st.st_mode) && isStale(directory, name))
         return true;
     // Nor replaced: a file, a folder, another program's link or a running service's.
     *reason
@@ -115,7 +152,7 @@ bool PortLink::put(const QString &name, const QString &content, QString *reason)
 
 void PortLink::removeIfMine(const QString &name, const QString &content) const
 {
-    if (linkTarget(name) == content)
+    if (linkTarget(directory, name) == content)
         unlinkat(directory.descriptor(), encoded(name).constData(), 0);
 }
 
@@ -131,32 +168,29 @@ void PortLink::remove()
     current.clear();
 }
 
-QString PortLink::linkTarget(const QString &name) const
+void PortLink::removeStale(const PortDirectory &directory)
 {
-    char buffer[256];
-    const ssize_t length
-        = readlinkat(directory.descriptor(), encoded(name).constData(), buffer, sizeof buffer - 1);
-    return length < 0 ? QString() : QFile::decodeName(QByteArray(buffer, int(length)));
-}
-
-// A link a service made, left by a service that ended without removing it; a pty that a live
-// port of this process or of another running service holds is not stale.
-bool PortLink::isStale(const QString &name) const
-{
-    const QString linked = linkTarget(name);
-    const QString made = linkTarget(recordName(name));
-    const int space = made.indexOf(QLatin1Char(' '));
-    if (!isPtySlave(linked) || space < 0 || made.mid(space + 1) != linked)
-        return false;
-    bool numeric = false;
-    const pid_t maker = pid_t(made.left(space).toInt(&numeric));
-    if (!numeric)
-        return false;
-    if (maker == getpid()) {
-        QMutexLocker lock(&claimedMutex);
-        return !claimed.contains(directory.pathOf(name));
+    // A description of its own, so the directory's descriptor is never read from.
+    const int listed = openat(directory.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *entries = listed < 0 ? nullptr : fdopendir(listed);
+    if (!entries) {
+        if (listed >= 0)
+            close(listed);
+        return;
     }
-    return !processHoldsTerminal(maker, linked);
+    QStringList names;
+    while (const dirent *entry = readdir(entries)) {
+        const QString name = recordedName(QFile::decodeName(entry->d_name));
+        if (!name.isEmpty())
+            names.append(name);
+    }
+    closedir(entries);
+    for (const QString &name : qAsConst(names)) {
+        if (!isStale(directory, name))
+            continue;
+        unlinkat(directory.descriptor(), encoded(name).constData(), 0);
+        unlinkat(directory.descriptor(), encoded(recordName(name)).constData(), 0);
+    }
 }
 
 // A fresh link beside name, so it can be renamed over the old one in a single step.

@@ -21,13 +21,15 @@ public:
     // previous link kept, when name is taken.
     bool place(const QString &name, QString *reason);
 
+    // Removes, with their records, the links in directory that services which ended without
+    // removing them left; nothing else.
+    static void removeStale(const PortDirectory &directory);
+
 private:
     bool isFree(const QString &name, QString *reason) const;
     bool put(const QString &name, const QString &content, QString *reason) const;
     void removeIfMine(const QString &name, const QString &content) const;
     void remove();
-    QString linkTarget(const QString &name) const;
-    bool isStale(const QString &name) const;
     QString makeTemporaryLink(const QString &name, const QString &content) const;
 
     const PortDirectory &directory;

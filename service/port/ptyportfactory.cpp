@@ -1,9 +1,11 @@
 #include "ptyportfactory.h"
 
 #include "openwatcher.h"
+#include "portlink.h"
 #include "virtualport.h"
 
 #include <QDebug>
+#include <QFileInfo>
 
 PtyPortFactory::PtyPortFactory()
     : watcher(std::make_shared<OpenWatcher>())
@@ -24,6 +26,18 @@ std::unique_ptr<ConnectionPort> PtyPortFactory::makePort(const QVariantMap &para
     if (!port->start(directory, reason))
         return nullptr;
     return port;
+}
+
+void PtyPortFactory::removeStaleLinks()
+{
+    if (!QFileInfo::exists(directory.path()))
+        return;
+    QString reason;
+    if (!directory.open(&reason)) {
+        qWarning().noquote() << reason;
+        return;
+    }
+    PortLink::removeStale(directory);
 }
 
 // Tried once: without the channel the ports work as before, only tirv-run gets nothing more.

@@ -17,6 +17,9 @@ public:
     ~PtyPortFactory() override;
 
     std::unique_ptr<ConnectionPort> makePort(const QVariantMap &params, QString *reason) override;
+    // Once the saved ports are back: the links of ports a crashed service had and this one
+    // does not bring back would lead to ptys that may be another program's by now.
+    void removeStaleLinks();
 
 private:
     void serveLines();

@@ -382,9 +382,25 @@ void TestServiceProcess::killedServiceRestartsWithConnections()
     QVERIFY(killed > 0);
     QCOMPARE(::kill(killed, SIGKILL), 0);
     QTRY_VERIFY(!servicePids().contains(killed));
+    // Left by the killed service for a port it no longer had saved, beside files not ours.
+    const QDir portDir(qEnvironmentVariable("TIRV_PORT_DIR"));
+    const QByteArray deadPty = "/dev/pts/999999";
+    const QByteArray staleRecord = QByteArray::number(killed) + ' ' + deadPty;
+    QCOMPARE(::symlink(deadPty, QFile::encodeName(portDir.filePath("LEFT1"))), 0);
+    QCOMPARE(::symlink(staleRecord, QFile::encodeName(portDir.filePath(".LEFT1.tirv"))), 0);
+    QCOMPARE(::symlink(deadPty, QFile::encodeName(portDir.filePath("LEFT2"))), 0);
+    QFile foreign(portDir.filePath(QStringLiteral("LEFT3")));
+    QVERIFY(foreign.open(QIODevice::WriteOnly));
+    const auto removeForeign = qScopeGuard([&] {
+        foreign.remove();
+        QFile::remove(portDir.filePath(QStringLiteral("LEFT2")));
+    });
 
     QVariant list;
     QVERIFY(sec_GetConnectionsList(&list)); // restarts it
+    const QStringList leftOver = portDir.entryList(
+        { QStringLiteral("*LEFT*") }, QDir::AllEntries | QDir::System | QDir::Hidden);
+    QCOMPARE(leftOver, QStringList({ "LEFT2", "LEFT3" }));
     QCOMPARE(servicePids().size(), 1);
     QVERIFY(lockedPid() != killed);
     QCOMPARE(list.toList(), handles);
