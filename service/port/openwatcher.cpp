@@ -48,15 +48,23 @@ void OpenWatcher::unwatch(int id)
         inotify_rm_watch(fd, id);
 }
 
+// Other ports' events read on the way must not wait for the next inotify event.
 void OpenWatcher::forget(int id)
 {
     readEvents(id);
+    if (!pending.empty())
+        QMetaObject::invokeMethod(this, &OpenWatcher::deliver, Qt::QueuedConnection);
 }
 
-// A handler may forget its own events meanwhile: what is read goes into pending first.
 void OpenWatcher::drain()
 {
     readEvents(-1);
+    deliver();
+}
+
+// A handler may forget its own events meanwhile: what is read goes into pending first.
+void OpenWatcher::deliver()
+{
     if (delivering)
         return;
     delivering = true;

@@ -37,6 +37,7 @@ private:
     };
 
     void drain();
+    void deliver();
     void readEvents(int forgottenId);
     void notify(int id, std::uint32_t mask);
     void notifyAll(std::uint32_t mask);
