@@ -405,7 +405,8 @@ void VirtualPort::programClosed()
         session->programClosed();
     // What a program started by tirv-run set lasts while it has the port open.
     serialLine.setFraming(settings.dataBits, settings.parity);
-    // A program that opened meanwhile and made the slave exclusive keeps it as it is.
+    // A program that opened meanwhile keeps the slave as it set it; a slave still hung up that
+    // cannot be opened to clean it (made exclusive) is replaced.
     if (!resetSlave() && isHungUp() && !replacePty())
         return;
     // The clean state in place, the line watch sets what it needs on it.
@@ -436,9 +437,12 @@ void VirtualPort::finishClose()
     updateWatches();
 }
 
-// The next program starts clean. False when the slave cannot be opened to make it so.
+// The next program starts clean. False when the slave cannot be opened to make it so, or
+// when a program has it open again: its settings and unread input stay as they are.
 bool VirtualPort::resetSlave()
 {
+    if (!isHungUp())
+        return false;
     const int slave = open(
         QFile::encodeName(slavePath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave < 0)
