@@ -21,7 +21,7 @@ public:
         qint32 result = 0;
         // The created handle, or nothing.
         QVariant value;
-        // Why it failed; not saved, so an answer restored from the file gives none.
+        // Why it failed.
         QString reason {};
     };
 

@@ -86,10 +86,12 @@ QJsonObject toJson(const AnsweredCalls::Answer &answer)
         { QStringLiteral("result"), answer.result } };
     if (answer.value.isValid())
         object.insert(QStringLiteral("value"), answer.value.toInt());
+    if (!answer.reason.isEmpty())
+        object.insert(QStringLiteral("reason"), answer.reason);
     return object;
 }
 
-// Files written before answers were kept have none.
+// Files written before answers were kept have none, nor reasons those written before these were.
 bool fromJson(const QJsonValue &value, QList<AnsweredCalls::Answer> *answers)
 {
     if (value.isUndefined())
@@ -102,10 +104,12 @@ bool fromJson(const QJsonValue &value, QList<AnsweredCalls::Answer> *answers)
         const QVariant result = fromJson(object.value(QStringLiteral("result")));
         const QJsonValue answered = object.value(QStringLiteral("value"));
         const QVariant handle = fromJson(answered);
+        const QJsonValue reason = object.value(QStringLiteral("reason"));
         if (!callId.isString() || result.userType() != QMetaType::Int
-            || (!answered.isUndefined() && handle.userType() != QMetaType::Int))
+            || (!answered.isUndefined() && handle.userType() != QMetaType::Int)
+            || !(reason.isUndefined() || reason.isString()))
             return false;
-        answers->append({ callId.toString(), qint32(result.toInt()), handle });
+        answers->append({ callId.toString(), qint32(result.toInt()), handle, reason.toString() });
     }
     return true;
 }

@@ -87,6 +87,12 @@ void TestStateStore::roundTripKeepsHandlesAndStates()
     const ConnectionHandle deleted = addConnection(saved, QStringLiteral("COM4"), true);
     const ConnectionHandle idle = addConnection(saved, QStringLiteral("COM5"), false);
     saved.deleteConnection(deleted);
+    const QList<AnsweredCalls::Answer> answers {
+        { QStringLiteral("made"), 1, QVariant(idle) },
+        { QStringLiteral("refused"), 0, QVariant(), QStringLiteral("COM5: why it failed") },
+    };
+    for (const AnsweredCalls::Answer &answer : answers)
+        saved.rememberAnswer(answer);
     StateStore store(path());
     QVERIFY(store.save(saved));
 
@@ -108,6 +114,13 @@ void TestStateStore::roundTripKeepsHandlesAndStates()
     ConnectionHandle next = -1;
     QVERIFY(restored.createConnection(1, &next));
     QCOMPARE(next, idle + 1); // no handle is handed out twice across restarts
+    for (const AnsweredCalls::Answer &answer : answers) {
+        AnsweredCalls::Answer kept;
+        QVERIFY(restored.answered(answer.callId, &kept));
+        QCOMPARE(kept.result, answer.result);
+        QCOMPARE(kept.value, answer.value);
+        QCOMPARE(kept.reason, answer.reason);
+    }
     QVERIFY(asideFiles().isEmpty());
 }
 
