@@ -145,6 +145,19 @@ bool writePortParams(ConnectionHandle handle, const NewPort &port)
     return true;
 }
 
+// Deletes what a failed task made; a connection that stays is named on a line of its own.
+void rollBack(const QList<ConnectionHandle> &handles, QString &message)
+{
+    for (ConnectionHandle handle : handles) {
+        if (sec_DeleteConnection(handle))
+            continue;
+        const QString reason = serviceFailureReason();
+        message += QStringLiteral("\nconnection %1 could not be deleted again").arg(handle);
+        if (!reason.isEmpty())
+            message += QStringLiteral(": ") + reason;
+    }
+}
+
 // Parameterises and starts a created connection. One that fails on the way is deleted again:
 // no port is left half made.
 bool completePort(ConnectionHandle handle, const NewPort &port, QString &message)
@@ -157,14 +170,8 @@ bool completePort(ConnectionHandle handle, const NewPort &port, QString &message
     else
         return true;
     message = serviceFailure(failure);
-    sec_DeleteConnection(handle);
+    rollBack({ handle }, message);
     return false;
-}
-
-void deleteConnections(const QList<ConnectionHandle> &handles)
-{
-    for (ConnectionHandle handle : handles)
-        sec_DeleteConnection(handle);
 }
 
 // The connections whose COM name is comName, in list order.
@@ -304,7 +311,7 @@ void PortOperations::createDevicePorts(int portCount, const QString &devType, co
         if (created)
             emit setProgressValue(k);
         if (!created || !completePort(handle, port, message)) {
-            deleteConnections(made);
+            rollBack(made, message);
             made.clear();
             break;
         }

@@ -38,6 +38,7 @@ private slots:
     void zeroPortsOnlyHidesProgress();
     void failedCreationLeavesTableAsItWas_data();
     void failedCreationLeavesTableAsItWas();
+    void failedUndoIsReported();
     void blockedPortUndoesTheDevice();
     void comNumbersStayInRange_data();
     void comNumbersStayInRange();
@@ -332,6 +333,21 @@ void TestPortOperations::failedCreationLeavesTableAsItWas()
     QCOMPARE(text, message);
     QCOMPARE(log.events, events);
     QCOMPARE(params("port.name"), QStringList({ "COM9" }));
+}
+
+// The failed port's own deletion fails too: the message says which connection stays.
+void TestPortOperations::failedUndoIsReported()
+{
+    faults().failCall(ConnectionService::AddConnectionService, 2);
+    faults().failCall(ConnectionService::DeleteConnection);
+    PortOperations ops;
+    QString text;
+    ops.createDevicePorts(4, "4Ports", kIp, "null", text);
+
+    QCOMPARE(params("port.name"), QStringList({ "COM3" }));
+    QCOMPARE(text,
+        QStringLiteral("添加虚拟串口失败！\nconnection %1 could not be deleted again")
+            .arg(handles().first()));
 }
 
 // A file in the way of COM5 stops the fifth port; the four before it go again, and the
