@@ -1,6 +1,7 @@
 #include "connectiontable.h"
 
 #include "connectionport.h"
+#include "ipv4address.h"
 #include "linesettings.h"
 #include "portdirectory.h"
 #include "portfactory.h"
@@ -106,6 +107,19 @@ bool fitsChoice(const QString &key, const QVariant &value)
     return true;
 }
 
+// The first host written as an IPv4 address that no device can have ("0.0.0.0", a broadcast);
+// empty when there is none. Host names are looked up only when the port connects.
+QString nonDeviceHost(const QVariant &hosts)
+{
+    const QVariantList entries = hosts.toList();
+    for (const QVariant &entry : entries) {
+        const QString host = entry.toList().value(0).toString();
+        if (Ipv4Address::isValid(host) && !Ipv4Address::isDeviceAddress(host))
+            return host;
+    }
+    return QString();
+}
+
 // What a value adds to a listing, near enough: its texts' UTF-8 bytes and 8 bytes per value.
 int listingBytes(const QVariant &value)
 {
@@ -149,6 +163,10 @@ QString valueRefusal(const QString &key, const QVariant &value)
             .arg(kMaxTextLength);
     if (!fitsShape(shape, value))
         return QStringLiteral("%1 must be %2").arg(key, shapeNames.value(shape));
+    // Saved tables keep such hosts: they only fail to connect.
+    const QString host = shape == Shape::HostList ? nonDeviceHost(value) : QString();
+    if (!host.isEmpty())
+        return QStringLiteral("%1 cannot hold \"%2\": no device has that address").arg(key, host);
     if (!fitsChoice(key, value))
         return QStringLiteral("%1 cannot be \"%2\"").arg(key, value.toString());
     return QString();

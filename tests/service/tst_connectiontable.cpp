@@ -94,6 +94,10 @@ void TestConnectionTable::everyKeyReadsBack_data()
     QTest::newRow("port.name") << "port.name" << QVariant(QStringLiteral("COM3"));
     QTest::newRow("port.type") << "port.type" << QVariant(QStringLiteral("Virtual"));
     QTest::newRow("network.host") << "network.host" << QVariant(kHosts);
+    QTest::newRow("network.host by name")
+        << "network.host"
+        << QVariant(QVariantList {
+               QVariant(QVariantList { QStringLiteral("serial-7.lan"), QStringLiteral("966") }) });
     QTest::newRow("protocol.type") << "protocol.type" << QVariant(QStringLiteral("RAW"));
     QTest::newRow("sendmode") << "port.sendmode.mode" << QVariant(2);
     QTest::newRow("sendparam") << "port.sendmode.param" << QVariant(1);
@@ -142,6 +146,11 @@ void TestConnectionTable::rejectsWrongShapes_data()
     QTest::newRow("host entry short")
         << QVariant(QStringLiteral("network.host"))
         << QVariant(QVariantList { QVariant(QVariantList { QStringLiteral("h") }) }) << hostList;
+    QTest::newRow("host no device can have")
+        << QVariant(QStringLiteral("network.host"))
+        << QVariant(QVariantList { kHosts.first(),
+               QVariant(QVariantList { QStringLiteral("255.1.2.3"), QStringLiteral("966") }) })
+        << "connection 1: network.host cannot hold \"255.1.2.3\": no device has that address";
     QTest::newRow("not a choice") << QVariant(QStringLiteral("protocol.type"))
                                   << QVariant(QStringLiteral("TELNET"))
                                   << "connection 1: protocol.type cannot be \"TELNET\"";
