@@ -16,8 +16,8 @@ class QLocalSocket;
 // uid, or one that sends a frame that is too large or malformed, is dropped; the others go on.
 // What slow readers cost is bounded: a client's next request is read only once its previous
 // reply is out of the service's hands, at most ServiceLimits::kMaxClients are served at once,
-// and when the unsent replies of all of them pass ServiceLimits::kMaxUnsentBytes, those
-// holding more than their share are dropped.
+// and while the unsent replies of all of them pass ServiceLimits::kMaxUnsentBytes, the one
+// holding the most is dropped.
 class ServiceServer : public QObject
 {
     Q_OBJECT
