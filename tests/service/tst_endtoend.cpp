@@ -76,10 +76,12 @@ private:
 
 void TestEndToEnd::initTestCase()
 {
+    if (geteuid() != 0)
+        QSKIP("the simulated device cannot serve TCP ports below 1024 here (needs root)");
     simulator.start(qEnvironmentVariable("TIRV_DEVSIM_EXEC"),
         { QStringLiteral("--device"), QStringLiteral("ip=%1,ports=2,answer=text").arg(kDeviceIp) });
-    if (!simulator.waitForReadyRead(10000) || !simulator.readLine().startsWith("ready"))
-        QSKIP("the simulated device cannot serve TCP ports below 1024 here (needs root)");
+    QVERIFY2(simulator.waitForReadyRead(10000) && simulator.readLine().startsWith("ready"),
+        "the simulated device did not start");
     worker = std::make_unique<RefreshTree>();
     connect(worker.get(), &RefreshTree::updateComInfo, this,
         [this](const QList<COMS_INFO> &list) { lastList = list; });
