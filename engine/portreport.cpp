@@ -30,31 +30,20 @@ bool PortReport::operator==(const PortReport &other) const
         && lastConnect == other.lastConnect;
 }
 
-// One pass over each map, not a lookup per field: the worker reads every port at every listing.
 PortReport PortReport::read(ConnectionHandle handle)
 {
     PortReport report;
     const QVariantMap reason = mapParam(handle, kReason);
-    for (auto it = reason.cbegin(); it != reason.cend(); ++it) {
-        if (it.key() == kReasonCode)
-            report.trouble = it->toString();
-        else if (it.key() == kReasonText)
-            report.detail = it->toString();
-        else if (it.key() == kReasonSince)
-            report.since = it->toLongLong();
-        else if (it.key() == kReasonRetry)
-            report.retry = it->toLongLong();
-    }
-    const std::pair<const QString &, qint64 *> counters[] = { { kCountToDevice, &report.toDevice },
-        { kCountFromDevice, &report.fromDevice }, { kCountReconnects, &report.reconnects },
-        { kCountDropped, &report.dropped }, { kCountLastConnect, &report.lastConnect } };
+    report.trouble = reason.value(kReasonCode).toString();
+    report.detail = reason.value(kReasonText).toString();
+    report.since = reason.value(kReasonSince).toLongLong();
+    report.retry = reason.value(kReasonRetry).toLongLong();
     const QVariantMap counts = mapParam(handle, kCounters);
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-        for (const auto &[key, target] : counters) {
-            if (it.key() == key)
-                *target = it->toLongLong();
-        }
-    }
+    report.toDevice = counts.value(kCountToDevice).toLongLong();
+    report.fromDevice = counts.value(kCountFromDevice).toLongLong();
+    report.reconnects = counts.value(kCountReconnects).toLongLong();
+    report.dropped = counts.value(kCountDropped).toLongLong();
+    report.lastConnect = counts.value(kCountLastConnect).toLongLong();
     return report;
 }
 
