@@ -44,9 +44,7 @@ void serveSink(int fd, std::size_t total)
             const ssize_t count = recv(fd, buffer.data(), buffer.size(), 0);
             if (count <= 0)
                 return;
-            intact = intact
-                && std::memcmp(buffer.data(), LoopbackServers::patternAt(at), std::size_t(count))
-                    == 0;
+            intact = intact && LoopbackServers::isPatternAt(at, buffer.data(), std::size_t(count));
             at += std::size_t(count);
         }
         if (!sendAll(fd, intact ? "K" : "X", 1))
@@ -114,4 +112,9 @@ LoopbackServers::LoopbackServers(std::size_t transferBytes)
     , sink(listenOn(serveSink, transferBytes))
     , source(listenOn(serveSource, transferBytes))
 {
+}
+
+bool LoopbackServers::isPatternAt(std::size_t offset, const char *bytes, std::size_t count)
+{
+    return std::memcmp(bytes, patternAt(offset), count) == 0;
 }

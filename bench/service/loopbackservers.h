@@ -24,6 +24,8 @@ public:
     static const std::size_t kPatternPeriod = 65536;
     // Bytes offset to offset + kPatternPeriod of the pattern, to send or compare at once.
     static const char *patternAt(std::size_t offset);
+    // Whether count bytes, at most kPatternPeriod, are the pattern from offset on.
+    static bool isPatternAt(std::size_t offset, const char *bytes, std::size_t count);
 
 private:
     std::uint16_t echo;
