@@ -13,8 +13,6 @@
 #include <QCommandLineParser>
 #include <QTextStream>
 
-#include <algorithm>
-
 namespace {
 
 // The window's own texts, so that tirvctl says what the window says.
@@ -311,9 +309,12 @@ const ListedPort *CtlCommands::findPort(const QString &comName, PortListing *lis
 
 QString CtlCommands::readSettings(const QCommandLineParser &options, PortConfig *config) const
 {
+    bool any = false;
     const auto given = [&](const char *name, QString *value) {
         *value = options.value(QLatin1String(name));
-        return options.isSet(QLatin1String(name));
+        const bool set = options.isSet(QLatin1String(name));
+        any = any || set;
+        return set;
     };
     QString value;
     if (given("protocol", &value) && !InputRules::parseProtocol(value, &config->protocol))
@@ -333,10 +334,6 @@ QString CtlCommands::readSettings(const QCommandLineParser &options, PortConfig 
             .arg(PortConfig::kMaxSendDelay);
     if (given("connect-on-open", &value) && !InputRules::parseOnOff(value, &config->connectOnOpen))
         return tr("Connect on open must be on or off.");
-    const QStringList names { "protocol", "data", "parity", "send-mode", "send-delay",
-        "connect-on-open" };
-    const bool any = std::any_of(
-        names.cbegin(), names.cend(), [&](const QString &name) { return options.isSet(name); });
     return any ? QString() : tr("Nothing to set: give at least one setting.");
 }
 
