@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -24,11 +23,6 @@ namespace {
 const quint32 kWaitableLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RI;
 // Connections the kernel holds before the loop accepts them.
 const int kBacklog = 16;
-
-QString errorText()
-{
-    return QString::fromLocal8Bit(strerror(errno));
-}
 
 quint32 framingBits(const LineSettings &line)
 {
@@ -80,8 +74,9 @@ bool LineChannel::listen(const PortDirectory &directory, QString *reason)
         || fchmodat(directoryFd, TIRV_LINE_SOCKET, S_IRUSR | S_IWUSR, 0) != 0
         || ::listen(listener, kBacklog) != 0
         || fstatat(directoryFd, TIRV_LINE_SOCKET, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        *reason = QStringLiteral("cannot serve %1: %2")
-                      .arg(directory.pathOf(QStringLiteral(TIRV_LINE_SOCKET)), errorText());
+        *reason
+            = QStringLiteral("cannot serve %1: %2")
+                  .arg(directory.pathOf(QStringLiteral(TIRV_LINE_SOCKET)), qt_error_string(errno));
         if (listener >= 0)
             close(listener);
         listener = -1;

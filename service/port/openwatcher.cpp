@@ -35,7 +35,7 @@ int OpenWatcher::watch(const QString &path, Handler handler, QString *reason)
                               IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
     if (id < 0) {
         *reason = QStringLiteral("cannot watch %1: %2")
-                      .arg(path, QString::fromLocal8Bit(strerror(fd < 0 ? EBADF : errno)));
+                      .arg(path, qt_error_string(fd < 0 ? EBADF : errno));
         return -1;
     }
     handlers[id] = std::move(handler);

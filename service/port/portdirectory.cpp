@@ -7,17 +7,11 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-QString errorText()
-{
-    return QString::fromLocal8Bit(strerror(errno));
-}
 
 // The folder with the links among the existing folders above it resolved, so that each folder
 // on the way is looked at as it really is; what does not exist yet is kept as written.
@@ -98,7 +92,7 @@ bool PortDirectory::openStep(
     if (next < 0 || ::fstat(next, &info) != 0) {
         *reason = errno == ELOOP || errno == ENOTDIR
             ? QStringLiteral("%1 is not a folder").arg(path)
-            : QStringLiteral("%1: %2").arg(path, errorText());
+            : QStringLiteral("%1: %2").arg(path, qt_error_string(errno));
         if (next >= 0)
             ::close(next);
         return false;

@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,11 +25,6 @@ QSet<QString> claimed;
 QByteArray encoded(const QString &name)
 {
     return QFile::encodeName(name);
-}
-
-QString errorText()
-{
-    return QString::fromLocal8Bit(strerror(errno));
 }
 
 bool isPtySlave(const QString &path)
@@ -124,7 +118,8 @@ bool PortLink::isFree(const QString &name, QString *reason) const
     if (fstatat(directory.descriptor(), encoded(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
             return true;
-        *reason = QStringLiteral("cannot look at %1: %2").arg(directory.pathOf(name), errorText());
+        *reason = QStringLiteral("cannot look at %1: %2")
+                      .arg(directory.pathOf(name), qt_error_string(errno));
         return false;
     }
     if (S_ISLNK(st.st_mode) && isStale(directory, name))
@@ -142,7 +137,7 @@ bool PortLink::put(const QString &name, const QString &content, QString *reason)
     if (temporary.isEmpty()
         || renameat(dir, encoded(temporary).constData(), dir, encoded(name).constData()) != 0) {
         *reason = QStringLiteral("cannot make the link %1: %2")
-                      .arg(directory.pathOf(name), errorText());
+                      .arg(directory.pathOf(name), qt_error_string(errno));
         if (!temporary.isEmpty())
             unlinkat(dir, encoded(temporary).constData(), 0);
         return false;

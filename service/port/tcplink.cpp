@@ -39,7 +39,7 @@ QString connectCause(int error)
     case ENETUNREACH:
         return QStringLiteral("unreachable");
     default:
-        return QString::fromLocal8Bit(strerror(error));
+        return qt_error_string(error);
     }
 }
 
@@ -148,9 +148,8 @@ void TcpLink::lose(int error)
 {
     if (!isUp())
         return;
-    const QString cause = error == 0
-        ? QStringLiteral("closed by the device")
-        : QStringLiteral("lost: %1").arg(QString::fromLocal8Bit(strerror(error)));
+    const QString cause = error == 0 ? QStringLiteral("closed by the device")
+                                     : QStringLiteral("lost: %1").arg(qt_error_string(error));
     if (upSince.elapsed() >= kStableMs)
         backoffMs = kFirstBackoffMs;
     if (upSince.elapsed() >= kSettledMs)
@@ -213,7 +212,7 @@ void TcpLink::connectTo(const QHostAddress &address)
     if (fd < 0) {
         fail(PortHealth::Trouble::Failed,
             QStringLiteral("cannot make a socket for %1: %2")
-                .arg(hostText(), QString::fromLocal8Bit(strerror(errno))));
+                .arg(hostText(), qt_error_string(errno)));
         return;
     }
     tune(fd);

@@ -14,7 +14,6 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -44,11 +43,6 @@ const int kPtyChunk = 4095;
 // reading on catches it half done: with 4 reads, an echo both ways ran at 0.9 x socat, with 2 at
 // 1.2 x (bench_ports throughput).
 const int kReadsPerWake = 2;
-
-QString errorText()
-{
-    return QString::fromLocal8Bit(strerror(errno));
-}
 
 // The one state every program finds the port in, whoever used it before: raw, 9600 baud, 8N1,
 // no flow control, no hang-up on close, and the control characters of a fresh pty.
@@ -214,7 +208,7 @@ bool VirtualPort::openPty(QString *reason)
     char name[64];
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0
         || ptsname_r(master, name, sizeof name) != 0) {
-        *reason = QStringLiteral("cannot make a pseudo-terminal: %1").arg(errorText());
+        *reason = QStringLiteral("cannot make a pseudo-terminal: %1").arg(qt_error_string(errno));
         return false;
     }
     slavePath = QString::fromLocal8Bit(name);
@@ -234,7 +228,7 @@ bool VirtualPort::openPty(QString *reason)
     epoll_event hangUp {};
     hangUps = epoll_create1(EPOLL_CLOEXEC);
     if (!ready || hangUps < 0 || epoll_ctl(hangUps, EPOLL_CTL_ADD, master, &hangUp) != 0) {
-        *reason = QStringLiteral("cannot open %1: %2").arg(slavePath, errorText());
+        *reason = QStringLiteral("cannot open %1: %2").arg(slavePath, qt_error_string(errno));
         return false;
     }
     return true;
