@@ -57,19 +57,15 @@ void LineState::setLearnt(const LineSettings &learnt)
     // The port's own reset after the last close is no program's hang-up or return.
     if (held && (next.baud == 0) != (wanted.baud == 0))
         setDtr(next.baud != 0);
-    if (next != wanted) {
-        wanted = next;
-        touch();
-    }
+    change(wanted, next);
 }
 
 void LineState::setFraming(quint8 dataBits, LineSettings::Parity parity)
 {
-    if (dataBits != wanted.dataBits || parity != wanted.parity) {
-        wanted.dataBits = dataBits;
-        wanted.parity = parity;
-        touch();
-    }
+    LineSettings next = wanted;
+    next.dataBits = dataBits;
+    next.parity = parity;
+    change(wanted, next);
 }
 
 void LineState::openLines()
@@ -118,10 +114,7 @@ void LineState::setApplied(quint8 code, quint32 value)
 
 void LineState::setSupport(Support support)
 {
-    if (support != supportState) {
-        supportState = support;
-        touch();
-    }
+    change(supportState, support);
 }
 
 void LineState::setModemLines(quint8 state)
@@ -157,26 +150,17 @@ quint32 LineState::terminalLines() const
 
 void LineState::setDtr(bool on)
 {
-    if (on != dtr) {
-        dtr = on;
-        touch();
-    }
+    change(dtr, on);
 }
 
 void LineState::setRts(bool on)
 {
-    if (on != rts) {
-        rts = on;
-        touch();
-    }
+    change(rts, on);
 }
 
 void LineState::setBreak(bool on)
 {
-    if (on != breakOn) {
-        breakOn = on;
-        touch();
-    }
+    change(breakOn, on);
 }
 
 QVariantMap LineState::status() const

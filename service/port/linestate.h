@@ -56,6 +56,14 @@ public:
 
 private:
     void touch() { ++changes; }
+    // Sets field to value; a change moves the revision.
+    template <typename T> void change(T &field, const T &value)
+    {
+        if (field != value) {
+            field = value;
+            touch();
+        }
+    }
     quint8 reportedModem() const;
 
     // RFC 2217: the line is the device's; RAW: only what programs set.
