@@ -29,19 +29,22 @@ bool LineSettings::operator==(const LineSettings &other) const
 
 QString LineSettings::text() const
 {
-    const QString stop = stopBits == StopBits::OneAndHalf
-        ? QStringLiteral("1.5")
-        : QString::number(stopBits == StopBits::Two ? 2 : 1);
     QString result = QStringLiteral("%1 %2%3%4")
                          .arg(baud)
                          .arg(dataBits)
                          .arg(QLatin1Char(kParityLetters[int(parity) - 1]))
-                         .arg(stop);
+                         .arg(stopBitsText());
     if (flow == Flow::Hardware)
         result += QStringLiteral(" RTS/CTS");
     else if (flow == Flow::XonXoff)
         result += QStringLiteral(" XON/XOFF");
     return result;
+}
+
+QString LineSettings::stopBitsText() const
+{
+    return stopBits == StopBits::OneAndHalf ? QStringLiteral("1.5")
+                                            : QString::number(stopBits == StopBits::Two ? 2 : 1);
 }
 
 LineSettings LineSettings::fromTermios(const termios &attributes)

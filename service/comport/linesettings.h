@@ -23,6 +23,8 @@ struct LineSettings
 
     // "19200 8N2", with " RTS/CTS" or " XON/XOFF" when there is flow control.
     QString text() const;
+    // "1", "1.5" or "2".
+    QString stopBitsText() const;
 
     // What a terminal's attributes say. A pseudo-terminal always reads 8N1-like here.
     static LineSettings fromTermios(const termios &attributes);

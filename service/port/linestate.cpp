@@ -18,10 +18,7 @@ QVariantMap fields(const LineSettings &line, quint32 known)
     if (has(ComPortCommand::SetParity))
         map.insert(QStringLiteral("parity"), LineSettings::parityName(line.parity));
     if (has(ComPortCommand::SetStopSize))
-        map.insert(QStringLiteral("stop"),
-            line.stopBits == LineSettings::StopBits::OneAndHalf
-                ? QStringLiteral("1.5")
-                : QString::number(int(line.stopBits)));
+        map.insert(QStringLiteral("stop"), line.stopBitsText());
     if (has(ComPortCommand::SetControl))
         map.insert(QStringLiteral("flow"),
             QStringList { "none", "xon/xoff", "rts/cts" }.value(int(line.flow) - 1));
