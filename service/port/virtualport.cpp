@@ -178,10 +178,7 @@ bool VirtualPort::reconfigure(const QVariantMap &params)
     settings.dataBits = next.dataBits;
     settings.parity = next.parity;
     serialLine.setFraming(settings.dataBits, settings.parity);
-    if (session) {
-        session->settingsChanged();
-        updateWatches();
-    }
+    passLineOn();
     return true;
 }
 
@@ -196,10 +193,7 @@ void VirtualPort::changeLine(const std::function<void(LineState &)> &change)
     followPrograms(false);
     pumpToDevice();
     change(serialLine);
-    if (session) {
-        session->settingsChanged();
-        updateWatches();
-    }
+    passLineOn();
 }
 
 bool VirtualPort::openPty(QString *reason)
@@ -343,6 +337,14 @@ void VirtualPort::watchLines()
 void VirtualPort::lineChanged(const LineSettings &learnt)
 {
     serialLine.setLearnt(learnt);
+    passLineOn();
+}
+
+// The line state changed: an RFC 2217 session sends what the device has not been told yet.
+void VirtualPort::passLineOn()
+{
+    if (!session)
+        return;
     session->settingsChanged();
     updateWatches();
 }

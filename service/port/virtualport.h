@@ -68,6 +68,7 @@ private:
     void setupLineSettings();
     void watchLines();
     void lineChanged(const LineSettings &line);
+    void passLineOn();
     void programFlushed(bool input, bool output);
     bool isHungUp() const;
     void followPrograms(bool openSeen);
