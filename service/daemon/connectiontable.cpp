@@ -13,6 +13,7 @@
 #include <QDebug>
 #include <QMutexLocker>
 #include <QSet>
+#include <QStringList>
 
 #include <algorithm>
 #include <limits>
@@ -24,6 +25,13 @@ using namespace ServiceLimits;
 
 // While counters tick, listings bring them fresh at most this often.
 const int kCountersPeriodMs = 1000;
+
+// The keys the port answers rather than the stored parameters.
+const QStringList &portStatusKeys()
+{
+    static const QStringList keys { kPortState, kRemoteHost, kLineStatus, kReason, kCounters };
+    return keys;
+}
 
 enum class Shape { Text, Integer, HostList };
 
@@ -238,8 +246,7 @@ void ConnectionTable::snapshot(
     for (const auto &[handle, connection] : table) {
         QVariantMap keys = statusOnly ? QVariantMap() : connection.params;
         if (!unchanged) {
-            for (const QString &key :
-                { kPortState, kRemoteHost, kLineStatus, kReason, kCounters }) {
+            for (const QString &key : portStatusKeys()) {
                 const QVariant value = statusLocked(connection, key);
                 if (value.isValid())
                     keys.insert(key, value);
@@ -403,8 +410,7 @@ bool ConnectionTable::param(ConnectionHandle handle, const QVariant &key, QVaria
     const Connection &connection = it->second;
     const QString name = key.toString();
     // A key that holds nothing for this connection is no fault worth a reason.
-    if (name == kPortState || name == kRemoteHost || name == kLineStatus || name == kReason
-        || name == kCounters) {
+    if (portStatusKeys().contains(name)) {
         *value = statusLocked(connection, name);
         return value->isValid() || fail(QString());
     }
