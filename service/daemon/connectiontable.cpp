@@ -89,8 +89,6 @@ bool textsFit(const QVariant &value)
 
 bool fitsShape(Shape shape, const QVariant &value)
 {
-    if (!textsFit(value))
-        return false;
     switch (shape) {
     case Shape::Text:
         return isText(value);
@@ -519,7 +517,7 @@ bool ConnectionTable::isValidEntry(const Entry &entry, ConnectionHandle lastHand
         return false;
     for (auto it = entry.params.cbegin(); it != entry.params.cend(); ++it) {
         Shape shape;
-        if (!shapeOf(it.key(), &shape) || !fitsShape(shape, it.value())
+        if (!shapeOf(it.key(), &shape) || !textsFit(it.value()) || !fitsShape(shape, it.value())
             || !fitsChoice(it.key(), it.value()))
             return false;
     }
