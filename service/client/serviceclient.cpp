@@ -64,12 +64,12 @@ bool ServiceClient::connections(QVariantList *handles)
         = listedNow && known.revision != 0 && reply.stamp.revision == known.revision;
     const bool unchanged = statusOnly && reply.stamp == known;
     const bool usable = listedNow && (!statusOnly || listedStamp == known);
-    if (!unchanged || !usable)
+    if (!unchanged || !usable) {
         listedStatus.clear();
+        ++generation;
+    }
     if (!statusOnly || !usable)
         forgetListing();
-    if (!unchanged || !usable)
-        ++generation;
     if (!listedNow)
         return false;
     if (reply.stamp != known)
