@@ -161,8 +161,8 @@ Peer peerOf(int fd, const QString &lockPath)
     peer.uid = credentials.uid;
     QFile lock(lockPath);
     const QByteArray record = lock.open(QIODevice::ReadOnly) ? lock.read(256) : QByteArray();
-    peer.named = peer.pid > 0 && peer.pid != ::getpid()
-        && record.left(record.indexOf('\n')).toLongLong() == peer.pid;
+    peer.named
+        = peer.pid > 0 && peer.pid != ::getpid() && ServiceProtocol::pidInLock(record) == peer.pid;
     peer.version = ServiceProtocol::versionInLock(record);
     return peer;
 }

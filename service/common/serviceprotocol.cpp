@@ -215,6 +215,11 @@ QByteArray lockRecord(qint64 pid)
     return QByteArray::number(pid) + "\nprotocol " + QByteArray::number(kVersion) + '\n';
 }
 
+qint64 pidInLock(const QByteArray &record)
+{
+    return record.left(record.indexOf('\n')).toLongLong();
+}
+
 int versionInLock(const QByteArray &record)
 {
     const QList<QByteArray> lines = record.split('\n');

@@ -31,6 +31,8 @@ constexpr int kVersion = 5;
 
 // What the service lock holds: the service's pid, then "protocol <kVersion>".
 QByteArray lockRecord(qint64 pid);
+// The pid a lock record names; 0 when it names none.
+qint64 pidInLock(const QByteArray &record);
 // The version a lock record publishes; 0 for a service older than the publication.
 int versionInLock(const QByteArray &record);
 
