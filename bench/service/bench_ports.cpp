@@ -1,7 +1,7 @@
 // The virtual ports of a private tirv-service beside socat on the same loopback servers, with a
 // bare pseudo-terminal and bare TCP as the floor: round trips, verified throughput, CPU per
 // byte, RFC 2217 beside RAW, the calls tirv-run carries, 64 busy ports with one fast one, idle
-// ports. One table; every
+// ports; the least bridge beside them shows what is left to gain. One table; every
 // figure is the median [min, max] of several rounds, and ratios are taken within each round, so
 // that both sides see the same load. Run by hand:
 //   bench_ports [--rounds N] [--mib N] [section...]
@@ -10,6 +10,7 @@
 
 #include "baudwatcher.h"
 #include "benchtable.h"
+#include "leastbridge.h"
 #include "loopbackservers.h"
 #include "portprobe.h"
 #include "privateservice.h"
@@ -297,13 +298,17 @@ void Bench::latency()
     const Program window(ports.add(servers.echoPort(), Kind::Window));
     SocatBridge socat(socatLink(), servers.echoPort());
     const Program theirs(socat.link());
-    warmUp({ plain.fd, window.fd, theirs.fd });
-    Samples p50[4], p99[4], spread;
+    LeastBridge least(socatDir.path(), servers.echoPort(), 1);
+    const Program leastPort(least.link(0));
+    warmUp({ plain.fd, window.fd, theirs.fd, leastPort.fd });
+    // Columns: TIRV and socat in mode 0, in the window's mode, the least bridge and socat.
+    Samples p50[6], p99[6], spread;
     for (int round = 0; round < rounds; ++round) {
-        Samples micros[4];
+        Samples micros[6];
         PortProbe::pairedRoundTrips(plain.fd, theirs.fd, 1000, &micros[0], &micros[1]);
         PortProbe::pairedRoundTrips(window.fd, theirs.fd, 300, &micros[2], &micros[3]);
-        for (int i = 0; i < 4; ++i) {
+        PortProbe::pairedRoundTrips(leastPort.fd, theirs.fd, 1000, &micros[4], &micros[5]);
+        for (int i = 0; i < 6; ++i) {
             p50[i].push_back(percentile(micros[i], 50));
             p99[i].push_back(percentile(micros[i], 99));
         }
@@ -313,6 +318,7 @@ void Bench::latency()
     table.row(QStringLiteral("mode 0: p50 (us)"), p50[0], name, p50[1],
         BenchTable::Goal::RatioAtMost, 0.8);
     table.row(QStringLiteral("mode 0: p99 (us)"), p99[0], name, p99[1]);
+    table.row(QStringLiteral("least bridge: p50 (us)"), p50[4], name, p50[5]);
     table.row(QStringLiteral("window (mode 2, 1 ms): p50 (us)"), p50[2], name, p50[3]);
     table.row(QStringLiteral("window: p99 (us)"), p99[2], name, p99[3]);
     table.row(QStringLiteral("window: p99 - p50 (us)"), spread, QString(), {},
@@ -473,45 +479,56 @@ void Bench::busyRound(
 void Bench::busy()
 {
     table.section(QStringLiteral("%1 ports at 11.5 kB/s each way and one at full speed, "
-                                 "window parameters; socat: %2 processes")
+                                 "window parameters; socat: %2 processes; least bridge: mode 0")
                       .arg(kBusyPorts)
                       .arg(kBusyPorts + 1));
+    // Sides: TIRV, socat, the least bridge.
+    const int kSides = 3;
     TirvPorts ports;
     std::vector<std::unique_ptr<SocatBridge>> socats;
-    std::vector<std::unique_ptr<Program>> programs[2];
-    std::vector<int> fds[2];
-    std::vector<qint64> pids[2] = { servicePid(), {} };
+    LeastBridge least(socatDir.path(), servers.echoPort(), kBusyPorts + 1);
+    std::vector<std::unique_ptr<Program>> programs[kSides];
+    std::vector<int> fds[kSides];
+    std::vector<qint64> pids[kSides] = { servicePid(), {}, { least.pid() } };
     for (int i = 0; i <= kBusyPorts; ++i) {
         socats.push_back(std::make_unique<SocatBridge>(socatLink(), servers.echoPort()));
         pids[1].push_back(socats.back()->pid());
         programs[0].push_back(
             std::make_unique<Program>(ports.add(servers.echoPort(), Kind::Window)));
         programs[1].push_back(std::make_unique<Program>(socats.back()->link()));
-        for (int side = 0; side < 2; ++side)
+        programs[2].push_back(std::make_unique<Program>(least.link(i)));
+        for (int side = 0; side < kSides; ++side)
             fds[side].push_back(programs[side].back()->fd);
     }
-    for (int side = 0; side < 2; ++side)
+    for (int side = 0; side < kSides; ++side)
         warmUp(fds[side]);
-    Samples figures[2][kFigures];
+    Samples figures[kSides][kFigures];
     for (int round = 0; round < rounds; ++round)
-        for (int side = 0; side < 2; ++side)
+        for (int side = 0; side < kSides; ++side)
             busyRound(fds[side], pids[side], figures[side]);
     const QString name = QStringLiteral("socat");
     auto row = [&](const QString &what, BusyFigure figure,
                    BenchTable::Goal goal = BenchTable::Goal::None, double bound = 0) {
         table.row(what, figures[0][figure], name, figures[1][figure], goal, bound);
     };
+    auto leastRow = [&](const QString &what, BusyFigure figure) {
+        table.row(
+            QStringLiteral("least bridge: ") + what, figures[2][figure], name, figures[1][figure]);
+    };
+    const QString share = QStringLiteral("fast port among the busy / alone");
+    const QString cpu = QStringLiteral("CPU, %1 busy + 1 fast (% of a core)").arg(kBusyPorts);
+    const QString slowP99 = QStringLiteral("busy + fast, 115 B round trip p99 (us)");
     row(QStringLiteral("fast port alone, echo (MB/s)"), FastAlone);
     row(QStringLiteral("fast port among the busy (MB/s)"), FastAmong);
-    row(QStringLiteral("fast port among the busy / alone"), FastShare, BenchTable::Goal::AtLeast,
-        0.9);
+    row(share, FastShare, BenchTable::Goal::AtLeast, 0.9);
     row(QStringLiteral("CPU, %1 busy ports (% of a core)").arg(kBusyPorts), SlowCpu);
-    row(QStringLiteral("CPU, %1 busy + 1 fast (% of a core)").arg(kBusyPorts), BusyCpu,
-        BenchTable::Goal::RatioAtMost, 0.5);
+    row(cpu, BusyCpu, BenchTable::Goal::RatioAtMost, 0.5);
     row(QStringLiteral("busy ports alone, 115 B round trip p99 (us)"), QuietP99);
     row(QStringLiteral("busy + fast, 115 B round trip p50 (us)"), SlowP50);
-    row(QStringLiteral("busy + fast, 115 B round trip p99 (us)"), SlowP99, BenchTable::Goal::Below,
-        2000);
+    row(slowP99, SlowP99, BenchTable::Goal::Below, 2000);
+    leastRow(share, FastShare);
+    leastRow(cpu, BusyCpu);
+    leastRow(slowP99, SlowP99);
 }
 
 struct Options
@@ -545,6 +562,8 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments().mid(1);
     if (args.value(0) == QLatin1String("--lines"))
         return timeLineCalls(args.value(1), args.value(2).toInt());
+    if (args.value(0) == QLatin1String("--least-bridge"))
+        return LeastBridge::run(args.value(1).toUShort(), args.value(2).toInt(), args.value(3));
     Options options;
     if (!parse(args, &options)) {
         fprintf(stderr, "usage: bench_ports [--rounds N] [--mib N] [section...]\n");

@@ -1,0 +1,131 @@
+#include "leastbridge.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void fail(const char *what)
+{
+    perror(what);
+    exit(1);
+}
+
+// Blocking: the benchmark always reads what comes back, so a write never waits for long.
+void writeAll(int fd, const char *bytes, ssize_t size)
+{
+    for (ssize_t sent = 0; size > 0; bytes += sent, size -= sent)
+        if ((sent = write(fd, bytes, size_t(size))) <= 0)
+            fail("least bridge: write");
+}
+
+int openPty(const QString &link)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[64];
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0
+        || ptsname_r(master, name, sizeof name) != 0)
+        fail("least bridge: pty");
+    // Held open for ever, so the master never polls as hung up between programs.
+    const int held = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw;
+    if (held < 0 || tcgetattr(held, &raw) != 0)
+        fail("least bridge: slave");
+    cfmakeraw(&raw);
+    tcsetattr(held, TCSANOW, &raw);
+    if (symlink(name, QFile::encodeName(link).constData()) != 0)
+        fail("least bridge: link");
+    return master;
+}
+
+int connectTcp(quint16 port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+        fail("least bridge: connect");
+    return fd;
+}
+
+QString linkName(const QString &dir, int index)
+{
+    return QStringLiteral("%1/least%2").arg(dir).arg(index);
+}
+
+} // namespace
+
+LeastBridge::LeastBridge(const QString &dir, quint16 tcpPort, int count)
+    : dir(dir)
+{
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("--least-bridge"), QString::number(tcpPort), QString::number(count),
+            dir });
+    if (!process.waitForReadyRead(10000) || !process.readLine().startsWith("ready")) {
+        fprintf(stderr, "the least bridge did not start\n");
+        exit(1);
+    }
+}
+
+LeastBridge::~LeastBridge()
+{
+    process.kill();
+    process.waitForFinished();
+    for (int index = 0; QFile::remove(linkName(dir, index)); ++index) { }
+}
+
+QString LeastBridge::link(int index) const
+{
+    return linkName(dir, index);
+}
+
+// Descriptors pair up: a pty's bytes go to its socket, the socket's to the pty.
+int LeastBridge::run(quint16 tcpPort, int count, const QString &dir)
+{
+    const int poller = epoll_create1(EPOLL_CLOEXEC);
+    std::vector<int> peer;
+    for (int index = 0; index < count; ++index) {
+        const int pty = openPty(linkName(dir, index));
+        const int tcp = connectTcp(tcpPort);
+        peer.resize(std::size_t(std::max(pty, tcp)) + 1, -1);
+        peer[std::size_t(pty)] = tcp;
+        peer[std::size_t(tcp)] = pty;
+        for (const int fd : { pty, tcp }) {
+            epoll_event event { EPOLLIN, {} };
+            event.data.fd = fd;
+            epoll_ctl(poller, EPOLL_CTL_ADD, fd, &event);
+        }
+    }
+    printf("ready\n");
+    fflush(stdout);
+    static char bytes[65536];
+    epoll_event events[64];
+    for (;;) {
+        const int ready = epoll_wait(poller, events, 64, -1);
+        for (int i = 0; i < ready; ++i) {
+            const int from = events[i].data.fd;
+            const ssize_t size = read(from, bytes, sizeof bytes);
+            if (size <= 0)
+                fail("least bridge: read");
+            writeAll(peer[std::size_t(from)], bytes, size);
+        }
+    }
+}
