@@ -32,10 +32,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -116,22 +113,6 @@ public:
 
     const int fd;
 };
-
-int connectTcp(quint16 port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        perror("bare TCP");
-        exit(1);
-    }
-    return fd;
-}
 
 // Runs work and returns the CPU seconds the processes spent meanwhile per second of it.
 double cpuShare(const std::vector<qint64> &pids, const std::function<void()> &work)
@@ -251,7 +232,7 @@ void Bench::floor()
     table.section(QStringLiteral("floor: a bare pty echoed by a thread, bare loopback TCP"));
     PtyEcho pty;
     const Program tty(pty.slavePath());
-    const Program tcp(connectTcp(servers.echoPort()));
+    const Program tcp(PortProbe::connectLoopback(servers.echoPort()));
     warmUp({ tty.fd, tcp.fd });
     Samples latency[2], rate[2];
     for (int round = 0; round < rounds; ++round) {

@@ -1,17 +1,15 @@
 #include "leastbridge.h"
 
+#include "portprobe.h"
+
 #include <QCoreApplication>
 #include <QFile>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/epoll.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -49,20 +47,6 @@ int openPty(const QString &link)
     if (symlink(name, QFile::encodeName(link).constData()) != 0)
         fail("least bridge: link");
     return master;
-}
-
-int connectTcp(quint16 port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
-        fail("least bridge: connect");
-    return fd;
 }
 
 QString linkName(const QString &dir, int index)
@@ -104,7 +88,7 @@ int LeastBridge::run(quint16 tcpPort, int count, const QString &dir)
     std::vector<int> peer;
     for (int index = 0; index < count; ++index) {
         const int pty = openPty(linkName(dir, index));
-        const int tcp = connectTcp(tcpPort);
+        const int tcp = PortProbe::connectLoopback(tcpPort);
         peer.resize(std::size_t(std::max(pty, tcp)) + 1, -1);
         peer[std::size_t(pty)] = tcp;
         peer[std::size_t(tcp)] = pty;

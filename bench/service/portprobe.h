@@ -12,6 +12,8 @@ namespace PortProbe {
 
 // Opens a port, or any tty, as a serial program does: raw, blocking.
 int openRaw(const QString &path);
+// A TCP connection to a port on loopback, without delay, as a bridge makes to a device.
+int connectLoopback(quint16 port);
 void writeAll(int fd, const char *bytes, std::size_t size);
 bool readExactly(int fd, char *bytes, std::size_t size, int timeoutMs = 30000);
 
