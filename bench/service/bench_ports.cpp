@@ -29,7 +29,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <sys/ioctl.h>
@@ -141,14 +140,6 @@ const char *const kLineCalls[]
     = { "TIOCMGET", "TIOCMBIS/TIOCMBIC RTS", "tcgetattr", "tcsetattr 7E1" };
 const int kLineCallCount = 4;
 
-int openPlainPty()
-{
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-        return -1;
-    return open(ptsname(master), O_RDWR | O_NOCTTY);
-}
-
 // Microseconds per call, p50 and p99 of 2000.
 std::pair<double, double> timeCalls(const std::function<void()> &call)
 {
@@ -166,7 +157,7 @@ std::pair<double, double> timeCalls(const std::function<void()> &call)
 int timeLineCalls(const QString &link, int rounds)
 {
     const Program port(link);
-    const Program plain(openPlainPty());
+    const Program plain(PortProbe::openPty().slave);
     termios attributes;
     tcgetattr(port.fd, &attributes);
     attributes.c_cflag = (attributes.c_cflag & ~CSIZE) | CS7 | PARENB;

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <sys/epoll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,23 +29,18 @@ void writeAll(int fd, const char *bytes, ssize_t size)
             fail("least bridge: write");
 }
 
+// A linked pty whose slave, held for ever, is raw before any program opens it.
 int openPty(const QString &link)
 {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[64];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0
-        || ptsname_r(master, name, sizeof name) != 0)
-        fail("least bridge: pty");
-    // Held open for ever, so the master never polls as hung up between programs.
-    const int held = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const PortProbe::Pty pty = PortProbe::openPty();
     termios raw;
-    if (held < 0 || tcgetattr(held, &raw) != 0)
+    if (tcgetattr(pty.slave, &raw) != 0)
         fail("least bridge: slave");
     cfmakeraw(&raw);
-    tcsetattr(held, TCSANOW, &raw);
-    if (symlink(name, QFile::encodeName(link).constData()) != 0)
+    tcsetattr(pty.slave, TCSANOW, &raw);
+    if (symlink(QFile::encodeName(pty.path).constData(), QFile::encodeName(link).constData()) != 0)
         fail("least bridge: link");
-    return master;
+    return pty.master;
 }
 
 QString linkName(const QString &dir, int index)

@@ -102,6 +102,23 @@ int connectLoopback(quint16 port)
     return fd;
 }
 
+Pty openPty()
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[64];
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0
+        || ptsname_r(master, name, sizeof name) != 0) {
+        perror("pty");
+        exit(1);
+    }
+    const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        perror(name);
+        exit(1);
+    }
+    return { master, slave, QString::fromLocal8Bit(name) };
+}
+
 int openRaw(const QString &path)
 {
     const int fd = open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);

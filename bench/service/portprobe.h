@@ -10,6 +10,15 @@
 // failure ends the benchmark with a message: a figure from a broken transfer means nothing.
 namespace PortProbe {
 
+// A pseudo-terminal with its slave held open, so that the master never polls as hung up
+// between programs.
+struct Pty
+{
+    int master;
+    int slave;
+    QString path;
+};
+Pty openPty();
 // Opens a port, or any tty, as a serial program does: raw, blocking.
 int openRaw(const QString &path);
 // A TCP connection to a port on loopback, without delay, as a bridge makes to a device.

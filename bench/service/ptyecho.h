@@ -1,5 +1,7 @@
 #pragma once
 
+#include "portprobe.h"
+
 #include <QString>
 
 #include <atomic>
@@ -15,15 +17,12 @@ public:
     PtyEcho(const PtyEcho &) = delete;
     PtyEcho &operator=(const PtyEcho &) = delete;
 
-    QString slavePath() const { return path; }
+    QString slavePath() const { return pty.path; }
 
 private:
     void echo();
 
-    int master = -1;
-    // The slave, held open so that the master never polls as hung up between programs.
-    int held = -1;
-    QString path;
+    const PortProbe::Pty pty;
     std::atomic<bool> stopping { false };
     std::thread thread;
 };
