@@ -2,6 +2,7 @@
 
 #include "servicekeys.h"
 #include "servicepaths.h"
+#include "serviceprotocol.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,7 +17,7 @@ qint64 lockHolder()
 {
     QString error;
     QFile lock(ServicePaths::lockPath(ServicePaths::runtimeDirectory(&error)));
-    return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
+    return lock.open(QIODevice::ReadOnly) ? ServiceProtocol::pidInLock(lock.readAll()) : 0;
 }
 
 bool isRunning(qint64 pid)
