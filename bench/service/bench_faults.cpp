@@ -3,6 +3,7 @@
 // Each section runs a tirv-service of its own in temporary folders and prints its figures. To
 // add one, write its function and give it a row in kSections.
 
+#include "deviceserver.h"
 #include "privateservice.h"
 #include "processusage.h"
 #include "servicekeys.h"
@@ -17,7 +18,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 
@@ -81,30 +81,9 @@ bool writeAll(int fd, const char *bytes, size_t size)
     return true;
 }
 
-// A device on the side of the network it was made on that keeps every byte it receives.
-class Recorder : public QObject
-{
-public:
-    bool listen(const QHostAddress &address)
-    {
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = server.nextPendingConnection())
-                connect(socket, &QTcpSocket::readyRead, this,
-                    [this, socket] { received += socket->readAll(); });
-        });
-        return server.listen(address);
-    }
-    quint16 port() const { return server.serverPort(); }
-
-    QByteArray received;
-
-private:
-    QTcpServer server;
-};
-
 // --- away: a writer while the device's address does not answer
 
-void awayRound(TestNetwork &net, Recorder &device, int delaySeconds)
+void awayRound(TestNetwork &net, DeviceServer &device, int delaySeconds)
 {
     const QString comName = QStringLiteral("COM%1").arg(delaySeconds + 1);
     net.setDeviceLinkUp(false);
@@ -148,10 +127,11 @@ void measureAway()
         return;
     }
     PrivateService service;
-    Recorder device;
+    // On the device's side of the network, keeping every byte it receives.
+    DeviceServer device;
     bool listening = false;
     net.onDeviceSide(
-        [&] { listening = device.listen(QHostAddress(TestNetwork::deviceAddress())); });
+        [&] { listening = device.listen(0, QHostAddress(TestNetwork::deviceAddress())); });
     if (!listening || !service.start()) {
         puts("  failed: no service or no device");
         return;
