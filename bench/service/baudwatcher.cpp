@@ -1,24 +1,16 @@
 #include "baudwatcher.h"
 
 #include "comportcommand.h"
+#include "loopbackservers.h"
 #include "telnetcodec.h"
 
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 BaudWatcher::BaudWatcher()
 {
-    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(listener, reinterpret_cast<sockaddr *>(&address), length);
-    listen(listener, 1);
-    getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-    tcpPort = ntohs(address.sin_port);
+    listener = LoopbackServers::listenLoopback(&tcpPort);
     thread = std::thread([this] { serve(); });
 }
 

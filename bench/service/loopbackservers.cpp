@@ -67,17 +67,8 @@ void serveSource(int fd, std::size_t total)
 
 std::uint16_t listenOn(void (*serve)(int, std::size_t), std::size_t total)
 {
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr *>(&address), length) != 0
-        || listen(listener, 512) != 0
-        || getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        perror("bench server");
-        std::exit(1);
-    }
+    std::uint16_t port = 0;
+    const int listener = LoopbackServers::listenLoopback(&port);
     std::thread([listener, serve, total] {
         for (;;) {
             const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
@@ -91,7 +82,7 @@ std::uint16_t listenOn(void (*serve)(int, std::size_t), std::size_t total)
             }).detach();
         }
     }).detach();
-    return ntohs(address.sin_port);
+    return port;
 }
 
 } // namespace
@@ -117,4 +108,21 @@ LoopbackServers::LoopbackServers(std::size_t transferBytes)
 bool LoopbackServers::isPatternAt(std::size_t offset, const char *bytes, std::size_t count)
 {
     return std::memcmp(bytes, patternAt(offset), count) == 0;
+}
+
+int LoopbackServers::listenLoopback(std::uint16_t *port)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr *>(&address), length) != 0
+        || listen(listener, 512) != 0
+        || getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        perror("bench server");
+        std::exit(1);
+    }
+    *port = ntohs(address.sin_port);
+    return listener;
 }

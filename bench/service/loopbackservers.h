@@ -27,6 +27,10 @@ public:
     // Whether count bytes, at most kPatternPeriod, are the pattern from offset on.
     static bool isPatternAt(std::size_t offset, const char *bytes, std::size_t count);
 
+    // A socket listening on 127.0.0.1 at a port the system picks, for a stand-in device;
+    // ends the benchmark when there is none.
+    static int listenLoopback(std::uint16_t *port);
+
 private:
     std::uint16_t echo;
     std::uint16_t sink;
