@@ -527,7 +527,7 @@ bool ConnectionTable::isValidEntry(const Entry &entry, ConnectionHandle lastHand
 bool ConnectionTable::comNameTaken(const QString &comName, ConnectionHandle except) const
 {
     for (const auto &[handle, connection] : table) {
-        if (handle != except && connection.started && !connection.failed
+        if (handle != except && connection.started && connection.failure.isEmpty()
             && connection.liveName == comName)
             return true;
     }
@@ -549,7 +549,6 @@ bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connectio
         return false;
     }
     connection.started = true;
-    connection.failed = false;
     connection.failure.clear();
     connection.liveName = comName;
     recountLocked(connection);
@@ -558,7 +557,6 @@ bool ConnectionTable::startLocked(ConnectionHandle handle, Connection &connectio
     QString cause;
     connection.port = portFactory->makePort(connection.params, &cause);
     if (!connection.port) {
-        connection.failed = true;
         connection.failure = PortHealth::reasonOf(
             PortHealth::Trouble::Port, cause, QDateTime::currentMSecsSinceEpoch());
         *reason = QStringLiteral("%1: %2").arg(comName, cause);
@@ -617,7 +615,7 @@ quint32 ConnectionTable::statusStampLocked()
 QVariant ConnectionTable::statusLocked(const Connection &connection, const QString &key) const
 {
     if (key == kPortState) {
-        if (connection.failed)
+        if (!connection.failure.isEmpty())
             return int(PortState::Error);
         if (!connection.started)
             return int(PortState::NotStarted);

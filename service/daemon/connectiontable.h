@@ -87,12 +87,11 @@ private:
     {
         QVariantMap params;
         bool started = false;
-        bool failed = false;
         // The COM name the connection was last started or renamed to; "port.name" may hold a
         // name written but not yet applied.
         QString liveName;
         std::unique_ptr<ConnectionPort> port;
-        // Why the port could not be made ("status.reason").
+        // Why the port could not be made ("status.reason"); empty while it could.
         QVariantMap failure;
         // Its share of the parameter budget.
         int bytes = 0;
