@@ -106,10 +106,7 @@ TcpLink::TcpLink(const QList<BridgeSettings::Host> &hosts, PortHealth *health, Q
     retryTimer.setSingleShot(true);
     connectTimer.setSingleShot(true);
     connect(&retryTimer, &QTimer::timeout, this, &TcpLink::attempt);
-    connect(&connectTimer, &QTimer::timeout, this, [this] {
-        fail(
-            PortHealth::Trouble::Silent, QStringLiteral("connect to %1 timed out").arg(hostText()));
-    });
+    connect(&connectTimer, &QTimer::timeout, this, [this] { connectFailed(ETIMEDOUT); });
 }
 
 TcpLink::~TcpLink()
@@ -232,9 +229,7 @@ void TcpLink::connectTo(const QHostAddress &address)
     } else if (errno == EINPROGRESS) {
         connectTimer.start(kConnectTimeoutMs);
     } else {
-        const int error = errno;
-        fail(troubleOf(error),
-            QStringLiteral("connect to %1 %2").arg(hostText(), connectCause(error)));
+        connectFailed(errno);
     }
 }
 
@@ -247,8 +242,12 @@ void TcpLink::connectFinished()
     if (error == 0)
         becomeUp();
     else
-        fail(troubleOf(error),
-            QStringLiteral("connect to %1 %2").arg(hostText(), connectCause(error)));
+        connectFailed(error);
+}
+
+void TcpLink::connectFailed(int error)
+{
+    fail(troubleOf(error), QStringLiteral("connect to %1 %2").arg(hostText(), connectCause(error)));
 }
 
 void TcpLink::becomeUp()

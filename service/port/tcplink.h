@@ -69,6 +69,8 @@ private:
     void resolved(const QHostInfo &info);
     void connectTo(const QHostAddress &address);
     void connectFinished();
+    // An attempt failed with errno error; a timeout counts as ETIMEDOUT.
+    void connectFailed(int error);
     void becomeUp();
     void fail(PortHealth::Trouble trouble, const QString &cause);
     void becomeAway();
