@@ -92,16 +92,12 @@ VirtualPort::~VirtualPort()
     delete lines;
     delete tcp;
     releasePty();
-    link.reset();
 }
 
 bool VirtualPort::start(const PortDirectory &directory, QString *reason)
 {
-    if (!openPty(reason))
-        return false;
     this->directory = &directory;
-    link = std::make_unique<PortLink>(directory, slavePath);
-    if (!link->place(settings.comName, reason) || !watchPty(reason))
+    if (!makePty(reason))
         return false;
     setupBridge();
     return true;
@@ -196,6 +192,15 @@ void VirtualPort::changeLine(const std::function<void(LineState &)> &change)
     passLineOn();
 }
 
+// A pty, its link under the port's name, and the watch on its opens.
+bool VirtualPort::makePty(QString *reason)
+{
+    if (!openPty(reason))
+        return false;
+    link = std::make_unique<PortLink>(*directory, slavePath);
+    return link->place(settings.comName, reason) && watchPty(reason);
+}
+
 bool VirtualPort::openPty(QString *reason)
 {
     master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -263,6 +268,7 @@ void VirtualPort::releasePty()
             close(*fd);
         *fd = -1;
     }
+    link.reset();
 }
 
 // A program left the slave exclusive, and only a privileged process may open it then: neither
@@ -270,23 +276,18 @@ void VirtualPort::releasePty()
 bool VirtualPort::replacePty()
 {
     releasePty();
-    link.reset();
     QString reason;
-    if (openPty(&reason)) {
-        link = std::make_unique<PortLink>(*directory, slavePath);
-        if (link->place(settings.comName, &reason) && watchPty(&reason)) {
-            if (session)
-                watchLines();
-            report(QStringLiteral("left exclusive by a program; moved to %1").arg(slavePath));
-            return true;
-        }
+    if (makePty(&reason)) {
+        if (session)
+            watchLines();
+        report(QStringLiteral("left exclusive by a program; moved to %1").arg(slavePath));
+        return true;
     }
     const QString cause = QStringLiteral("lost its pseudo-terminal: %1").arg(reason);
     report(cause);
     delete lines;
     lines = nullptr;
     releasePty();
-    link.reset();
     tcp->close();
     health.troubled(PortHealth::Trouble::Port, cause);
     return false;

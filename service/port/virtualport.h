@@ -60,8 +60,10 @@ public:
 private:
     // Index of the host connected to, -1 while none is.
     int upHost() const;
+    bool makePty(QString *reason);
     bool openPty(QString *reason);
     bool watchPty(QString *reason);
+    // The pty, its watches and its link.
     void releasePty();
     bool replacePty();
     void setupBridge();
