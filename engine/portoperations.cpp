@@ -426,9 +426,7 @@ bool PortOperations::readRecord(
     record->comState = texts.text(handle);
     // Served from the listing just made: no further round trip.
     record->config = PortConfig::read(handle);
-    QVariant line;
-    if (sec_GetParam(handle, kLineStatus, &line))
-        record->line = line.toMap();
+    record->line = readMapParam(handle, kLineStatus);
     record->report = PortReport::read(handle);
     return true;
 }

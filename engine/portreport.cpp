@@ -1,6 +1,7 @@
 #include "portreport.h"
 
 #include "servicekeys.h"
+#include "serviceparams.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -12,12 +13,6 @@ using namespace ServiceKeys;
 QString text(const char *source)
 {
     return QCoreApplication::translate("RefreshTree", source);
-}
-
-QVariantMap mapParam(ConnectionHandle handle, const QString &key)
-{
-    QVariant value;
-    return sec_GetParam(handle, key, &value) ? value.toMap() : QVariantMap();
 }
 
 } // namespace
@@ -33,12 +28,12 @@ bool PortReport::operator==(const PortReport &other) const
 PortReport PortReport::read(ConnectionHandle handle)
 {
     PortReport report;
-    const QVariantMap reason = mapParam(handle, kReason);
+    const QVariantMap reason = readMapParam(handle, kReason);
     report.trouble = reason.value(kReasonCode).toString();
     report.detail = reason.value(kReasonText).toString();
     report.since = reason.value(kReasonSince).toLongLong();
     report.retry = reason.value(kReasonRetry).toLongLong();
-    const QVariantMap counts = mapParam(handle, kCounters);
+    const QVariantMap counts = readMapParam(handle, kCounters);
     report.toDevice = counts.value(kCountToDevice).toLongLong();
     report.fromDevice = counts.value(kCountFromDevice).toLongLong();
     report.reconnects = counts.value(kCountReconnects).toLongLong();

@@ -21,6 +21,12 @@ bool readTextParam(ConnectionHandle handle, const QString &key, QString *text)
     return true;
 }
 
+QVariantMap readMapParam(ConnectionHandle handle, const QString &key)
+{
+    QVariant value;
+    return sec_GetParam(handle, key, &value) ? value.toMap() : QVariantMap();
+}
+
 bool writeParam(ConnectionHandle handle, const QString &key, const QVariant &value)
 {
     return sec_SetParam(handle, key, value) != 0;

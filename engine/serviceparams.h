@@ -13,6 +13,8 @@ QList<ConnectionHandle> connectionHandles(const QVariant &list);
 
 // Reads a text parameter; false when the read fails or the value is not text.
 bool readTextParam(ConnectionHandle handle, const QString &key, QString *text);
+// Reads a map parameter; empty when the read fails or the value is no map.
+QVariantMap readMapParam(ConnectionHandle handle, const QString &key);
 
 bool writeParam(ConnectionHandle handle, const QString &key, const QVariant &value);
 
