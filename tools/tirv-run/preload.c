@@ -72,12 +72,14 @@ static tcflag_t *cflag_of(void *attributes)
     return (tcflag_t *)((char *)attributes + offsetof(struct termios, c_cflag));
 }
 
-static void send_framing(int fd, tcflag_t cflag)
+/* TIRV_ASK_UNREACHABLE too when fd is no port. */
+static enum tirv_ask_result send_framing(int fd, tcflag_t cflag)
 {
     uint64_t device;
     struct tirv_line_answer answer;
-    if (tirv_port_device(fd, &device))
-        tirv_line_ask(device, TIRV_LINE_FRAMING, cflag & TIRV_LINE_FRAMING_FLAGS, 0, &answer);
+    if (!tirv_port_device(fd, &device))
+        return TIRV_ASK_UNREACHABLE;
+    return tirv_line_ask(device, TIRV_LINE_FRAMING, cflag & TIRV_LINE_FRAMING_FLAGS, 0, &answer);
 }
 
 /* Data bits and parity read back as they were set. */
@@ -272,12 +274,7 @@ EXPORTED int tcsetattr(int fd, int when, const struct termios *attributes)
 {
     if (!real_tcsetattr)
         real_tcsetattr = real("tcsetattr");
-    uint64_t device;
-    struct tirv_line_answer answer;
-    if (!tirv_port_device(fd, &device)
-        || tirv_line_ask(
-               device, TIRV_LINE_FRAMING, attributes->c_cflag & TIRV_LINE_FRAMING_FLAGS, 0, &answer)
-            != TIRV_ASK_DONE)
+    if (send_framing(fd, attributes->c_cflag) != TIRV_ASK_DONE)
         return real_tcsetattr(fd, when, attributes);
     struct termios kept = *attributes;
     kept.c_cflag = (kept.c_cflag & ~(CSIZE | PARENB)) | CS8;
